@@ -1,0 +1,73 @@
+#pragma once
+// Every WinInet and kernel32 call the component's members make goes through
+// platform(). The shipped DLL forwards to the real system; tests install a
+// replacement that records the calls and scripts results, output buffers
+// and last-error codes, which is how error paths that no real server
+// produces get exercised.
+
+#include "frame/win32.h"
+
+#include <cstdarg>
+
+namespace corvane {
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // WinInet
+    virtual HINTERNET InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR proxy, LPCSTR proxy_bypass,
+                                    DWORD flags) = 0;
+    virtual HINTERNET InternetConnectA(HINTERNET session, LPCSTR server, INTERNET_PORT port, LPCSTR username,
+                                       LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context) = 0;
+    virtual BOOL InternetCloseHandle(HINTERNET handle) = 0;
+    virtual BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD buffer_length) = 0;
+    virtual BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read) = 0;
+    virtual BOOL InternetFindNextFileA(HINTERNET search, LPVOID find_data) = 0;
+    virtual BOOL FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD flags, LPCSTR command,
+                             DWORD_PTR context, HINTERNET* data_channel) = 0;
+    virtual BOOL FtpGetCurrentDirectoryA(HINTERNET connection, LPSTR directory, LPDWORD length) = 0;
+    virtual BOOL FtpSetCurrentDirectoryA(HINTERNET connection, LPCSTR directory) = 0;
+    virtual BOOL FtpCreateDirectoryA(HINTERNET connection, LPCSTR directory) = 0;
+    virtual BOOL FtpRemoveDirectoryA(HINTERNET connection, LPCSTR directory) = 0;
+    virtual BOOL FtpRenameFileA(HINTERNET connection, LPCSTR existing_name, LPCSTR new_name) = 0;
+    virtual BOOL FtpDeleteFileA(HINTERNET connection, LPCSTR file_name) = 0;
+    virtual HINTERNET FtpFindFirstFileA(HINTERNET connection, LPCSTR search_text, LPWIN32_FIND_DATAA find_data,
+                                        DWORD flags, DWORD_PTR context) = 0;
+    virtual BOOL FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR local_file, BOOL fail_if_exists,
+                             DWORD attributes, DWORD flags, DWORD_PTR context) = 0;
+    virtual BOOL FtpPutFileA(HINTERNET connection, LPCSTR local_file, LPCSTR remote_file, DWORD flags,
+                             DWORD_PTR context) = 0;
+    virtual HINTERNET FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
+                                   DWORD_PTR context) = 0;
+    virtual HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object_name, LPCSTR version,
+                                       LPCSTR referrer, LPCSTR* accept_types, DWORD flags, DWORD_PTR context) = 0;
+    virtual BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headers_length, LPVOID optional,
+                                  DWORD optional_length) = 0;
+    virtual BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
+                                LPDWORD index) = 0;
+
+    // kernel32
+    virtual DWORD GetLastError() = 0;
+    virtual HMODULE GetModuleHandleA(LPCSTR module_name) = 0;
+    virtual DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
+                                 DWORD size, va_list* arguments) = 0;
+    virtual BOOL FileTimeToLocalFileTime(const FILETIME* file_time, LPFILETIME local_file_time) = 0;
+    virtual BOOL FileTimeToSystemTime(const FILETIME* file_time, LPSYSTEMTIME system_time) = 0;
+    virtual int MultiByteToWideChar(UINT code_page, DWORD flags, LPCCH text, int length, LPWSTR wide_text,
+                                    int wide_length) = 0;
+    virtual int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text,
+                                    int length, LPCCH default_char, LPBOOL used_default_char) = 0;
+};
+
+// The platform in force: the real one unless a test installed another.
+Platform& platform();
+
+// Installs a replacement (tests only); nullptr restores the real platform.
+// Returns the one that was in force.
+Platform* install_platform(Platform* replacement);
+
+// The real system, for replacements that forward what they do not script.
+Platform& real_platform();
+
+}  // namespace corvane

@@ -1,0 +1,85 @@
+#include "frame/text.h"
+
+#include "frame/com_ptr.h"
+#include "frame/error.h"
+#include "frame/platform.h"
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace corvane {
+
+namespace {
+
+int checked_length(size_t length)
+{
+    if (length > static_cast<size_t>(INT_MAX))
+        throw std::bad_alloc();
+    return static_cast<int>(length);
+}
+
+}  // namespace
+
+std::string to_ansi(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    const int wide_length = checked_length(text.size());
+    const int length =
+        platform().WideCharToMultiByte(CP_ACP, 0, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(length), '\0');
+    platform().WideCharToMultiByte(CP_ACP, 0, text.data(), wide_length, result.data(), length, nullptr, nullptr);
+    return result;
+}
+
+std::wstring from_ansi(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    const int length = checked_length(text.size());
+    const int wide_length = platform().MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    std::wstring result(static_cast<size_t>(wide_length), L'\0');
+    platform().MultiByteToWideChar(CP_ACP, 0, text.data(), length, result.data(), wide_length);
+    return result;
+}
+
+std::wstring from_ansi_buffer(const char* buffer, size_t capacity)
+{
+    const void* end = std::memchr(buffer, '\0', capacity);
+    const size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - buffer) : capacity;
+    return from_ansi({buffer, length});
+}
+
+std::wstring text_of(const VARIANT& value)
+{
+    if (V_VT(&value) == VT_BSTR)
+        return std::wstring(Bstr::view_of(V_BSTR(&value)));
+    Variant converted;
+    // LOCALE_USER_DEFAULT and no flags: what a script's own CStr would do.
+    check_com(VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR));
+    return std::wstring(Bstr::view_of(V_BSTR(converted.get())));
+}
+
+std::wstring_view trim_spaces(std::wstring_view text)
+{
+    const size_t first = text.find_first_not_of(L' ');
+    if (first == std::wstring_view::npos)
+        return {};
+    const size_t last = text.find_last_not_of(L' ');
+    return text.substr(first, last - first + 1);
+}
+
+BSTR allocate_bstr(std::wstring_view text)
+{
+    return Bstr(text).detach();
+}
+
+void set_variant_text(VARIANT* out, std::wstring_view text)
+{
+    VariantInit(out);
+    V_BSTR(out) = allocate_bstr(text);
+    V_VT(out) = VT_BSTR;
+}
+
+}  // namespace corvane

@@ -1,0 +1,35 @@
+#pragma once
+// Text at the edges: scripts hand us variants and automation strings, the
+// platform takes and gives ANSI text in the system code page.
+
+#include "frame/win32.h"
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// ANSI copy (system code page) of automation text for a platform call.
+std::string to_ansi(std::wstring_view text);
+
+// Automation text of ANSI bytes the platform produced.
+std::wstring from_ansi(std::string_view text);
+
+// Text of an ANSI buffer the platform filled, up to its first NUL.
+std::wstring from_ansi_buffer(const char* buffer, size_t capacity);
+
+// A variant's value as text by the standard automation conversion; a value
+// without a text form (Null, an object without a default value) raises the
+// conversion error unchanged.
+std::wstring text_of(const VARIANT& value);
+
+// Leading and trailing space characters (code 32 only) removed.
+std::wstring_view trim_spaces(std::wstring_view text);
+
+// A variant holding a copy of the text, for [out, retval] VARIANTs.
+void set_variant_text(VARIANT* out, std::wstring_view text);
+
+// An automation string holding a copy of the text, for [out, retval] BSTRs.
+BSTR allocate_bstr(std::wstring_view text);
+
+}  // namespace corvane

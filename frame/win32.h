@@ -1,0 +1,21 @@
+#pragma once
+// The one way the component includes the Windows headers: strict typing,
+// and the ANSI/Unicode name macros that collide with our member names
+// (CreateDirectory, RemoveDirectory, DeleteFile) removed.
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+#include <wininet.h>
+
+#undef CreateDirectory
+#undef RemoveDirectory
+#undef DeleteFile
+#undef GetFile

@@ -1,0 +1,132 @@
+#include "frame/error.h"
+#include "frame/error_text.h"
+#include "tests/unit/fake_platform.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace corvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
+
+class ErrorText : public ::testing::Test {
+protected:
+    // Scripts the message table: the text for one code, nothing for others.
+    void message_for(DWORD code, const char* text)
+    {
+        fake.on_FormatMessageA = [this, code, text](DWORD flags, LPCVOID source, DWORD message_id, DWORD language,
+                                                    LPSTR buffer, DWORD size, const DWORD_PTR* arguments) -> DWORD {
+            seen_flags = flags;
+            seen_source = source;
+            seen_language = language;
+            seen_size = size;
+            seen_first_argument = arguments ? static_cast<int32_t>(arguments[0]) : -1;
+            if (message_id != code)
+                return 0;
+            std::strncpy(buffer, text, size);
+            return static_cast<DWORD>(std::strlen(text));
+        };
+    }
+
+    tests::FakePlatform fake;
+    DWORD seen_flags = 0;
+    LPCVOID seen_source = nullptr;
+    DWORD seen_language = 99;
+    DWORD seen_size = 0;
+    int32_t seen_first_argument = -1;
+};
+
+TEST_F(ErrorText, ComposesProcedureCodeAndMessageKeepingTheLineEnd)
+{
+    const auto wininet = reinterpret_cast<HMODULE>(0x5000);
+    fake.on_GetModuleHandleA = [&](LPCSTR) { return wininet; };
+    message_for(12002, "The operation timed out\r\n");
+
+    EXPECT_EQ(GetErrorText(12002, L"OpenConnection"),
+              L"OpenConnection error code: 12002 Message: The operation timed out\r\n");
+
+    EXPECT_THAT(fake.calls_to("GetModuleHandleA")[0].arguments, ElementsAre("\"wininet.dll\""));
+    EXPECT_EQ(seen_flags, 0x1800u);
+    EXPECT_EQ(seen_source, wininet);
+    EXPECT_EQ(seen_language, 0u);
+    EXPECT_EQ(seen_size, 256u);
+    EXPECT_EQ(seen_first_argument, 0);
+    EXPECT_EQ(fake.count("InternetGetLastResponseInfoA"), 0u);
+}
+
+TEST_F(ErrorText, CodeWithoutTextEndsAfterMessageLabel)
+{
+    message_for(1, "unused");
+    EXPECT_EQ(GetErrorText(12345, L"Directory"), L"Directory error code: 12345 Message: ");
+}
+
+TEST_F(ErrorText, NegativeCodesKeepTheirSign)
+{
+    DWORD asked_for = 0;
+    fake.on_FormatMessageA = [&](DWORD, LPCVOID, DWORD message_id, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD {
+        asked_for = message_id;
+        return 0;
+    };
+    EXPECT_EQ(GetErrorText(-2147012889, L"GetString"), L"GetString error code: -2147012889 Message: ");
+    EXPECT_EQ(asked_for, 0x80072EE7u);
+}
+
+TEST_F(ErrorText, ExtendedErrorIsTheServerReplyAlone)
+{
+    message_for(12003, "The server returned extended information");
+    fake.last_response = "550 No such file or directory.\r\n550 Second line";
+    EXPECT_EQ(GetErrorText(12003, L"DeleteFile"), L"550 No such file or directory.\r\n550 Second line");
+    ASSERT_EQ(fake.count("InternetGetLastResponseInfoA"), 1u);
+    EXPECT_THAT(fake.calls_to("InternetGetLastResponseInfoA")[0].arguments, ElementsAre("2048"));
+}
+
+TEST_F(ErrorText, ExtendedErrorWithoutReplyKeepsTheComposedText)
+{
+    message_for(12003, "Extended error");
+    fake.last_response.clear();
+    EXPECT_EQ(GetErrorText(12003, L"RenameFile"), L"RenameFile error code: 12003 Message: Extended error");
+}
+
+TEST_F(ErrorText, LongMessagesAreCutAt255Characters)
+{
+    // The platform writes at most the size it was given, NUL included.
+    fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR buffer, DWORD size, const DWORD_PTR*) -> DWORD {
+        std::memset(buffer, 'x', size - 1);
+        return size - 1;
+    };
+    const std::wstring text = GetErrorText(7, L"P");
+    EXPECT_EQ(text, L"P error code: 7 Message: " + std::wstring(255, L'x'));
+}
+
+TEST_F(ErrorText, SystemMessageTableIsTheFallback)
+{
+    fake.on_FormatMessageA = nullptr;  // the real lookup
+    const std::wstring text = GetErrorText(ERROR_FILE_NOT_FOUND, L"GetFile");
+    EXPECT_THAT(text, StartsWith(L"GetFile error code: 2 Message: "));
+    EXPECT_GT(text.size(), std::wstring(L"GetFile error code: 2 Message: ").size());
+}
+
+TEST_F(ErrorText, PlatformFailureReadsTheLastErrorFirst)
+{
+    message_for(12014, "Incorrect password");
+    fake.last_error = 12014;
+    try {
+        raise_platform_failure(0x80040202, ftp_source, L"Error opening FTP connection.", L"OpenConnection");
+        FAIL() << "no error raised";
+    } catch (const ComponentError& error) {
+        EXPECT_EQ(error.number(), static_cast<HRESULT>(0x80040202));
+        EXPECT_EQ(error.source(), L"Corvane.FTP");
+        EXPECT_EQ(error.description(),
+                  L"Error opening FTP connection.OpenConnection error code: 12014 Message: Incorrect password");
+    }
+    ASSERT_FALSE(fake.calls.empty());
+    EXPECT_EQ(fake.calls.front().function, "GetLastError");
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,138 @@
+#pragma once
+// A scripted stand-in for WinInet and kernel32. While one exists it is the
+// platform in force: every call is recorded with its arguments, answered
+// by the test's handler (or a plain default), and handles are counted.
+//
+// Defaults: handle-returning calls hand out a new handle, Boolean calls
+// succeed with nothing written, reads deliver 0 bytes, a find-next ends the
+// listing (18), GetLastError returns last_error, and the kernel32 text and
+// time functions forward to the real system.
+
+#include "frame/platform.h"
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace corvane::tests {
+
+struct PlatformCall {
+    std::string function;
+    std::vector<std::string> arguments;
+};
+
+class FakePlatform final : public Platform {
+public:
+    FakePlatform();
+    ~FakePlatform() override;
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+
+    // Recording.
+    std::vector<PlatformCall> calls;
+    std::vector<PlatformCall> calls_to(const std::string& function) const;
+    size_t count(const std::string& function) const;
+
+    // Handles: what the fake handed out and what was closed.
+    HINTERNET new_handle();
+    static std::string handle_name(HINTERNET handle);
+    size_t handles_opened() const { return opened_; }
+    size_t handles_open() const { return open_.size(); }
+
+    // What GetLastError answers; handlers set it for their failures.
+    DWORD last_error = 0;
+    // Sets last_error and returns the failure value of a call.
+    BOOL fail(DWORD code)
+    {
+        last_error = code;
+        return FALSE;
+    }
+    // What InternetGetLastResponseInfoA copies out.
+    std::string last_response;
+
+    std::function<HINTERNET(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)> on_InternetOpenA;
+    std::function<HINTERNET(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR)>
+        on_InternetConnectA;
+    std::function<BOOL(HINTERNET)> on_InternetCloseHandle;
+    std::function<BOOL(HINTERNET, LPVOID, DWORD, LPDWORD)> on_InternetReadFile;
+    std::function<BOOL(HINTERNET, LPVOID)> on_InternetFindNextFileA;
+    std::function<BOOL(HINTERNET, BOOL, DWORD, LPCSTR, DWORD_PTR, HINTERNET*)> on_FtpCommandA;
+    std::function<BOOL(HINTERNET, LPSTR, LPDWORD)> on_FtpGetCurrentDirectoryA;
+    std::function<BOOL(HINTERNET, LPCSTR)> on_FtpSetCurrentDirectoryA;
+    std::function<BOOL(HINTERNET, LPCSTR)> on_FtpCreateDirectoryA;
+    std::function<BOOL(HINTERNET, LPCSTR)> on_FtpRemoveDirectoryA;
+    std::function<BOOL(HINTERNET, LPCSTR, LPCSTR)> on_FtpRenameFileA;
+    std::function<BOOL(HINTERNET, LPCSTR)> on_FtpDeleteFileA;
+    std::function<HINTERNET(HINTERNET, LPCSTR, LPWIN32_FIND_DATAA, DWORD, DWORD_PTR)> on_FtpFindFirstFileA;
+    std::function<BOOL(HINTERNET, LPCSTR, LPCSTR, BOOL, DWORD, DWORD, DWORD_PTR)> on_FtpGetFileA;
+    std::function<BOOL(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD_PTR)> on_FtpPutFileA;
+    std::function<HINTERNET(HINTERNET, LPCSTR, DWORD, DWORD, DWORD_PTR)> on_FtpOpenFileA;
+    std::function<HINTERNET(HINTERNET, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD, DWORD_PTR)>
+        on_HttpOpenRequestA;
+    std::function<BOOL(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD)> on_HttpSendRequestA;
+    std::function<BOOL(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD)> on_HttpQueryInfoA;
+    std::function<HMODULE(LPCSTR)> on_GetModuleHandleA;
+    // The inserts come as the argument array the va_list points at.
+    std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*)> on_FormatMessageA;
+    std::function<BOOL(const FILETIME*, LPFILETIME)> on_FileTimeToLocalFileTime;
+    std::function<BOOL(const FILETIME*, LPSYSTEMTIME)> on_FileTimeToSystemTime;
+
+    HINTERNET InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR proxy, LPCSTR proxy_bypass,
+                            DWORD flags) override;
+    HINTERNET InternetConnectA(HINTERNET session, LPCSTR server, INTERNET_PORT port, LPCSTR username,
+                               LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context) override;
+    BOOL InternetCloseHandle(HINTERNET handle) override;
+    BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD buffer_length) override;
+    BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read) override;
+    BOOL InternetFindNextFileA(HINTERNET search, LPVOID find_data) override;
+    BOOL FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD flags, LPCSTR command, DWORD_PTR context,
+                     HINTERNET* data_channel) override;
+    BOOL FtpGetCurrentDirectoryA(HINTERNET connection, LPSTR directory, LPDWORD length) override;
+    BOOL FtpSetCurrentDirectoryA(HINTERNET connection, LPCSTR directory) override;
+    BOOL FtpCreateDirectoryA(HINTERNET connection, LPCSTR directory) override;
+    BOOL FtpRemoveDirectoryA(HINTERNET connection, LPCSTR directory) override;
+    BOOL FtpRenameFileA(HINTERNET connection, LPCSTR existing_name, LPCSTR new_name) override;
+    BOOL FtpDeleteFileA(HINTERNET connection, LPCSTR file_name) override;
+    HINTERNET FtpFindFirstFileA(HINTERNET connection, LPCSTR search_text, LPWIN32_FIND_DATAA find_data, DWORD flags,
+                                DWORD_PTR context) override;
+    BOOL FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR local_file, BOOL fail_if_exists,
+                     DWORD attributes, DWORD flags, DWORD_PTR context) override;
+    BOOL FtpPutFileA(HINTERNET connection, LPCSTR local_file, LPCSTR remote_file, DWORD flags,
+                     DWORD_PTR context) override;
+    HINTERNET FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
+                           DWORD_PTR context) override;
+    HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object_name, LPCSTR version,
+                               LPCSTR referrer, LPCSTR* accept_types, DWORD flags, DWORD_PTR context) override;
+    BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headers_length, LPVOID optional,
+                          DWORD optional_length) override;
+    BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
+                        LPDWORD index) override;
+
+    DWORD GetLastError() override;
+    HMODULE GetModuleHandleA(LPCSTR module_name) override;
+    DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
+                         DWORD size, va_list* arguments) override;
+    BOOL FileTimeToLocalFileTime(const FILETIME* file_time, LPFILETIME local_file_time) override;
+    BOOL FileTimeToSystemTime(const FILETIME* file_time, LPSYSTEMTIME system_time) override;
+    int MultiByteToWideChar(UINT code_page, DWORD flags, LPCCH text, int length, LPWSTR wide_text,
+                            int wide_length) override;
+    int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text, int length,
+                            LPCCH default_char, LPBOOL used_default_char) override;
+
+private:
+    template <class... Arguments>
+    void record(const char* function, const Arguments&... arguments);
+    HINTERNET handle_or_new(HINTERNET scripted);
+
+    Platform* previous_ = nullptr;
+    size_t opened_ = 0;
+    size_t next_handle_ = 1;
+    std::set<HINTERNET> open_;
+};
+
+// Argument texts as recorded: strings quoted or NULL, numbers in decimal,
+// handles as h1, h2, ... (0 for none).
+std::string quoted(LPCSTR text);
+
+}  // namespace corvane::tests
