@@ -5,6 +5,7 @@
 #include "frame/text.h"
 
 #include <array>
+#include <vector>
 #include <cstring>
 
 namespace corvane {
@@ -37,16 +38,28 @@ std::wstring GetErrorText(LONG code, std::wstring_view procedure_name)
     text += from_ansi_buffer(buffer.data(), buffer.size());
 
     if (code == extended_error) {
-        buffer.fill('\0');
-        DWORD response_error = 0;
-        DWORD length = buffer_capacity;
-        platform().InternetGetLastResponseInfoA(&response_error, buffer.data(), &length);
         // With no reply on record the composed text says more than nothing.
-        std::wstring response = from_ansi_buffer(buffer.data(), buffer.size());
+        std::wstring response = last_response_text();
         if (!response.empty())
             text = std::move(response);
     }
     return text;
+}
+
+std::wstring last_response_text()
+{
+    // Long multi-line replies do not fit the usual buffer: the platform
+    // then says how much it needs.
+    std::vector<char> buffer(buffer_capacity, '\0');
+    DWORD response_error = 0;
+    DWORD length = buffer_capacity;
+    if (!platform().InternetGetLastResponseInfoA(&response_error, buffer.data(), &length) &&
+        platform().GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > buffer.size()) {
+        buffer.assign(length + 1, '\0');
+        length = static_cast<DWORD>(buffer.size());
+        platform().InternetGetLastResponseInfoA(&response_error, buffer.data(), &length);
+    }
+    return from_ansi_buffer(buffer.data(), buffer.size());
 }
 
 void raise_platform_failure(HRESULT number, std::wstring_view source, std::wstring_view message,

@@ -12,6 +12,10 @@ namespace corvane {
 // error) the detail is the server's last reply, which replaces it all.
 std::wstring GetErrorText(LONG code, std::wstring_view procedure_name);
 
+// The server's last reply as the platform recorded it for this thread, up
+// to its first NUL; empty when there is none.
+std::wstring last_response_text();
+
 // For a platform call that just failed: reads its last-error code before
 // anything else can change it and raises the member's message followed
 // directly by the error text.

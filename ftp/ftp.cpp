@@ -1,5 +1,10 @@
+// The FTP session: connection properties, connect and disconnect, and the
+// binding to an ASP page.
+
 #include "ftp/ftp.h"
 
+#include "frame/error_text.h"
+#include "frame/platform.h"
 #include "frame/text.h"
 
 namespace corvane {
@@ -7,6 +12,13 @@ namespace corvane {
 namespace {
 
 constexpr std::wstring_view ftp_version = L"1.01.2";
+constexpr LPCSTR ftp_agent = "Corvane FTP";
+constexpr DWORD passive_flag = INTERNET_FLAG_PASSIVE;
+
+constexpr HRESULT invalid_port_error = static_cast<HRESULT>(0x80040201);
+constexpr HRESULT open_connection_error = static_cast<HRESULT>(0x80040202);
+constexpr HRESULT close_connection_error = static_cast<HRESULT>(0x8004020a);
+constexpr HRESULT property_not_set_error = static_cast<HRESULT>(0x8004020b);
 
 }  // namespace
 
@@ -15,43 +27,163 @@ ComPtr<IUnknown> FTP::create()
     return ComPtr<IUnknown>::adopt(static_cast<_FTP*>(make_object<FTP>().detach()));
 }
 
+FTP::~FTP()
+{
+    // Nobody is left to hear about a failed close.
+    try {
+        close_connection();
+    } catch (...) {
+    }
+}
+
+HRESULT FTP::OnStartPage(IDispatch* FTPScriptingContext, VARIANT* result)
+{
+    return member([&] {
+        VariantInit(result);
+        page.bind(FTPScriptingContext);
+    });
+}
+
 HRESULT FTP::get_Version(VARIANT* result)
 {
     return member([&] { set_variant_text(result, ftp_version); });
 }
 
+HRESULT FTP::put_URL(VARIANT str_URL)
+{
+    return member([&] { str_url = text_of(str_URL); });
+}
+
+HRESULT FTP::get_URL(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, str_url); });
+}
+
+HRESULT FTP::put_Username(VARIANT username)
+{
+    return member([&] { str_username = text_of(username); });
+}
+
+HRESULT FTP::get_Username(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, str_username); });
+}
+
+HRESULT FTP::put_Password(VARIANT password)
+{
+    return member([&] { str_password = text_of(password); });
+}
+
+HRESULT FTP::get_Password(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, str_password); });
+}
+
+HRESULT FTP::put_Port(LONG port)
+{
+    return member([&] {
+        // The platform takes an unsigned 16-bit port.
+        if (port < 1 || port > 65535)
+            raise(invalid_port_error, ftp_source, L"The port number that you entered is invalid");
+        lng_port = port;
+    });
+}
+
+HRESULT FTP::get_Port(LONG* result)
+{
+    return member([&] { *result = lng_port; });
+}
+
+HRESULT FTP::put_Proxy(VARIANT proxy)
+{
+    return member([&] {
+        std::wstring text = text_of(proxy);
+        if (trim_spaces(text).empty())
+            str_proxy.reset();
+        else
+            str_proxy = std::move(text);
+    });
+}
+
+HRESULT FTP::get_Proxy(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, str_proxy.value_or(std::wstring())); });
+}
+
+HRESULT FTP::put_Passive(VARIANT_BOOL passive)
+{
+    return member([&] { lng_connection_flags = passive ? passive_flag : 0; });
+}
+
+HRESULT FTP::get_Passive(VARIANT_BOOL* result)
+{
+    return member([&] { *result = lng_connection_flags == passive_flag ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+
+HRESULT FTP::put_TransferType(Ftp_Transfer_Type transfer_type)
+{
+    return member([&] {
+        if (transfer_type == TransferASCII || transfer_type == TransferBinary)
+            lng_transfer_type = transfer_type;
+    });
+}
+
+HRESULT FTP::OpenConnection()
+{
+    return member([&] {
+        if (bool_connected)
+            return;
+        if (trim_spaces(str_url).empty())
+            raise(property_not_set_error, ftp_source, L"Needed Property not set.  URL");
+        if (trim_spaces(str_username).empty())
+            raise(property_not_set_error, ftp_source, L"Needed Parameter not set.  Username");
+
+        const std::string proxy = to_ansi(str_proxy.value_or(std::wstring()));
+        InternetHandle session(
+            platform().InternetOpenA(ftp_agent, INTERNET_OPEN_TYPE_PRECONFIG, str_proxy ? proxy.c_str() : nullptr,
+                                     nullptr, 0));
+        // A failed session open shows as a failed connect just below.
+        InternetHandle connection(platform().InternetConnectA(
+            session.get(), to_ansi(str_url).c_str(), static_cast<INTERNET_PORT>(lng_port),
+            to_ansi(str_username).c_str(), to_ansi(str_password).c_str(), INTERNET_SERVICE_FTP,
+            lng_connection_flags, 0));
+        if (!connection) {
+            // The session goes with the raise.
+            raise_platform_failure(open_connection_error, ftp_source, L"Error opening FTP connection.",
+                                   L"OpenConnection");
+        }
+        lng_session_handle = std::move(session);
+        lng_connection_handle = std::move(connection);
+        bool_connected = true;
+    });
+}
+
+HRESULT FTP::CloseConnection()
+{
+    return member([&] { close_connection(); });
+}
+
+void FTP::close_connection()
+{
+    if (!bool_connected)
+        return;
+    if (!lng_connection_handle.close())
+        raise_platform_failure(close_connection_error, ftp_source, L"Error closing connection to remote server.",
+                               L"CloseConnection");
+    if (!lng_session_handle.close())
+        raise_platform_failure(close_connection_error, ftp_source, L"Error closing connection to remote server.",
+                               L"CloseConnection");
+    bool_connected = false;
+}
+
 // Members whose behaviour is not built yet.
-HRESULT FTP::OnStartPage(IDispatch*, VARIANT*) { return not_built_yet(); }
-HRESULT FTP::put_URL(VARIANT) { return not_built_yet(); }
-HRESULT FTP::get_URL(VARIANT*) { return not_built_yet(); }
-HRESULT FTP::put_Username(VARIANT) { return not_built_yet(); }
-HRESULT FTP::get_Username(VARIANT*) { return not_built_yet(); }
-HRESULT FTP::put_Password(VARIANT) { return not_built_yet(); }
-HRESULT FTP::get_Password(VARIANT*) { return not_built_yet(); }
-HRESULT FTP::put_Port(LONG) { return not_built_yet(); }
-HRESULT FTP::get_Port(LONG*) { return not_built_yet(); }
-HRESULT FTP::put_Proxy(VARIANT) { return not_built_yet(); }
-HRESULT FTP::get_Proxy(VARIANT*) { return not_built_yet(); }
-HRESULT FTP::put_Passive(VARIANT_BOOL) { return not_built_yet(); }
-HRESULT FTP::get_Passive(VARIANT_BOOL*) { return not_built_yet(); }
-HRESULT FTP::put_TransferType(Ftp_Transfer_Type) { return not_built_yet(); }
-HRESULT FTP::OpenConnection() { return not_built_yet(); }
-HRESULT FTP::CloseConnection() { return not_built_yet(); }
 HRESULT FTP::PrintClient() { return not_built_yet(); }
 HRESULT FTP::DownloadFileToClient(VARIANT) { return not_built_yet(); }
-HRESULT FTP::ExecuteCommand(VARIANT, VARIANT_BOOL, BSTR*) { return not_built_yet(); }
-HRESULT FTP::GetLastResponse(VARIANT*) { return not_built_yet(); }
-HRESULT FTP::get_Directory(VARIANT*) { return not_built_yet(); }
-HRESULT FTP::put_Directory(VARIANT) { return not_built_yet(); }
 HRESULT FTP::Files(_FTPFiles**) { return not_built_yet(); }
 HRESULT FTP::GetDirectoryListing(Directory_Listing_Type, BSTR*) { return not_built_yet(); }
-HRESULT FTP::CreateDirectory(VARIANT) { return not_built_yet(); }
-HRESULT FTP::RemoveDirectory(VARIANT) { return not_built_yet(); }
-HRESULT FTP::RenameFile(VARIANT, VARIANT) { return not_built_yet(); }
 HRESULT FTP::GetDirectory(VARIANT, VARIANT, VARIANT_BOOL, VARIANT_BOOL) { return not_built_yet(); }
 HRESULT FTP::PutDirectory(VARIANT, VARIANT, VARIANT_BOOL) { return not_built_yet(); }
 HRESULT FTP::GetFile(VARIANT, VARIANT, VARIANT_BOOL) { return not_built_yet(); }
 HRESULT FTP::PutFile(VARIANT, VARIANT) { return not_built_yet(); }
-HRESULT FTP::DeleteFile(VARIANT) { return not_built_yet(); }
 
 }  // namespace corvane

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "frame/asp_page.h"
 #include "frame/dispatch.h"
 #include "frame/interfaces.h"
+#include "frame/internet_handle.h"
+
+#include <optional>
+#include <string>
 
 namespace corvane {
 
@@ -50,7 +55,23 @@ public:
     HRESULT STDMETHODCALLTYPE DeleteFile(VARIANT str_remote_path) override;
 
 private:
-    ~FTP() override = default;
+    ~FTP() override;
+
+    void close_connection();
+    std::wstring current_directory();
+    void change_directory(const std::wstring& directory);
+
+    std::wstring str_url;
+    std::wstring str_username;
+    std::wstring str_password;
+    LONG lng_port = 21;
+    std::optional<std::wstring> str_proxy;
+    DWORD lng_connection_flags = 0;
+    LONG lng_transfer_type = TransferASCII;
+    bool bool_connected = false;
+    InternetHandle lng_session_handle;
+    InternetHandle lng_connection_handle;
+    AspPage page;
 };
 
 }  // namespace corvane

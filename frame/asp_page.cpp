@@ -1,0 +1,81 @@
+#include "frame/asp_page.h"
+
+#include "frame/error.h"
+#include "frame/late_bound.h"
+
+namespace corvane {
+
+namespace {
+
+// A property of the context as an object, read by name when the context
+// lacks the ASP interface.
+ComPtr<IDispatch> context_property(IDispatch* context, const wchar_t* name)
+{
+    Variant value = get_property(context, name);
+    if (V_VT(value.get()) != VT_DISPATCH || !V_DISPATCH(value.get()))
+        check_com(DISP_E_TYPEMISMATCH);
+    return ComPtr<IDispatch>::share(V_DISPATCH(value.get()));
+}
+
+template <class PageObject>
+ComPtr<PageObject> as_page_object(IUnknown* object, REFIID interface_id)
+{
+    ComPtr<PageObject> result;
+    check_com(object->QueryInterface(interface_id, reinterpret_cast<void**>(result.put())));
+    return result;
+}
+
+}  // namespace
+
+void AspPage::bind(IDispatch* scripting_context)
+{
+    if (!scripting_context)
+        check_com(E_POINTER);
+
+    ComPtr<IScriptingContext> context;
+    scripting_context->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.put()));
+    if (context) {
+        ComPtr<IResponse> response;
+        check_call(context->get_Response(response.put()), context.get(), IID_IScriptingContext);
+        response_ = as_page_object<IResponse>(response.get(), IID_IResponse);
+        ComPtr<IRequest> request;
+        check_call(context->get_Request(request.put()), context.get(), IID_IScriptingContext);
+        request_ = as_page_object<IRequest>(request.get(), IID_IRequest);
+        ComPtr<IServer> server;
+        check_call(context->get_Server(server.put()), context.get(), IID_IScriptingContext);
+        server_ = as_page_object<IServer>(server.get(), IID_IServer);
+        return;
+    }
+    response_ = as_page_object<IResponse>(context_property(scripting_context, L"Response").get(), IID_IResponse);
+    request_ = as_page_object<IRequest>(context_property(scripting_context, L"Request").get(), IID_IRequest);
+    server_ = as_page_object<IServer>(context_property(scripting_context, L"Server").get(), IID_IServer);
+}
+
+template <class PageObject>
+PageObject& AspPage::bound(const ComPtr<PageObject>& object, const wchar_t* name) const
+{
+    if (!object) {
+        raise(page_not_bound_error, ftp_source,
+              std::wstring(L"No ASP page is bound, so there is no ") + name +
+                  L" object.  Create the object with Server.CreateObject in the page, or pass the page's "
+                  L"ScriptingContext to OnStartPage.");
+    }
+    return *object.get();
+}
+
+IResponse& AspPage::response() const
+{
+    return bound(response_, L"Response");
+}
+
+IRequest& AspPage::request() const
+{
+    return bound(request_, L"Request");
+}
+
+IServer& AspPage::server() const
+{
+    return bound(server_, L"Server");
+}
+
+}  // namespace corvane

@@ -1,0 +1,39 @@
+#pragma once
+// The page objects of an ASP page that created one of our objects: the
+// host hands its scripting context to OnStartPage, and members that write
+// into the page or read the request use these references.
+
+#include "frame/com_ptr.h"
+#include "frame/win32.h"
+
+#include <asptlb.h>
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// Raised by members that need a page when none is bound (source
+// "Corvane.FTP": only the FTP class binds to pages).
+inline constexpr HRESULT page_not_bound_error = static_cast<HRESULT>(0x80040212);
+
+class AspPage {
+public:
+    // Takes the Response, Request and Server of the context, in that order;
+    // each one stays bound even if a later one fails.
+    void bind(IDispatch* scripting_context);
+
+    IResponse& response() const;
+    IRequest& request() const;
+    IServer& server() const;
+
+private:
+    template <class PageObject>
+    PageObject& bound(const ComPtr<PageObject>& object, const wchar_t* name) const;
+
+    ComPtr<IResponse> response_;
+    ComPtr<IRequest> request_;
+    ComPtr<IServer> server_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,157 @@
+// Raw commands, the last server response, the current remote directory and
+// the single-call remote operations.
+
+#include "ftp/ftp.h"
+
+#include "frame/error_text.h"
+#include "frame/platform.h"
+#include "frame/text.h"
+
+#include <vector>
+
+namespace corvane {
+
+namespace {
+
+constexpr HRESULT retrieve_directory_error = static_cast<HRESULT>(0x80040202);
+constexpr HRESULT set_directory_error = static_cast<HRESULT>(0x80040203);
+constexpr HRESULT create_directory_error = static_cast<HRESULT>(0x80040205);
+constexpr HRESULT rename_error = static_cast<HRESULT>(0x80040206);
+constexpr HRESULT delete_file_error = static_cast<HRESULT>(0x80040209);
+constexpr HRESULT remove_directory_error = static_cast<HRESULT>(0x8004020c);
+constexpr HRESULT not_connected_error = static_cast<HRESULT>(0x8004020d);
+constexpr HRESULT execute_command_error = static_cast<HRESULT>(0x8004020f);
+
+constexpr DWORD directory_capacity = MAX_PATH;
+constexpr DWORD command_read_size = 4096;
+
+[[noreturn]] void raise_not_connected()
+{
+    raise(not_connected_error, ftp_source, L"Error getting/setting directory.  No connection open.");
+}
+
+// Every "//" replaced by "/" in one left-to-right pass, as a text
+// replacement does it: "///" becomes "//".
+std::wstring collapse_double_slashes(const std::wstring& text)
+{
+    std::wstring result;
+    result.reserve(text.size());
+    for (size_t position = 0; position < text.size();) {
+        if (text.compare(position, 2, L"//") == 0) {
+            result += L'/';
+            position += 2;
+        } else {
+            result += text[position++];
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+HRESULT FTP::ExecuteCommand(VARIANT str_command, VARIANT_BOOL bool_expect_response, BSTR* result)
+{
+    return member([&] {
+        const bool expect_response = bool_expect_response == VARIANT_TRUE;
+        InternetHandle data_channel;
+        if (!platform().FtpCommandA(lng_connection_handle.get(), bool_expect_response,
+                                    static_cast<DWORD>(lng_transfer_type), to_ansi(text_of(str_command)).c_str(), 0,
+                                    data_channel.put()))
+            raise_platform_failure(execute_command_error, ftp_source, L"Error executing command on FTP server.",
+                                   L"ExecuteCommand");
+
+        // The whole reply, however the network splits it; a failing read
+        // ends it with what had arrived.
+        std::string reply;
+        if (expect_response) {
+            std::vector<char> chunk(command_read_size);
+            DWORD bytes_read = 0;
+            while (platform().InternetReadFile(data_channel.get(), chunk.data(), command_read_size, &bytes_read) &&
+                   bytes_read > 0)
+                reply.append(chunk.data(), bytes_read);
+        }
+        data_channel = InternetHandle();
+        *result = allocate_bstr(from_ansi(reply));
+    });
+}
+
+HRESULT FTP::GetLastResponse(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, last_response_text()); });
+}
+
+std::wstring FTP::current_directory()
+{
+    if (!bool_connected)
+        raise_not_connected();
+    std::vector<char> buffer(directory_capacity, '\0');
+    DWORD length = directory_capacity;
+    BOOL found = platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length);
+    // A path longer than the usual buffer: the platform says how much it
+    // needs.
+    if (!found && platform().GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > buffer.size()) {
+        buffer.assign(length + 1, '\0');
+        length = static_cast<DWORD>(buffer.size());
+        found = platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length);
+    }
+    if (!found)
+        raise_platform_failure(retrieve_directory_error, ftp_source, L"Error retrieving directory.", L"Directory");
+    return collapse_double_slashes(from_ansi_buffer(buffer.data(), buffer.size()) + L"/");
+}
+
+void FTP::change_directory(const std::wstring& directory)
+{
+    if (!bool_connected)
+        raise_not_connected();
+    if (!platform().FtpSetCurrentDirectoryA(lng_connection_handle.get(), to_ansi(directory).c_str()))
+        raise_platform_failure(set_directory_error, ftp_source, L"Error setting directory.", L"Directory");
+}
+
+HRESULT FTP::get_Directory(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, current_directory()); });
+}
+
+HRESULT FTP::put_Directory(VARIANT str_directory)
+{
+    return member([&] { change_directory(text_of(str_directory)); });
+}
+
+HRESULT FTP::CreateDirectory(VARIANT str_directory_name)
+{
+    return member([&] {
+        if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), to_ansi(text_of(str_directory_name)).c_str()))
+            raise_platform_failure(create_directory_error, ftp_source, L"Error creating directory.",
+                                   L"CreateDirectory");
+    });
+}
+
+HRESULT FTP::RemoveDirectory(VARIANT str_directory_name)
+{
+    return member([&] {
+        if (!platform().FtpRemoveDirectoryA(lng_connection_handle.get(), to_ansi(text_of(str_directory_name)).c_str()))
+            raise_platform_failure(remove_directory_error, ftp_source, L"Error removing directory.",
+                                   L"RemoveDirectory");
+    });
+}
+
+HRESULT FTP::RenameFile(VARIANT str_old_filename, VARIANT str_new_filename)
+{
+    return member([&] {
+        const std::string old_name = to_ansi(text_of(str_old_filename));
+        const std::string new_name = to_ansi(text_of(str_new_filename));
+        if (!platform().FtpRenameFileA(lng_connection_handle.get(), old_name.c_str(), new_name.c_str()))
+            raise_platform_failure(rename_error, ftp_source, L"Error renaming file/directory.", L"RenameFile");
+    });
+}
+
+HRESULT FTP::DeleteFile(VARIANT str_remote_path)
+{
+    return member([&] {
+        if (!platform().FtpDeleteFileA(lng_connection_handle.get(), to_ansi(text_of(str_remote_path)).c_str()))
+            raise_platform_failure(delete_file_error, ftp_source, L"Error deleting file from the remote server.",
+                                   L"DeleteFile");
+    });
+}
+
+}  // namespace corvane
