@@ -1,13 +1,37 @@
 #!/usr/bin/env bash
-# Runs one script test under the platform's script host of one architecture.
+# Runs one script test under the platform's script host of one architecture,
+# with a fresh loopback FTP server of its own. The script gets the server's
+# port and its root (as a Windows path) as arguments.
 # Wine's cscript ends silently with exit code 0 on a runtime error, so a
 # script passes only if it reaches its "END" line and printed no "FAIL".
-#   run_script.sh <wine loader> <script> [arguments...]
+#   run_script.sh <wine loader> <script>
 set -uo pipefail
 loader=$1
 script=$(realpath "$2")
-shift 2
-output=$("$loader" cscript //nologo "Z:${script//\//\\}" "$@" 2>&1 | tr -d '\r')
+tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
+
+work=$(mktemp -d)
+server=
+cleanup() {
+    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir "$work/root"
+/usr/bin/python3 "$tools/ftp_server.py" --foreground --root "$work/root" --port-file "$work/ftp.port" \
+    --max-seconds 600 >"$work/ftp.log" 2>&1 &
+server=$!
+for _ in $(seq 200); do
+    [ -s "$work/ftp.port" ] && break
+    sleep 0.05
+done
+[ -s "$work/ftp.port" ] || { echo "FAIL: the FTP server did not start"; cat "$work/ftp.log"; exit 1; }
+ftp_port=$(cut -d' ' -f1 "$work/ftp.port")
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+output=$("$loader" cscript //nologo "$(windows_path "$script")" "$ftp_port" "$(windows_path "$work/root")" 2>&1 |
+    tr -d '\r')
 printf '%s\n' "$output"
 grep -q '^FAIL' <<<"$output" && exit 1
 grep -qx 'END' <<<"$output" || { echo "FAIL: the script did not reach its end"; exit 1; }
