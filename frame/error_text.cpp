@@ -65,7 +65,12 @@ std::wstring last_response_text()
 void raise_platform_failure(HRESULT number, std::wstring_view source, std::wstring_view message,
                             std::wstring_view procedure_name)
 {
-    const LONG code = static_cast<LONG>(platform().GetLastError());
+    raise_platform_error(number, source, message, static_cast<LONG>(platform().GetLastError()), procedure_name);
+}
+
+void raise_platform_error(HRESULT number, std::wstring_view source, std::wstring_view message, LONG code,
+                          std::wstring_view procedure_name)
+{
     std::wstring description(message);
     description += GetErrorText(code, procedure_name);
     raise(number, source, std::move(description));

@@ -22,4 +22,8 @@ std::wstring last_response_text();
 [[noreturn]] void raise_platform_failure(HRESULT number, std::wstring_view source, std::wstring_view message,
                                          std::wstring_view procedure_name);
 
+// The same, for a last-error code the caller has already read.
+[[noreturn]] void raise_platform_error(HRESULT number, std::wstring_view source, std::wstring_view message, LONG code,
+                                       std::wstring_view procedure_name);
+
 }  // namespace corvane

@@ -36,6 +36,9 @@ public:
         return &handle_;
     }
 
+    // Gives the handle up without closing it.
+    HINTERNET release() { return std::exchange(handle_, nullptr); }
+
     // Closes now. On failure the handle stays held and the platform's
     // last-error code is left for the caller to read.
     bool close()

@@ -119,6 +119,10 @@ public:
         return ::WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length, default_char,
                                      used_default_char);
     }
+    int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length) override
+    {
+        return ::LCMapStringW(locale, flags, text, length, mapped, mapped_length);
+    }
 };
 
 RealPlatform the_real_platform;

@@ -58,6 +58,8 @@ public:
                                     int wide_length) = 0;
     virtual int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text,
                                     int length, LPCCH default_char, LPBOOL used_default_char) = 0;
+    virtual int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped,
+                             int mapped_length) = 0;
 };
 
 // The platform in force: the real one unless a test installed another.

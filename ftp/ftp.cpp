@@ -179,8 +179,6 @@ void FTP::close_connection()
 // Members whose behaviour is not built yet.
 HRESULT FTP::PrintClient() { return not_built_yet(); }
 HRESULT FTP::DownloadFileToClient(VARIANT) { return not_built_yet(); }
-HRESULT FTP::Files(_FTPFiles**) { return not_built_yet(); }
-HRESULT FTP::GetDirectoryListing(Directory_Listing_Type, BSTR*) { return not_built_yet(); }
 HRESULT FTP::GetDirectory(VARIANT, VARIANT, VARIANT_BOOL, VARIANT_BOOL) { return not_built_yet(); }
 HRESULT FTP::PutDirectory(VARIANT, VARIANT, VARIANT_BOOL) { return not_built_yet(); }
 HRESULT FTP::GetFile(VARIANT, VARIANT, VARIANT_BOOL) { return not_built_yet(); }

@@ -4,6 +4,7 @@
 #include "frame/dispatch.h"
 #include "frame/interfaces.h"
 #include "frame/internet_handle.h"
+#include "ftp/ftp_files.h"
 
 #include <optional>
 #include <string>
@@ -60,6 +61,8 @@ private:
     void close_connection();
     std::wstring current_directory();
     void change_directory(const std::wstring& directory);
+    ComPtr<FTPFiles> list_directory();
+    std::wstring directory_listing(LONG listing_type);
 
     std::wstring str_url;
     std::wstring str_username;

@@ -2,6 +2,8 @@
 
 #include "frame/dispatch.h"
 #include "frame/interfaces.h"
+#include "frame/keyed_collection.h"
+#include "ftp/ftp_file.h"
 
 namespace corvane {
 
@@ -14,8 +16,18 @@ public:
     HRESULT STDMETHODCALLTYPE Item(VARIANT var_idx, _FTPFile** result) override;
     HRESULT STDMETHODCALLTYPE NewEnum(IUnknown** result) override;
 
+    // Builds one entry from a find record and adds it under its name.
+    ComPtr<FTPFile> AddFile(const WIN32_FIND_DATAA& record);
+
+    // The entries in order, for the component's own readers.
+    size_t size() const { return entries.size(); }
+    const FTPFile& entry(size_t index) const;
+
 private:
     ~FTPFiles() override = default;
+
+    KeyedCollection entries;
+    std::vector<FTPFile*> in_order;  // the same entries, typed; owned by `entries`
 };
 
 }  // namespace corvane

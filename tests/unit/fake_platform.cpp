@@ -327,4 +327,9 @@ int FakePlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_t
                                                default_char, used_default_char);
 }
 
+int FakePlatform::LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length)
+{
+    return real_platform().LCMapStringW(locale, flags, text, length, mapped, mapped_length);
+}
+
 }  // namespace corvane::tests

@@ -119,6 +119,7 @@ public:
                             int wide_length) override;
     int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text, int length,
                             LPCCH default_char, LPBOOL used_default_char) override;
+    int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length) override;
 
 private:
     template <class... Arguments>
