@@ -38,4 +38,36 @@ Variant invoke(IDispatch* object, DISPID id, WORD flags, std::span<VARIANT> argu
     return result;
 }
 
+std::vector<Variant> for_each_item(IDispatch* collection)
+{
+    Variant enumerator_value = invoke(collection, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+    const VARTYPE type = V_VT(enumerator_value.get());
+    if ((type != VT_UNKNOWN && type != VT_DISPATCH) || !V_UNKNOWN(enumerator_value.get()))
+        check_com(DISP_E_TYPEMISMATCH);
+    ComPtr<IEnumVARIANT> enumerator =
+        ComPtr<IUnknown>::share(V_UNKNOWN(enumerator_value.get())).query<IEnumVARIANT>();
+    if (!enumerator)
+        check_com(E_NOINTERFACE);
+    std::vector<Variant> items;
+    for (;;) {
+        Variant item;
+        ULONG fetched = 0;
+        const HRESULT result = enumerator->Next(1, item.put(), &fetched);
+        check_com(result);
+        if (result != S_OK || fetched == 0)
+            return items;
+        items.push_back(std::move(item));
+    }
+}
+
+ComPtr<IDispatch> create_object(const wchar_t* prog_id)
+{
+    CLSID class_id{};
+    check_com(CLSIDFromProgID(prog_id, &class_id));
+    ComPtr<IDispatch> object;
+    check_com(CoCreateInstance(class_id, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(object.put())));
+    return object;
+}
+
 }  // namespace corvane

@@ -7,6 +7,7 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
@@ -24,5 +25,11 @@ inline Variant call_method(IDispatch* object, std::wstring_view name, std::span<
 {
     return invoke(object, dispatch_id_of(object, name), DISPATCH_METHOD | DISPATCH_PROPERTYGET, arguments);
 }
+
+// The items a for-each loop over the object visits.
+std::vector<Variant> for_each_item(IDispatch* collection);
+
+// A new object from its ProgID, reached through IDispatch.
+ComPtr<IDispatch> create_object(const wchar_t* prog_id);
 
 }  // namespace corvane

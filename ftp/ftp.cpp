@@ -179,9 +179,5 @@ void FTP::close_connection()
 // Members whose behaviour is not built yet.
 HRESULT FTP::PrintClient() { return not_built_yet(); }
 HRESULT FTP::DownloadFileToClient(VARIANT) { return not_built_yet(); }
-HRESULT FTP::GetDirectory(VARIANT, VARIANT, VARIANT_BOOL, VARIANT_BOOL) { return not_built_yet(); }
-HRESULT FTP::PutDirectory(VARIANT, VARIANT, VARIANT_BOOL) { return not_built_yet(); }
-HRESULT FTP::GetFile(VARIANT, VARIANT, VARIANT_BOOL) { return not_built_yet(); }
-HRESULT FTP::PutFile(VARIANT, VARIANT) { return not_built_yet(); }
 
 }  // namespace corvane

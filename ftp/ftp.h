@@ -63,6 +63,13 @@ private:
     void change_directory(const std::wstring& directory);
     ComPtr<FTPFiles> list_directory();
     std::wstring directory_listing(LONG listing_type);
+    void get_file(const std::wstring& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite);
+    void put_file(const std::wstring& local_path, const std::wstring& remote_path);
+    void get_directory(const std::wstring& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite,
+                       VARIANT_BOOL traverse_sub_directories);
+    void put_directory(const std::wstring& local_path, const std::wstring& remote_path,
+                       VARIANT_BOOL traverse_sub_directories);
+    void create_directory(const std::wstring& name);
 
     std::wstring str_url;
     std::wstring str_username;

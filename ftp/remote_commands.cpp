@@ -117,13 +117,15 @@ HRESULT FTP::put_Directory(VARIANT str_directory)
     return member([&] { change_directory(text_of(str_directory)); });
 }
 
+void FTP::create_directory(const std::wstring& name)
+{
+    if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), to_ansi(name).c_str()))
+        raise_platform_failure(create_directory_error, ftp_source, L"Error creating directory.", L"CreateDirectory");
+}
+
 HRESULT FTP::CreateDirectory(VARIANT str_directory_name)
 {
-    return member([&] {
-        if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), to_ansi(text_of(str_directory_name)).c_str()))
-            raise_platform_failure(create_directory_error, ftp_source, L"Error creating directory.",
-                                   L"CreateDirectory");
-    });
+    return member([&] { create_directory(text_of(str_directory_name)); });
 }
 
 HRESULT FTP::RemoveDirectory(VARIANT str_directory_name)

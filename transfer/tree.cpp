@@ -1,0 +1,130 @@
+// Whole directory trees between the server and the local disk, walked with
+// the session's own members and the platform's file-system object, so that
+// every inner error reaches the caller as that member raised it.
+
+#include "ftp/ftp.h"
+
+#include "frame/error_text.h"
+#include "frame/late_bound.h"
+#include "frame/platform.h"
+#include "frame/text.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr HRESULT missing_folder_error = static_cast<HRESULT>(0x8004020e);
+
+Variant text_argument(const std::wstring& text)
+{
+    Variant value;
+    set_variant_text(value.put(), text);
+    return value;
+}
+
+bool folder_exists(IDispatch* file_system, const std::wstring& path)
+{
+    Variant argument = text_argument(path);
+    Variant exists = call_method(file_system, L"FolderExists", {argument.get(), 1});
+    Variant flag;
+    check_com(VariantChangeType(flag.put(), exists.get(), 0, VT_BOOL));
+    return V_BOOL(flag.get()) != VARIANT_FALSE;
+}
+
+ComPtr<IDispatch> object_of(Variant value)
+{
+    if (V_VT(value.get()) != VT_DISPATCH || !V_DISPATCH(value.get()))
+        check_com(DISP_E_TYPEMISMATCH);
+    return ComPtr<IDispatch>::share(V_DISPATCH(value.get()));
+}
+
+// The name of a folder or file the file-system object enumerated.
+std::wstring element_name(Variant element)
+{
+    return text_of(*get_property(object_of(std::move(element)).get(), L"Name").get());
+}
+
+// A listing may carry entries for the directory itself and its parent;
+// descending into them would never end.
+bool is_self_or_parent(const std::wstring& name)
+{
+    return name == L"." || name == L"..";
+}
+
+}  // namespace
+
+void FTP::get_directory(const std::wstring& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite,
+                        VARIANT_BOOL traverse_sub_directories)
+{
+    ComPtr<IDispatch> file_system = create_object(L"Scripting.FileSystemObject");
+    if (!folder_exists(file_system.get(), local_path)) {
+        Variant argument = text_argument(local_path);
+        call_method(file_system.get(), L"CreateFolder", {argument.get(), 1});
+    }
+    const std::wstring saved_directory = current_directory();
+    change_directory(remote_path);
+    const ComPtr<FTPFiles> files = list_directory();
+    for (size_t index = 0; index < files->size(); ++index) {
+        const FTPFile& entry = files->entry(index);
+        const std::wstring& name = entry.filename();
+        if (is_self_or_parent(name))
+            continue;
+        if (entry.file_type_value() == FTPDirectory && traverse_sub_directories)
+            get_directory(remote_path + L"/" + name, local_path + L"\\" + name, overwrite, traverse_sub_directories);
+        else if (entry.file_type_value() == FTPFileEntry)
+            get_file(remote_path + L"/" + name, local_path + L"\\" + name, overwrite);
+    }
+    change_directory(saved_directory);
+}
+
+void FTP::put_directory(const std::wstring& local_path, const std::wstring& remote_path,
+                        VARIANT_BOOL traverse_sub_directories)
+{
+    const std::wstring saved_directory = current_directory();
+    change_directory(remote_path);
+    // What the platform last said, for the text of a missing-folder error.
+    const LONG last_code = static_cast<LONG>(platform().GetLastError());
+    ComPtr<IDispatch> file_system = create_object(L"Scripting.FileSystemObject");
+    if (!folder_exists(file_system.get(), local_path))
+        raise_platform_error(missing_folder_error, ftp_source, L"Folder :" + local_path + L" does not exist.",
+                             last_code, L"PutDirectory");
+
+    Variant argument = text_argument(local_path);
+    ComPtr<IDispatch> folder = object_of(call_method(file_system.get(), L"GetFolder", {argument.get(), 1}));
+    if (traverse_sub_directories) {
+        const ComPtr<IDispatch> subfolders = object_of(get_property(folder.get(), L"SubFolders"));
+        for (Variant& element : for_each_item(subfolders.get())) {
+            const std::wstring name = element_name(std::move(element));
+            try {
+                create_directory(name);
+            } catch (const ComponentError&) {
+                // Most often it exists already; the descent below says so if not.
+            }
+            put_directory(local_path + L"\\" + name, remote_path + L"/" + name, traverse_sub_directories);
+        }
+    }
+    const ComPtr<IDispatch> local_files = object_of(get_property(folder.get(), L"Files"));
+    for (Variant& element : for_each_item(local_files.get())) {
+        const std::wstring name = element_name(std::move(element));
+        put_file(local_path + L"\\" + name, name);
+    }
+    change_directory(saved_directory);
+}
+
+HRESULT FTP::GetDirectory(VARIANT str_remote_path, VARIANT str_local_path, VARIANT_BOOL bool_overwrite,
+                          VARIANT_BOOL bool_traverse_sub_directories)
+{
+    return member([&] {
+        get_directory(text_of(str_remote_path), text_of(str_local_path), bool_overwrite,
+                      bool_traverse_sub_directories);
+    });
+}
+
+HRESULT FTP::PutDirectory(VARIANT str_local_path, VARIANT str_remote_path, VARIANT_BOOL bool_traverse_sub_directories)
+{
+    return member([&] {
+        put_directory(text_of(str_local_path), text_of(str_remote_path), bool_traverse_sub_directories);
+    });
+}
+
+}  // namespace corvane
