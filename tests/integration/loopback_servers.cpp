@@ -1,0 +1,303 @@
+#include "loopback_servers.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#ifndef CORVANE_SOURCE_DIR
+#define CORVANE_SOURCE_DIR "/work/main"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Debian's interpreter, not whatever python is first on PATH: pyftpdlib
+// is installed for this one.
+constexpr const char* python_windows = "Z:\\usr\\bin\\python3";
+constexpr const char* python_unix = "/usr/bin/python3";
+constexpr auto start_timeout = 20s;
+constexpr auto stop_timeout = 10s;
+constexpr DWORD reply_timeout_ms = 10000;
+
+std::string windows_path(std::string_view unix_path) {
+    std::string out = "Z:";
+    for (char c : unix_path) out += c == '/' ? '\\' : c;
+    return out;
+}
+
+std::string wsa_error(const std::string& what) {
+    return what + " failed, WSA error " + std::to_string(WSAGetLastError());
+}
+
+void ensure_winsock() {
+    static const int result = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (result != 0) throw std::runtime_error("WSAStartup failed: " + std::to_string(result));
+}
+
+class Socket {
+public:
+    explicit Socket(SOCKET s = INVALID_SOCKET) : s_(s) {}
+    Socket(Socket&& other) noexcept : s_(std::exchange(other.s_, INVALID_SOCKET)) {}
+    Socket& operator=(Socket&&) = delete;
+    ~Socket() {
+        if (s_ != INVALID_SOCKET) closesocket(s_);
+    }
+    explicit operator bool() const { return s_ != INVALID_SOCKET; }
+    SOCKET get() const { return s_; }
+    SOCKET release() { return std::exchange(s_, INVALID_SOCKET); }
+
+private:
+    SOCKET s_;
+};
+
+// An unconnected (false) Socket means the connection was refused or failed;
+// `error` then holds the WSA error.
+Socket connect_loopback(int port, int& error) {
+    Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) throw std::runtime_error(wsa_error("socket()"));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<u_short>(port));
+    if (connect(s.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        error = WSAGetLastError();
+        return Socket();
+    }
+    error = 0;
+    return s;
+}
+
+std::string base64(std::string_view bytes) {
+    static constexpr char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k)
+            out += k <= n ? alphabet[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
+std::string quote_arg(const std::string& arg) {
+    if (arg.find('"') != std::string::npos)
+        throw std::runtime_error("unsupported character in argument: " + arg);
+    return arg.find_first_of(" \t") == std::string::npos ? arg : '"' + arg + '"';
+}
+
+std::string unique_port_file() {
+    // Pids alone can repeat across Wine prefixes sharing /tmp.
+    std::random_device rd;
+    char name[80];
+    std::snprintf(name, sizeof name, "/tmp/corvane-%lx-%08x%08x.port",
+                  static_cast<unsigned long>(GetCurrentProcessId()), rd(), rd());
+    return name;
+}
+
+std::string read_line_if_present(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    if (in) std::getline(in, line);
+    return line;
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer(Kind kind, int port, std::uintptr_t control, std::string root_unix)
+    : kind_(kind), port_(port), control_(control), root_unix_(std::move(root_unix)) {}
+
+LoopbackServer::LoopbackServer(LoopbackServer&& other) noexcept
+    : kind_(other.kind_),
+      port_(other.port_),
+      control_(std::exchange(other.control_, INVALID_SOCKET)),
+      root_unix_(std::move(other.root_unix_)),
+      pending_(std::move(other.pending_)) {}
+
+LoopbackServer& LoopbackServer::operator=(LoopbackServer&& other) noexcept {
+    if (this != &other) {
+        stop();
+        kind_ = other.kind_;
+        port_ = other.port_;
+        control_ = std::exchange(other.control_, INVALID_SOCKET);
+        root_unix_ = std::move(other.root_unix_);
+        pending_ = std::move(other.pending_);
+    }
+    return *this;
+}
+
+LoopbackServer::~LoopbackServer() { stop(); }
+
+LoopbackServer LoopbackServer::start_ftp() { return start(Kind::ftp); }
+LoopbackServer LoopbackServer::start_http() { return start(Kind::http); }
+
+LoopbackServer LoopbackServer::start(Kind kind) {
+    ensure_winsock();
+    const std::string script = std::string(CORVANE_SOURCE_DIR) +
+                               (kind == Kind::ftp ? "/tools/ftp_server.py" : "/tools/http_server.py");
+    if (GetFileAttributesA(windows_path(script).c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error("test server script not found: " + script);
+
+    const std::string port_file = unique_port_file();
+    const std::string port_file_windows = windows_path(port_file);
+    // -I: the caller's PYTHON* variables must not redirect the interpreter.
+    const std::string command_line = std::string(python_unix) + " -I " + quote_arg(script) +
+                                     " --port-file " + quote_arg(port_file);
+    std::vector<char> mutable_command(command_line.begin(), command_line.end());
+    mutable_command.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(python_windows, mutable_command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info))
+        throw std::runtime_error("cannot start `" + command_line + "`: error " +
+                                 std::to_string(GetLastError()));
+    // For a Linux child Wine fills PROCESS_INFORMATION with stack leftovers
+    // (measured: hProcess 0, hThread 0x2 or a pointer, a random pid), and
+    // closing those could close an unrelated handle of ours. Only a handle
+    // that really is the reported process is ours to close. The control
+    // connection, not a handle, tracks the server.
+    if (info.hProcess != nullptr && GetProcessId(info.hProcess) == info.dwProcessId) {
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+
+    const auto deadline = Clock::now() + start_timeout;
+    std::string line;
+    while ((line = read_line_if_present(port_file_windows)).empty()) {
+        if (Clock::now() > deadline)
+            throw std::runtime_error("`" + command_line + "` wrote no " + port_file +
+                                     " within 20 s; see its errors on stderr");
+        Sleep(20);
+    }
+    DeleteFileA(port_file_windows.c_str());
+
+    std::istringstream fields(line);
+    int port = 0;
+    int control_port = 0;
+    std::string root;
+    fields >> port >> control_port;
+    std::getline(fields >> std::ws, root);
+    if (port <= 0 || control_port <= 0 || (kind == Kind::ftp && root.empty()))
+        throw std::runtime_error("malformed port file " + port_file + ": " + line);
+
+    int error = 0;
+    Socket control = connect_loopback(control_port, error);
+    if (!control)
+        throw std::runtime_error("cannot connect to control port " + std::to_string(control_port) +
+                                 " of " + script + ": WSA error " + std::to_string(error));
+    const DWORD timeout = reply_timeout_ms;
+    setsockopt(control.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
+    const BOOL no_delay = TRUE;
+    setsockopt(control.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+               sizeof no_delay);
+    return LoopbackServer(kind, port, control.release(), std::move(root));
+}
+
+int LoopbackServer::port() const { return port_; }
+
+std::string LoopbackServer::root_unix() const {
+    require(Kind::ftp, "root_unix()");
+    return root_unix_;
+}
+
+std::wstring LoopbackServer::root_windows() const {
+    require(Kind::ftp, "root_windows()");
+    const std::string narrow = windows_path(root_unix_);
+    const int n = MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()),
+                                      nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
+    return wide;
+}
+
+void LoopbackServer::route(std::string_view target, std::string_view raw_response) {
+    require(Kind::http, "route()");
+    const std::string reply = command("route " + std::string(target) + " " + base64(raw_response));
+    if (reply != "ok") throw std::runtime_error("route " + std::string(target) + ": " + reply);
+}
+
+void LoopbackServer::route_file(std::string_view target, std::string_view unix_path) {
+    require(Kind::http, "route_file()");
+    const std::string reply =
+        command("route_file " + std::string(target) + " " + std::string(unix_path));
+    if (reply != "ok") throw std::runtime_error("route_file " + std::string(target) + ": " + reply);
+}
+
+std::string LoopbackServer::requests_json() {
+    require(Kind::http, "requests_json()");
+    return command("requests");
+}
+
+void LoopbackServer::require(Kind kind, const char* what) const {
+    if (kind_ != kind)
+        throw std::logic_error(std::string(what) + " needs " +
+                               (kind == Kind::ftp ? "an FTP" : "an HTTP") + " server");
+    if (control_ == INVALID_SOCKET) throw std::logic_error(std::string(what) + " on a moved-from server");
+}
+
+std::string LoopbackServer::command(const std::string& line) {
+    const SOCKET s = static_cast<SOCKET>(control_);
+    const std::string out = line + "\n";
+    for (size_t sent = 0; sent < out.size();) {
+        const int n = send(s, out.data() + sent, static_cast<int>(out.size() - sent), 0);
+        if (n <= 0) throw std::runtime_error(wsa_error("send to test server control"));
+        sent += static_cast<size_t>(n);
+    }
+    size_t end;
+    while ((end = pending_.find('\n')) == std::string::npos) {
+        char buffer[65536];
+        const int n = recv(s, buffer, sizeof buffer, 0);
+        if (n == 0) throw std::runtime_error("test server closed its control connection");
+        if (n < 0) throw std::runtime_error(wsa_error("reading test server reply"));
+        pending_.append(buffer, static_cast<size_t>(n));
+    }
+    std::string reply = pending_.substr(0, end);
+    pending_.erase(0, end + 1);
+    return reply;
+}
+
+void LoopbackServer::stop() noexcept {
+    if (control_ == INVALID_SOCKET) return;
+    Socket control(static_cast<SOCKET>(std::exchange(control_, INVALID_SOCKET)));
+    const auto deadline = Clock::now() + stop_timeout;
+
+    // The server closes its end only as the last thing before exiting, so its
+    // EOF is the nearest we get to waiting for the process.
+    shutdown(control.get(), SD_SEND);
+    char buffer[256];
+    while (Clock::now() < deadline && recv(control.get(), buffer, sizeof buffer, 0) > 0) {
+    }
+
+    try {
+        for (;;) {
+            int error = 0;
+            if (!connect_loopback(port_, error)) return;
+            if (Clock::now() > deadline) break;
+            Sleep(20);
+        }
+    } catch (const std::exception&) {
+    }
+    std::fprintf(stderr, "warning: test server on port %d still accepts connections after 10 s\n",
+                 port_);
+}

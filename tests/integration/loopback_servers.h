@@ -1,0 +1,58 @@
+// Loopback FTP and HTTP servers (tools/*.py) for integration tests under Wine.
+//
+// Each server is a Linux python3 process. Wine gives us no usable handle for
+// it, so its lifetime is tied to a control TCP connection this object holds:
+// when the connection closes (destructor, or this process dying) it exits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class LoopbackServer {
+public:
+    // Throws std::runtime_error if the server cannot be started or reached.
+    static LoopbackServer start_ftp();
+    static LoopbackServer start_http();
+
+    LoopbackServer(LoopbackServer&& other) noexcept;
+    LoopbackServer& operator=(LoopbackServer&& other) noexcept;
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    // Stops the server and waits (bounded) until its port refuses connections.
+    ~LoopbackServer();
+
+    // FTP or HTTP port on 127.0.0.1.
+    int port() const;
+
+    // FTP only: the directory served to user "tester" (password "secret"),
+    // fresh for each server and removed when it stops.
+    std::string root_unix() const;
+    std::wstring root_windows() const;  // the same directory on drive Z:
+
+    // HTTP only: a GET of exactly `target` (path and query as sent) is answered
+    // with `raw_response` byte for byte, then the connection is closed.
+    void route(std::string_view target, std::string_view raw_response);
+    // As route(), the raw response read from a Linux file when requested;
+    // for bodies too large to send over the control connection.
+    void route_file(std::string_view target, std::string_view unix_path);
+    // HTTP only: JSON list of the requests so far, oldest first:
+    // [{"method":..., "path":..., "version":..., "headers":[[name, value], ...],
+    //   "body_length":...}]
+    std::string requests_json();
+
+private:
+    enum class Kind { ftp, http };
+    LoopbackServer(Kind kind, int port, std::uintptr_t control, std::string root_unix);
+    static LoopbackServer start(Kind kind);
+    std::string command(const std::string& line);
+    void require(Kind kind, const char* what) const;
+    void stop() noexcept;
+
+    Kind kind_;
+    int port_ = 0;
+    std::uintptr_t control_;  // SOCKET, kept out of this header to spare users <winsock2.h>
+    std::string root_unix_;
+    std::string pending_;  // control bytes received past the last reply line
+};
