@@ -1,0 +1,226 @@
+// The test page: sets up the request, hands out the scripting context and
+// shows what the component did to the response.
+
+#include "tools/asp_host/arguments.h"
+#include "tools/asp_host/page_objects.h"
+
+#include "frame/text.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace corvane::asp_host {
+
+namespace {
+
+template <class Object>
+void share_into(IDispatch** out, const ComPtr<Object>& object)
+{
+    check_out(out);
+    *out = ComPtr<Object>(object).detach();
+}
+
+std::wstring lines_of(const std::vector<std::wstring>& lines)
+{
+    std::wstring text;
+    for (const std::wstring& line : lines) {
+        if (!text.empty())
+            text += L"\r\n";
+        text += line;
+    }
+    return text;
+}
+
+template <class Object>
+void context_member(const State& state, const wchar_t* member_name, const ComPtr<Object>& object, IDispatch** out)
+{
+    state->enter(L"Context", member_name);
+    share_into(out, object);
+}
+
+class ArrayOwner {
+public:
+    explicit ArrayOwner(SAFEARRAY* array) : array_(array)
+    {
+        if (!array_)
+            throw std::bad_alloc();
+    }
+    ArrayOwner(const ArrayOwner&) = delete;
+    ArrayOwner& operator=(const ArrayOwner&) = delete;
+    ~ArrayOwner() { SafeArrayDestroy(array_); }
+    SAFEARRAY* get() const { return array_; }
+    SAFEARRAY* detach() { return std::exchange(array_, nullptr); }
+
+private:
+    SAFEARRAY* array_;
+};
+
+}  // namespace
+
+ComPtr<IUnknown> Page::create()
+{
+    return ComPtr<IUnknown>::adopt(static_cast<IAspTestPage*>(make_object<Page>().detach()));
+}
+
+Page::Page() : state_(std::make_shared<PageState>())
+{
+    auto request = make_object<Request>(state_);
+    auto response = make_object<Response>(state_);
+    auto server = make_object<Server>(state_);
+    context_ = make_object<ScriptingContext>(state_, request, response, server);
+    late_bound_context_ = make_object<LateBoundContext>(state_, request, response, server);
+}
+
+HRESULT Page::SetQueryString(BSTR Key, BSTR Value)
+{
+    return member([&] {
+        state_->query_string.add(Bstr::view_of(Key), Bstr::view_of(Value));
+        state_->query_string_changed();
+    });
+}
+
+HRESULT Page::SetForm(BSTR Key, BSTR Value)
+{
+    return member([&] { state_->form.add(Bstr::view_of(Key), Bstr::view_of(Value)); });
+}
+
+HRESULT Page::SetServerVariable(BSTR Name, BSTR Value)
+{
+    return member([&] { state_->server_variables.replace(Bstr::view_of(Name), Bstr::view_of(Value)); });
+}
+
+HRESULT Page::ParseQueryString(BSTR Text)
+{
+    return member([&] {
+        state_->query_string.parse(Bstr::view_of(Text));
+        state_->query_string_changed();
+    });
+}
+
+HRESULT Page::ParseForm(BSTR Text)
+{
+    return member([&] { state_->form.parse(Bstr::view_of(Text)); });
+}
+
+HRESULT Page::get_Context(IDispatch** Result)
+{
+    return member([&] { share_into(Result, context_); });
+}
+
+HRESULT Page::get_LateBoundContext(IDispatch** Result)
+{
+    return member([&] { share_into(Result, late_bound_context_); });
+}
+
+HRESULT Page::get_Body(BSTR* Result)
+{
+    return member([&] {
+        check_out(Result);
+        *Result = allocate_bstr(text_of_ansi(state_->body));
+    });
+}
+
+HRESULT Page::get_BodyBytes(VARIANT* Result)
+{
+    return member([&] {
+        check_out(Result);
+        const std::string& body = state_->body;
+        ArrayOwner array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(body.size())));
+        if (!body.empty()) {
+            void* data = nullptr;
+            check_com(SafeArrayAccessData(array.get(), &data));
+            std::memcpy(data, body.data(), body.size());
+            SafeArrayUnaccessData(array.get());
+        }
+        V_ARRAY(Result) = array.detach();
+        V_VT(Result) = VT_ARRAY | VT_UI1;
+    });
+}
+
+HRESULT Page::get_ContentType(BSTR* Result)
+{
+    return member([&] {
+        check_out(Result);
+        *Result = allocate_bstr(state_->content_type);
+    });
+}
+
+HRESULT Page::get_Headers(BSTR* Result)
+{
+    return member([&] {
+        check_out(Result);
+        *Result = allocate_bstr(lines_of(state_->headers));
+    });
+}
+
+HRESULT Page::get_Calls(BSTR* Result)
+{
+    return member([&] {
+        check_out(Result);
+        *Result = allocate_bstr(lines_of(state_->calls));
+    });
+}
+
+HRESULT Page::get_Ended(VARIANT_BOOL* Result)
+{
+    return member([&] {
+        check_out(Result);
+        *Result = state_->ended ? VARIANT_TRUE : VARIANT_FALSE;
+    });
+}
+
+HRESULT Page::FailNext(BSTR Call, LONG Number, BSTR Description)
+{
+    return member([&] {
+        state_->fail_next(std::wstring(Bstr::view_of(Call)), Number, std::wstring(Bstr::view_of(Description)));
+    });
+}
+
+HRESULT ScriptingContext::get_Request(IRequest** ppRequest)
+{
+    return member([&] {
+        check_out(ppRequest);
+        state_->enter(L"Context", L"Request");
+        *ppRequest = ComPtr<Request>(request_).detach();
+    });
+}
+
+HRESULT ScriptingContext::get_Response(IResponse** ppResponse)
+{
+    return member([&] {
+        check_out(ppResponse);
+        state_->enter(L"Context", L"Response");
+        *ppResponse = ComPtr<Response>(response_).detach();
+    });
+}
+
+HRESULT ScriptingContext::get_Server(IServer** ppServer)
+{
+    return member([&] {
+        check_out(ppServer);
+        state_->enter(L"Context", L"Server");
+        *ppServer = ComPtr<Server>(server_).detach();
+    });
+}
+
+// A page of this host has no session or application state.
+HRESULT ScriptingContext::get_Session(IDispatch**) { return E_NOTIMPL; }
+HRESULT ScriptingContext::get_Application(IDispatch**) { return E_NOTIMPL; }
+
+HRESULT LateBoundContext::get_Request(IDispatch** Result)
+{
+    return member([&] { context_member(state_, L"Request", request_, Result); });
+}
+
+HRESULT LateBoundContext::get_Response(IDispatch** Result)
+{
+    return member([&] { context_member(state_, L"Response", response_, Result); });
+}
+
+HRESULT LateBoundContext::get_Server(IDispatch** Result)
+{
+    return member([&] { context_member(state_, L"Server", server_, Result); });
+}
+
+}  // namespace corvane::asp_host

@@ -1,0 +1,91 @@
+#pragma once
+// What one page request holds, shared by all of its page objects: the
+// request collections, the response as the client would get it, the call
+// log and the failures a test asked for.
+
+#include "frame/win32.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace corvane::asp_host {
+
+bool same_name(std::wstring_view left, std::wstring_view right);
+
+// Text in the ANSI code page, which is what a classic host writes to the
+// client and what URL escapes stand for.
+std::string ansi_of(std::wstring_view text);
+std::wstring text_of_ansi(std::string_view bytes);
+
+// The host's own URL encoding: letters and digits stay, a space becomes
+// "+", every other byte becomes %XX.
+std::wstring url_encode(std::wstring_view text);
+std::wstring url_decode(std::wstring_view text);
+
+// One request collection: keys in the order first added, each with its
+// values.
+class Collection {
+public:
+    struct Entry {
+        std::wstring key;
+        std::vector<std::wstring> values;
+    };
+
+    void add(std::wstring_view key, std::wstring_view value);
+    void replace(std::wstring_view key, std::wstring_view value);
+    void parse(std::wstring_view text);
+
+    const Entry* find(std::wstring_view key) const;
+    const std::vector<Entry>& entries() const { return entries_; }
+    // The pairs URL-encoded, "k=v&k=v2&k2=v3", as the raw query would be.
+    std::wstring text() const;
+
+private:
+    std::vector<Entry> entries_;
+};
+
+struct Failure {
+    std::wstring call;
+    HRESULT number;
+    std::wstring description;
+};
+
+class PageState {
+public:
+    Collection query_string;
+    Collection form;
+    Collection server_variables;
+
+    // The response. The body is what the client gets, in bytes; the part
+    // before `flushed` has left the buffer and no Clear takes it back.
+    std::string body;
+    size_t flushed = 0;
+    bool buffer = true;
+    bool ended = false;
+    std::wstring content_type = L"text/html";
+    std::wstring status = L"200 OK";
+    std::wstring charset;
+    std::wstring cache_control = L"private";
+    std::vector<std::wstring> headers;
+    std::vector<std::wstring> calls;
+    long script_timeout = 90;
+
+    void fail_next(std::wstring call, HRESULT number, std::wstring description);
+
+    // Every call a page object receives goes through here first: a failure
+    // asked for with fail_next is raised, with "<object> object" as source.
+    void enter(std::wstring_view object, std::wstring_view member);
+
+    // A Response call: logged as `entry`, or as "`entry` failed".
+    void enter_response(std::wstring_view member, std::wstring entry);
+
+    // QUERY_STRING follows the query string as a host would set it.
+    void query_string_changed();
+
+private:
+    std::vector<Failure> failures_;
+};
+
+}  // namespace corvane::asp_host

@@ -1,0 +1,320 @@
+// Response: a buffered body in the ANSI code page, headers, and a log of
+// every method call and assignment. After End the host would stop the
+// script; here later writes are logged and dropped.
+
+#include "tools/asp_host/arguments.h"
+#include "tools/asp_host/page_objects.h"
+
+#include "frame/text.h"
+
+namespace corvane::asp_host {
+
+namespace {
+
+constexpr wchar_t source[] = L"Response object";
+
+class ArrayData {
+public:
+    explicit ArrayData(SAFEARRAY* array) : array_(array) { check_com(SafeArrayAccessData(array_, &data_)); }
+    ArrayData(const ArrayData&) = delete;
+    ArrayData& operator=(const ArrayData&) = delete;
+    ~ArrayData() { SafeArrayUnaccessData(array_); }
+    const char* bytes() const { return static_cast<const char*>(data_); }
+
+private:
+    SAFEARRAY* array_;
+    void* data_ = nullptr;
+};
+
+std::string bytes_of(const VARIANT& argument)
+{
+    const Variant value = plain(argument);
+    SAFEARRAY* array = V_VT(value.get()) == (VT_ARRAY | VT_UI1) ? V_ARRAY(value.get()) : nullptr;
+    if (!array || SafeArrayGetDim(array) != 1)
+        check_com(DISP_E_TYPEMISMATCH);
+    LONG lower = 0;
+    LONG upper = -1;
+    check_com(SafeArrayGetLBound(array, 1, &lower));
+    check_com(SafeArrayGetUBound(array, 1, &upper));
+    if (upper < lower)
+        return {};
+    const ArrayData data(array);
+    return std::string(data.bytes(), static_cast<size_t>(upper - lower) + 1);
+}
+
+std::wstring boolean_text(VARIANT_BOOL value)
+{
+    return value ? L"True" : L"False";
+}
+
+}  // namespace
+
+template <class Body>
+void Response::record(const wchar_t* member_name, std::wstring entry, Body&& body)
+{
+    state_->calls.push_back(std::move(entry));
+    const size_t logged = state_->calls.size() - 1;
+    try {
+        state_->enter(L"Response", member_name);
+        body();
+    } catch (...) {
+        state_->calls[logged] += L" failed";
+        throw;
+    }
+}
+
+template <class Body>
+HRESULT Response::read(const wchar_t* member_name, Body&& body)
+{
+    return member([&] {
+        state_->enter(L"Response", member_name);
+        body();
+    });
+}
+
+HRESULT Response::get_Buffer(VARIANT_BOOL* fIsBuffering)
+{
+    return read(L"Buffer", [&] {
+        check_out(fIsBuffering);
+        *fIsBuffering = state_->buffer ? VARIANT_TRUE : VARIANT_FALSE;
+    });
+}
+
+HRESULT Response::put_Buffer(VARIANT_BOOL fIsBuffering)
+{
+    return member([&] {
+        record(L"Buffer", L"Buffer=" + boolean_text(fIsBuffering), [&] {
+            state_->buffer = fIsBuffering != VARIANT_FALSE;
+            if (!state_->buffer)
+                state_->flushed = state_->body.size();
+        });
+    });
+}
+
+HRESULT Response::get_ContentType(BSTR* pbstrContentTypeRet)
+{
+    return read(L"ContentType", [&] {
+        check_out(pbstrContentTypeRet);
+        *pbstrContentTypeRet = allocate_bstr(state_->content_type);
+    });
+}
+
+HRESULT Response::put_ContentType(BSTR bstrContentType)
+{
+    return member([&] {
+        const std::wstring value(Bstr::view_of(bstrContentType));
+        record(L"ContentType", L"ContentType=" + value, [&] { state_->content_type = value; });
+    });
+}
+
+HRESULT Response::get_Expires(VARIANT* pvarExpiresMinutesRet)
+{
+    return read(L"Expires", [&] {
+        check_out(pvarExpiresMinutesRet);
+        check_com(VariantCopy(pvarExpiresMinutesRet, expires_.get()));
+    });
+}
+
+HRESULT Response::put_Expires(LONG lExpiresMinutes)
+{
+    return member([&] {
+        record(L"Expires", L"Expires=" + std::to_wstring(lExpiresMinutes), [&] {
+            VARIANT* value = expires_.put();
+            V_VT(value) = VT_I4;
+            V_I4(value) = lExpiresMinutes;
+        });
+    });
+}
+
+HRESULT Response::get_ExpiresAbsolute(VARIANT* pvarExpiresRet)
+{
+    return read(L"ExpiresAbsolute", [&] {
+        check_out(pvarExpiresRet);
+        check_com(VariantCopy(pvarExpiresRet, expires_absolute_.get()));
+    });
+}
+
+HRESULT Response::put_ExpiresAbsolute(DATE dtExpires)
+{
+    return member([&] {
+        Variant value;
+        V_VT(value.get()) = VT_DATE;
+        V_DATE(value.get()) = dtExpires;
+        record(L"ExpiresAbsolute", L"ExpiresAbsolute=" + text_of(*value.get()),
+               [&] { expires_absolute_ = std::move(value); });
+    });
+}
+
+HRESULT Response::get_Status(BSTR* pbstrStatusRet)
+{
+    return read(L"Status", [&] {
+        check_out(pbstrStatusRet);
+        *pbstrStatusRet = allocate_bstr(state_->status);
+    });
+}
+
+HRESULT Response::put_Status(BSTR bstrStatus)
+{
+    return member([&] {
+        const std::wstring value(Bstr::view_of(bstrStatus));
+        record(L"Status", L"Status=" + value, [&] { state_->status = value; });
+    });
+}
+
+HRESULT Response::Add(BSTR bstrHeaderValue, BSTR bstrHeaderName)
+{
+    return member([&] {
+        const std::wstring header = std::wstring(Bstr::view_of(bstrHeaderName)) + L": " +
+                                    std::wstring(Bstr::view_of(bstrHeaderValue));
+        record(L"Add", L"Add " + header, [&] { state_->headers.push_back(header); });
+    });
+}
+
+HRESULT Response::AddHeader(BSTR bstrHeaderName, BSTR bstrHeaderValue)
+{
+    return member([&] {
+        const std::wstring header = std::wstring(Bstr::view_of(bstrHeaderName)) + L": " +
+                                    std::wstring(Bstr::view_of(bstrHeaderValue));
+        record(L"AddHeader", L"AddHeader " + header, [&] { state_->headers.push_back(header); });
+    });
+}
+
+HRESULT Response::AppendToLog(BSTR bstrLogEntry)
+{
+    return member([&] {
+        record(L"AppendToLog", L"AppendToLog " + std::wstring(Bstr::view_of(bstrLogEntry)), [] {});
+    });
+}
+
+HRESULT Response::BinaryWrite(VARIANT varInput)
+{
+    return member([&] {
+        const std::string bytes = bytes_of(varInput);
+        record(L"BinaryWrite", L"BinaryWrite " + std::to_wstring(bytes.size()), [&] {
+            if (state_->ended)
+                return;
+            state_->body += bytes;
+            if (!state_->buffer)
+                state_->flushed = state_->body.size();
+        });
+    });
+}
+
+HRESULT Response::Clear()
+{
+    return member([&] {
+        record(L"Clear", L"Clear", [&] {
+            if (!state_->buffer)
+                raise(E_FAIL, source, L"Buffering Off: the response is not buffered, so there is nothing to clear");
+            state_->body.resize(state_->flushed);
+        });
+    });
+}
+
+HRESULT Response::End()
+{
+    return member([&] {
+        record(L"End", L"End", [&] {
+            state_->flushed = state_->body.size();
+            state_->ended = true;
+        });
+    });
+}
+
+HRESULT Response::Flush()
+{
+    return member([&] {
+        record(L"Flush", L"Flush", [&] { state_->flushed = state_->body.size(); });
+    });
+}
+
+HRESULT Response::Redirect(BSTR bstrURL)
+{
+    return member([&] {
+        const std::wstring url(Bstr::view_of(bstrURL));
+        record(L"Redirect", L"Redirect " + url, [&] {
+            state_->status = L"302 Object moved";
+            state_->headers.push_back(L"Location: " + url);
+            state_->body.resize(state_->flushed);
+            state_->ended = true;
+        });
+    });
+}
+
+HRESULT Response::Write(VARIANT varText)
+{
+    return member([&] {
+        record(L"Write", L"Write", [&] {
+            if (state_->ended)
+                return;
+            const Variant value = plain(varText);
+            if (V_VT(value.get()) == VT_NULL)
+                return;
+            state_->body += ansi_of(text_of(*value.get()));
+            if (!state_->buffer)
+                state_->flushed = state_->body.size();
+        });
+    });
+}
+
+// Blocks belong to compiled page scripts, which the host has none of.
+HRESULT Response::WriteBlock(short)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Response::IsClientConnected(VARIANT_BOOL* pfIsClientConnected)
+{
+    return read(L"IsClientConnected", [&] {
+        check_out(pfIsClientConnected);
+        *pfIsClientConnected = VARIANT_TRUE;
+    });
+}
+
+HRESULT Response::get_CharSet(BSTR* pbstrCharSetRet)
+{
+    return read(L"CharSet", [&] {
+        check_out(pbstrCharSetRet);
+        *pbstrCharSetRet = allocate_bstr(state_->charset);
+    });
+}
+
+HRESULT Response::put_CharSet(BSTR bstrCharSet)
+{
+    return member([&] {
+        const std::wstring value(Bstr::view_of(bstrCharSet));
+        record(L"CharSet", L"CharSet=" + value, [&] { state_->charset = value; });
+    });
+}
+
+HRESULT Response::Pics(BSTR bstrHeaderValue)
+{
+    return member([&] {
+        const std::wstring value(Bstr::view_of(bstrHeaderValue));
+        record(L"Pics", L"Pics " + value, [&] { state_->headers.push_back(L"PICS-Label: " + value); });
+    });
+}
+
+HRESULT Response::get_CacheControl(BSTR* pbstrCacheControl)
+{
+    return read(L"CacheControl", [&] {
+        check_out(pbstrCacheControl);
+        *pbstrCacheControl = allocate_bstr(state_->cache_control);
+    });
+}
+
+HRESULT Response::put_CacheControl(BSTR bstrCacheControl)
+{
+    return member([&] {
+        const std::wstring value(Bstr::view_of(bstrCacheControl));
+        record(L"CacheControl", L"CacheControl=" + value, [&] { state_->cache_control = value; });
+    });
+}
+
+// Cookies would need cookie objects the host does not have.
+HRESULT Response::get_Cookies(IRequestDictionary**)
+{
+    return E_NOTIMPL;
+}
+
+}  // namespace corvane::asp_host
