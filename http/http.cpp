@@ -1,31 +1,136 @@
+// The HTTP object: the URL split into server name and path, and what a
+// script reads after a request.
+
 #include "http/http.h"
 
+#include "frame/error.h"
 #include "frame/text.h"
 
+#include <cwctype>
+
 namespace corvane {
+
+namespace {
+
+constexpr std::wstring_view http_version = L"1.01.1";
+constexpr size_t largest_slash_position = 32767;
+
+bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t index = 0; index < prefix.size(); ++index) {
+        if (std::towlower(text[index]) != prefix[index])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 ComPtr<IUnknown> HTTP::create()
 {
     return ComPtr<IUnknown>::adopt(static_cast<_HTTP*>(make_object<HTTP>().detach()));
 }
 
-namespace {
+HTTP::~HTTP()
+{
+    // Nobody is left to hear about a failed close.
+    try {
+        CloseHandles();
+    } catch (...) {
+    }
+}
 
-constexpr std::wstring_view http_version = L"1.01.1";
+HRESULT HTTP::put_URL(BSTR str_URL)
+{
+    return member([&] {
+        std::wstring_view text = trim_spaces(Bstr::view_of(str_URL));
+        if (text.empty())
+            return;
+        bool plain = false;
+        bool encrypted = false;
+        if (starts_with_ignoring_case(text, L"http://")) {
+            text.remove_prefix(7);
+            plain = true;
+        }
+        if (starts_with_ignoring_case(text, L"https://")) {
+            text.remove_prefix(8);
+            encrypted = !plain;
+        }
+        const size_t slash = text.find(L'/');
+        if (slash != std::wstring_view::npos && slash + 1 > largest_slash_position) {
+            constexpr int runtime_overflow = 6;
+            raise_runtime_error(runtime_overflow);
+        }
+        if (slash == std::wstring_view::npos) {
+            server_name = text;
+            path = L"/";
+        } else {
+            server_name = text.substr(0, slash);
+            path = text.substr(slash);
+        }
+        secure = encrypted;
+    });
+}
 
-}  // namespace
+HRESULT HTTP::get_ServerName(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, server_name); });
+}
+
+HRESULT HTTP::get_Path(VARIANT* result)
+{
+    return member([&] { set_variant_text(result, path); });
+}
 
 HRESULT HTTP::get_Version(VARIANT* result)
 {
     return member([&] { set_variant_text(result, http_version); });
 }
 
-// Members whose behaviour is not built yet.
-HRESULT HTTP::put_URL(BSTR) { return not_built_yet(); }
-HRESULT HTTP::get_ServerName(VARIANT*) { return not_built_yet(); }
-HRESULT HTTP::get_Path(VARIANT*) { return not_built_yet(); }
-HRESULT HTTP::get_Content(BSTR*) { return not_built_yet(); }
-HRESULT HTTP::get_Headers(_HTTPHeaders**) { return not_built_yet(); }
-HRESULT HTTP::OpenConnection() { return not_built_yet(); }
+HRESULT HTTP::get_Content(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(content); });
+}
+
+HTTPHeaders& HTTP::headers()
+{
+    if (!header_collection)
+        header_collection = make_object<HTTPHeaders>();
+    return *header_collection.get();
+}
+
+HRESULT HTTP::get_Headers(_HTTPHeaders** result)
+{
+    return member([&] {
+        headers();
+        *result = ComPtr<_HTTPHeaders>::share(header_collection.get()).detach();
+    });
+}
+
+HostAndPort split_port(const std::wstring& server_name)
+{
+    const size_t colon = server_name.rfind(L':');
+    if (colon == std::wstring::npos || colon + 1 == server_name.size())
+        return {server_name, 0};
+    // An IPv6 literal has colons of its own; its port follows the bracket.
+    const bool bracketed = !server_name.empty() && server_name.front() == L'[';
+    if (bracketed && (colon == 0 || server_name[colon - 1] != L']'))
+        return {server_name, 0};
+    if (!bracketed && server_name.find(L':') != colon)
+        return {server_name, 0};
+    unsigned long port = 0;
+    for (size_t index = colon + 1; index < server_name.size(); ++index) {
+        if (!std::iswdigit(server_name[index]) || (port = port * 10 + (server_name[index] - L'0')) > 65535)
+            return {server_name, 0};
+    }
+    if (port == 0)
+        return {server_name, 0};
+    std::wstring host = server_name.substr(0, colon);
+    if (bracketed)
+        host = host.substr(1, host.size() - 2);
+    return {host, static_cast<INTERNET_PORT>(port)};
+}
 
 }  // namespace corvane

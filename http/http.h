@@ -2,6 +2,10 @@
 
 #include "frame/dispatch.h"
 #include "frame/interfaces.h"
+#include "frame/internet_handle.h"
+#include "http/http_headers.h"
+
+#include <string>
 
 namespace corvane {
 
@@ -19,7 +23,33 @@ public:
     HRESULT STDMETHODCALLTYPE OpenConnection() override;
 
 private:
-    ~HTTP() override = default;
+    ~HTTP() override;
+
+    HTTPHeaders& headers();
+    void open_connection();
+    void request_and_read();
+    void read_headers();
+    void read_body();
+    void CloseHandles();
+
+    std::wstring server_name;
+    std::wstring path;
+    std::wstring content;
+    ComPtr<HTTPHeaders> header_collection;
+    bool open_mark = false;
+    // Not part of what scripts see: how the URL asked to be fetched.
+    bool secure = false;
+    InternetHandle session_handle;
+    InternetHandle connection_handle;
+    InternetHandle request_handle;
 };
+
+// Where a server name says to connect: the host alone and the port, when
+// one is written after the host ("server1:8080", "[::1]:8080").
+struct HostAndPort {
+    std::wstring host;
+    INTERNET_PORT port = 0;  // 0: none written
+};
+HostAndPort split_port(const std::wstring& server_name);
 
 }  // namespace corvane

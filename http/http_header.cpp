@@ -1,5 +1,7 @@
 #include "http/http_header.h"
 
+#include "frame/text.h"
+
 namespace corvane {
 
 ComPtr<IUnknown> HTTPHeader::create()
@@ -7,12 +9,49 @@ ComPtr<IUnknown> HTTPHeader::create()
     return ComPtr<IUnknown>::adopt(static_cast<_HTTPHeader*>(make_object<HTTPHeader>().detach()));
 }
 
-// Members whose behaviour is not built yet.
-HRESULT HTTPHeader::get_ID(BSTR*) { return not_built_yet(); }
-HRESULT HTTPHeader::put_ID(BSTR) { return not_built_yet(); }
-HRESULT HTTPHeader::get_Name(BSTR*) { return not_built_yet(); }
-HRESULT HTTPHeader::put_Name(BSTR) { return not_built_yet(); }
-HRESULT HTTPHeader::get_Value(BSTR*) { return not_built_yet(); }
-HRESULT HTTPHeader::put_Value(BSTR) { return not_built_yet(); }
+ComPtr<HTTPHeader> HTTPHeader::from_line(std::wstring name, std::wstring value)
+{
+    auto entry = make_object<HTTPHeader>();
+    entry->id_ = name;
+    entry->id_assigned_ = true;
+    entry->name_ = std::move(name);
+    entry->value_ = std::move(value);
+    return entry;
+}
+
+HRESULT HTTPHeader::get_ID(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(id_); });
+}
+
+HRESULT HTTPHeader::put_ID(BSTR str_new)
+{
+    return member([&] {
+        if (id_assigned_)
+            return;
+        id_ = Bstr::view_of(str_new);
+        id_assigned_ = true;
+    });
+}
+
+HRESULT HTTPHeader::get_Name(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(name_); });
+}
+
+HRESULT HTTPHeader::put_Name(BSTR str_name)
+{
+    return member([&] { name_ = Bstr::view_of(str_name); });
+}
+
+HRESULT HTTPHeader::get_Value(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(value_); });
+}
+
+HRESULT HTTPHeader::put_Value(BSTR str_value)
+{
+    return member([&] { value_ = Bstr::view_of(str_value); });
+}
 
 }  // namespace corvane

@@ -317,12 +317,16 @@ BOOL FakePlatform::FileTimeToSystemTime(const FILETIME* file_time, LPSYSTEMTIME 
 int FakePlatform::MultiByteToWideChar(UINT code_page, DWORD flags, LPCCH text, int length, LPWSTR wide_text,
                                       int wide_length)
 {
+    if (code_page == CP_ACP && ansi_code_page)
+        code_page = ansi_code_page;
     return real_platform().MultiByteToWideChar(code_page, flags, text, length, wide_text, wide_length);
 }
 
 int FakePlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text,
                                       int length, LPCCH default_char, LPBOOL used_default_char)
 {
+    if (code_page == CP_ACP && ansi_code_page)
+        code_page = ansi_code_page;
     return real_platform().WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length,
                                                default_char, used_default_char);
 }

@@ -48,6 +48,9 @@ public:
         last_error = code;
         return FALSE;
     }
+    // The system's ANSI code page as text conversions see it; 0 keeps the
+    // machine's own.
+    UINT ansi_code_page = 0;
     // What InternetGetLastResponseInfoA copies out.
     std::string last_response;
 

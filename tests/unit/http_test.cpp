@@ -1,0 +1,447 @@
+// The HTTP object through the platform seam: URL parsing, the exact
+// request, every failure row, the header block and the body.
+
+#include "http/http.h"
+#include "http/http_header.h"
+#include "http/http_headers.h"
+#include "tests/unit/com_test_support.h"
+#include "tests/unit/fake_platform.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+namespace corvane {
+namespace {
+
+using ::testing::ElementsAre;
+using tests::error_of;
+using tests::take_text;
+using tests::text_variant;
+
+// A raw header block as the platform returns it: lines ended by NULs, one
+// more NUL at the end.
+std::string block_of(std::initializer_list<const char*> lines)
+{
+    std::string block;
+    for (const char* line : lines) {
+        block += line;
+        block += '\0';
+    }
+    return block + '\0';
+}
+
+class Http : public ::testing::Test {
+protected:
+    Http()
+    {
+        fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
+        http = HTTP::create().query<_HTTP>();
+    }
+
+    void set_url(std::wstring_view url)
+    {
+        Bstr text(url);
+        ASSERT_EQ(http->put_URL(text.get()), S_OK);
+    }
+
+    std::wstring server_name()
+    {
+        VARIANT value;
+        http->get_ServerName(&value);
+        return take_text(value);
+    }
+
+    std::wstring path()
+    {
+        VARIANT value;
+        http->get_Path(&value);
+        return take_text(value);
+    }
+
+    std::wstring content()
+    {
+        BSTR text = nullptr;
+        http->get_Content(&text);
+        return take_text(text);
+    }
+
+    ComPtr<_HTTPHeaders> headers()
+    {
+        ComPtr<_HTTPHeaders> result;
+        EXPECT_EQ(http->get_Headers(result.put()), S_OK);
+        return result;
+    }
+
+    std::wstring header(const VARIANT& index)
+    {
+        BSTR value = nullptr;
+        EXPECT_EQ(headers()->Item(index, &value), S_OK);
+        return take_text(value);
+    }
+
+    // The server answers with this header block and these body pieces.
+    void respond(std::string block, std::vector<std::string> body = {})
+    {
+        header_block = std::move(block);
+        body_pieces = std::move(body);
+        fake.on_HttpQueryInfoA = [this](HINTERNET, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD) {
+            if (level == HTTP_QUERY_RAW_HEADERS) {
+                if (header_block.size() + 1 > *length) {
+                    *length = static_cast<DWORD>(header_block.size() + 1);
+                    return fake.fail(ERROR_INSUFFICIENT_BUFFER);
+                }
+                std::memcpy(buffer, header_block.data(), header_block.size());
+                static_cast<char*>(buffer)[header_block.size()] = '\0';
+                *length = static_cast<DWORD>(header_block.size());
+                return TRUE;
+            }
+            *static_cast<DWORD*>(buffer) = 200;
+            return TRUE;
+        };
+        next_piece = 0;
+        fake.on_InternetReadFile = [this](HINTERNET, LPVOID buffer, DWORD, LPDWORD bytes_read) {
+            *bytes_read = 0;
+            if (next_piece < body_pieces.size()) {
+                const std::string& piece = body_pieces[next_piece++];
+                std::memcpy(buffer, piece.data(), piece.size());
+                *bytes_read = static_cast<DWORD>(piece.size());
+            }
+            return TRUE;
+        };
+    }
+
+    std::vector<std::string> arguments_of(const std::string& function, size_t index = 0)
+    {
+        auto calls = fake.calls_to(function);
+        return index < calls.size() ? calls[index].arguments : std::vector<std::string>{"<no call>"};
+    }
+
+    tests::FakePlatform fake;
+    ComPtr<_HTTP> http;
+    std::string header_block;
+    std::vector<std::string> body_pieces;
+    size_t next_piece = 0;
+};
+
+TEST_F(Http, UrlSplitsIntoServerNameAndPath)
+{
+    struct Case {
+        const wchar_t* url;
+        const wchar_t* server;
+        const wchar_t* path;
+    };
+    for (const Case& example : {
+             Case{L"HTTP://Server1/Dir/Page.asp?x=1", L"Server1", L"/Dir/Page.asp?x=1"},
+             Case{L"  http://server1  ", L"server1", L"/"},
+             Case{L"server1", L"server1", L"/"},
+             Case{L"https://server1:8443/x", L"server1:8443", L"/x"},
+             Case{L"server1/go?to=http://other/", L"server1", L"/go?to=http://other/"},
+             Case{L"/page", L"", L"/page"},
+             Case{L"http://", L"", L"/"},
+             Case{L"\thost/a", L"\thost", L"/a"},
+         }) {
+        set_url(example.url);
+        EXPECT_EQ(server_name(), example.server) << tests::take_text(allocate_bstr(example.url));
+        EXPECT_EQ(path(), example.path);
+    }
+}
+
+TEST_F(Http, BlankOrOverlongUrlChangesNothing)
+{
+    VARIANT value;
+    http->get_ServerName(&value);
+    EXPECT_EQ(take_text(value), L"");
+    set_url(L"server1/a");
+    set_url(L"   ");
+    EXPECT_EQ(server_name(), L"server1");
+    EXPECT_EQ(path(), L"/a");
+
+    Bstr overlong(std::wstring(40000, L'h') + L"/x");
+    const auto error = error_of(http->put_URL(overlong.get()));
+    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800A0006));
+    EXPECT_EQ(error.description, L"Overflow");
+    EXPECT_EQ(server_name(), L"server1");
+    Bstr longest(std::wstring(32766, L'h') + L"/x");
+    EXPECT_EQ(http->put_URL(longest.get()), S_OK);
+}
+
+TEST_F(Http, VersionAndTheSameHeadersEveryTime)
+{
+    VARIANT version;
+    http->get_Version(&version);
+    EXPECT_EQ(take_text(version), L"1.01.1");
+    auto first = headers();
+    auto second = headers();
+    EXPECT_EQ(first.get(), second.get());
+    LONG count = -1;
+    first->Count(&count);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(content(), L"");
+}
+
+TEST_F(Http, TheRequestAsThePlatformSeesIt)
+{
+    set_url(L"http://server1/x?y=1");
+    respond(block_of({"HTTP/1.1 200 OK"}), {"hello"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    EXPECT_THAT(arguments_of("InternetOpenA"), ElementsAre("\"Corvane.HTTP\"", "0", "NULL", "NULL", "0"));
+    EXPECT_THAT(arguments_of("InternetConnectA"), ElementsAre("h1", "\"server1\"", "80", "\"\"", "\"\"", "3", "0", "0"));
+    EXPECT_THAT(arguments_of("HttpOpenRequestA"),
+                ElementsAre("h2", "\"GET\"", "\"/x?y=1\"", "NULL", "NULL", "NULL", "0", "0"));
+    EXPECT_THAT(arguments_of("HttpSendRequestA"), ElementsAre("h3", "NULL", "0", "NULL", "0"));
+    EXPECT_THAT(arguments_of("HttpQueryInfoA", 0), ElementsAre("h3", "21", "32768", "0"));
+    EXPECT_THAT(arguments_of("HttpQueryInfoA", 1), ElementsAre("h3", std::to_string(0x20000013), "4", "0"));
+    EXPECT_THAT(arguments_of("InternetReadFile"), ElementsAre("h3", "32768"));
+    EXPECT_THAT(fake.calls_to("InternetCloseHandle"), ::testing::SizeIs(3));
+    EXPECT_EQ(arguments_of("InternetCloseHandle", 0)[0], "h3");
+    EXPECT_EQ(arguments_of("InternetCloseHandle", 2)[0], "h1");
+    EXPECT_EQ(fake.handles_open(), 0u);
+    EXPECT_EQ(content(), L"hello");
+}
+
+TEST_F(Http, SecureAndExplicitPorts)
+{
+    struct Case {
+        const wchar_t* url;
+        const char* host;
+        const char* port;
+        const char* flags;
+        const wchar_t* server_name;
+    };
+    for (const Case& example : {
+             Case{L"https://server1/x", "\"server1\"", "443", "8388608", L"server1"},
+             Case{L"server1:8080/x", "\"server1\"", "8080", "0", L"server1:8080"},
+             Case{L"HTTPS://server1:8443/x", "\"server1\"", "8443", "8388608", L"server1:8443"},
+             Case{L"http://[::1]:8081/", "\"::1\"", "8081", "0", L"[::1]:8081"},
+             Case{L"http://server1:/", "\"server1:\"", "80", "0", L"server1:"},
+         }) {
+        tests::FakePlatform round;
+        round.on_HttpQueryInfoA = [](HINTERNET, DWORD, LPVOID, LPDWORD length, LPDWORD) {
+            *length = 0;
+            return TRUE;
+        };
+        set_url(example.url);
+        ASSERT_EQ(http->OpenConnection(), S_OK);
+        const auto connect = round.calls_to("InternetConnectA")[0].arguments;
+        EXPECT_EQ(connect[1], example.host);
+        EXPECT_EQ(connect[2], example.port);
+        EXPECT_EQ(round.calls_to("HttpOpenRequestA")[0].arguments[6], example.flags);
+        EXPECT_EQ(server_name(), example.server_name);
+    }
+}
+
+TEST_F(Http, NoUrlIsReportedBeforeAnyPlatformCall)
+{
+    const auto error = error_of(http->OpenConnection());
+    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403ec));
+    EXPECT_EQ(error.source, L"Corvane.HTTP");
+    EXPECT_EQ(error.description, L"No URL set.  Please ensure that the URL property is set.");
+    set_url(L"/only/a/path");
+    EXPECT_EQ(error_of(http->OpenConnection()).number, static_cast<HRESULT>(0x800403ec));
+    EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(Http, EveryFailureRowClosesWhatWasOpenAndAllowsAnotherTry)
+{
+    struct Row {
+        const char* name;
+        std::function<void(tests::FakePlatform&)> make_it_fail;
+        unsigned number;
+        const wchar_t* description;
+    };
+    const std::vector<Row> rows = {
+        {"session", [](tests::FakePlatform& f) { f.on_InternetOpenA = [&f](auto...) -> HINTERNET { f.last_error = 12001; return nullptr; }; },
+         0x800403e8, L"Error opening connection to the internet.OpenConnection error code: 12001 Message: "},
+        {"connection", [](tests::FakePlatform& f) { f.on_InternetConnectA = [&f](auto...) -> HINTERNET { f.last_error = 12007; return nullptr; }; },
+         0x800403e8, L"Error opening connection to remote server.OpenConnection error code: 12007 Message: "},
+        {"request", [](tests::FakePlatform& f) { f.on_HttpOpenRequestA = [&f](auto...) -> HINTERNET { f.last_error = 12005; return nullptr; }; },
+         0x800403e8, L"Error opening request to remote server.OpenConnection error code: 12005 Message: "},
+        {"send", [](tests::FakePlatform& f) { f.on_HttpSendRequestA = [&f](auto...) { return f.fail(12029); }; },
+         0x800403e9, L"Error opening request received from remote server.GetString error code: 12029 Message: "},
+        {"headers", [](tests::FakePlatform& f) { f.on_HttpQueryInfoA = [&f](HINTERNET, DWORD level, LPVOID, LPDWORD, LPDWORD) { return level == HTTP_QUERY_RAW_HEADERS ? f.fail(12150) : TRUE; }; },
+         0x800403ea, L"Error getting information out of request(1).GetString error code: 12150 Message: "},
+        {"status", [](tests::FakePlatform& f) { f.on_HttpQueryInfoA = [&f](HINTERNET, DWORD level, LPVOID, LPDWORD length, LPDWORD) { if (level == HTTP_QUERY_RAW_HEADERS) { *length = 0; return TRUE; } return f.fail(12150); }; },
+         0x800403ea, L"Error getting information out of request(2).GetString error code: 12150 Message: "},
+        {"read", [](tests::FakePlatform& f) { f.on_InternetReadFile = [&f](auto...) { return f.fail(12030); }; },
+         0x800403eb, L"Error getting information out of request.GetString error code: 12030 Message: "},
+    };
+    set_url(L"server1");
+    for (const Row& row : rows) {
+        tests::FakePlatform round;
+        round.on_FormatMessageA = fake.on_FormatMessageA;
+        if (std::string(row.name) != "headers" && std::string(row.name) != "status")
+            round.on_HttpQueryInfoA = [](HINTERNET, DWORD, LPVOID, LPDWORD length, LPDWORD) {
+                *length = 0;
+                return TRUE;
+            };
+        row.make_it_fail(round);
+        const auto error = error_of(http->OpenConnection());
+        EXPECT_EQ(error.number, static_cast<HRESULT>(row.number)) << row.name;
+        EXPECT_EQ(error.source, L"Corvane.HTTP");
+        EXPECT_EQ(error.description, row.description) << row.name;
+        EXPECT_EQ(round.handles_open(), 0u) << row.name;
+        // Not stuck open: the next call starts over.
+        const size_t opens = round.count("InternetOpenA");
+        http->OpenConnection();
+        EXPECT_EQ(round.count("InternetOpenA"), opens + 1) << row.name;
+    }
+}
+
+TEST_F(Http, CloseFailureAtAnyHandle)
+{
+    set_url(L"server1");
+    for (const std::string failing : {"h3", "h2", "h1"}) {
+        tests::FakePlatform round;
+        round.on_FormatMessageA = fake.on_FormatMessageA;
+        round.on_HttpQueryInfoA = [](HINTERNET, DWORD, LPVOID, LPDWORD length, LPDWORD) {
+            *length = 0;
+            return TRUE;
+        };
+        round.on_InternetCloseHandle = [&](HINTERNET handle) {
+            return tests::FakePlatform::handle_name(handle) == failing ? round.fail(12017) : TRUE;
+        };
+        const auto error = error_of(http->OpenConnection());
+        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403ec)) << failing;
+        EXPECT_EQ(error.description, L"Error closing connection.GetString error code: 12017 Message: ");
+        EXPECT_EQ(round.count("InternetCloseHandle"), 3u) << failing;
+        round.on_InternetCloseHandle = nullptr;
+        const size_t opens = round.count("InternetOpenA");
+        EXPECT_EQ(http->OpenConnection(), S_OK);
+        EXPECT_EQ(round.count("InternetOpenA"), opens + 1);
+    }
+}
+
+TEST_F(Http, HeaderLinesBecomeEntriesAndRepeatedNamesStay)
+{
+    set_url(L"server1");
+    respond(block_of({"HTTP/1.1 200 OK", "Content-Type: text/html", "Location: http://server1/x", "Set-Cookie: a=1",
+                      "set-cookie: b=2", "no colon here"}));
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    LONG count = 0;
+    headers()->Count(&count);
+    EXPECT_EQ(count, 4);
+    Variant one;
+    V_VT(one.get()) = VT_I4;
+    V_I4(one.get()) = 1;
+    EXPECT_EQ(header(*one.get()), L" text/html");
+    EXPECT_EQ(header(*text_variant(L"CONTENT-TYPE").get()), L" text/html");
+    EXPECT_EQ(header(*text_variant(L"location").get()), L" http://server1/x");
+    EXPECT_EQ(header(*text_variant(L"Set-Cookie").get()), L" a=1");
+
+    std::vector<std::wstring> seen;
+    ComPtr<IUnknown> walker;
+    headers()->NewEnum(walker.put());
+    auto enumerator = walker.query<IEnumVARIANT>();
+    VARIANT item;
+    ULONG fetched = 0;
+    while (enumerator->Next(1, &item, &fetched) == S_OK) {
+        auto entry = ComPtr<IDispatch>::adopt(V_DISPATCH(&item)).query<_HTTPHeader>();
+        BSTR name = nullptr, value = nullptr;
+        entry->get_Name(&name);
+        entry->get_Value(&value);
+        seen.push_back(take_text(name) + L"=" + take_text(value));
+    }
+    EXPECT_THAT(seen, ElementsAre(L"Content-Type= text/html", L"Location= http://server1/x", L"Set-Cookie= a=1",
+                                  L"set-cookie= b=2"));
+
+    // A second request adds to the same collection.
+    respond(block_of({"HTTP/1.1 200 OK", "Content-Type: text/plain"}));
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    headers()->Count(&count);
+    EXPECT_EQ(count, 5);
+}
+
+TEST_F(Http, LargeHeaderBlockIsAskedForAgain)
+{
+    set_url(L"server1");
+    std::string block = "HTTP/1.1 200 OK";
+    block += '\0';
+    for (int line = 0; line < 40; ++line) {
+        block += "X-Filler-" + std::to_string(line) + ": " + std::string(1000, 'v');
+        block += '\0';
+    }
+    block += '\0';
+    respond(block);
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    LONG count = 0;
+    headers()->Count(&count);
+    EXPECT_EQ(count, 40);
+    EXPECT_EQ(header(*text_variant(L"x-filler-39").get()), L" " + std::wstring(1000, L'v'));
+}
+
+TEST_F(Http, BodyIsAppendedAcrossReadsAndRequests)
+{
+    set_url(L"server1");
+    respond(block_of({"HTTP/1.1 200 OK"}), {"abc", "def"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    EXPECT_EQ(content(), L"abcdef");
+    respond(block_of({"HTTP/1.1 404 Not Found"}), {"missing"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    EXPECT_EQ(content(), L"abcdefmissing");
+    respond(block_of({"HTTP/1.1 204 No Content"}), {});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    EXPECT_EQ(content(), L"abcdefmissing");
+}
+
+TEST_F(Http, ReadFailureKeepsWhatArrived)
+{
+    set_url(L"server1");
+    respond(block_of({"HTTP/1.1 200 OK"}), {"first"});
+    fake.on_InternetReadFile = [&, reads = 0](HINTERNET, LPVOID buffer, DWORD, LPDWORD bytes_read) mutable {
+        if (reads++ > 0)
+            return fake.fail(12030);
+        std::memcpy(buffer, "first", 5);
+        *bytes_read = 5;
+        return TRUE;
+    };
+    EXPECT_EQ(error_of(http->OpenConnection()).number, static_cast<HRESULT>(0x800403eb));
+    EXPECT_EQ(content(), L"first");
+}
+
+TEST_F(Http, DoubleByteCharacterAcrossTwoReads)
+{
+    fake.ansi_code_page = 932;
+    set_url(L"server1");
+    // "あい" in Shift-JIS, split inside the first character.
+    respond(block_of({"HTTP/1.1 200 OK"}), {"\x82", "\xa0\x82\xa2"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    EXPECT_EQ(content(), L"\u3042\u3044");
+}
+
+TEST(HttpHeaderEntries, FreeStandingEntriesAndAnEmptyCollection)
+{
+    auto entry = HTTPHeader::create().query<_HTTPHeader>();
+    Bstr first(L"first"), second(L"second");
+    entry->put_ID(first.get());
+    entry->put_ID(second.get());
+    BSTR id = nullptr;
+    entry->get_ID(&id);
+    EXPECT_EQ(take_text(id), L"first");
+    entry->put_Value(second.get());
+    VARIANT value;
+    Variant no_arguments;
+    DISPPARAMS none{};
+    ASSERT_EQ(static_cast<IDispatch*>(entry.get())
+                  ->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(take_text(value), L"second");
+
+    auto made = HTTPHeader::from_line(L"Name", L" value");
+    Bstr renamed(L"Other");
+    made->put_ID(renamed.get());
+    made->get_ID(&id);
+    EXPECT_EQ(take_text(id), L"Name");
+
+    auto collection = HTTPHeaders::create().query<_HTTPHeaders>();
+    Variant position;
+    V_VT(position.get()) = VT_I4;
+    V_I4(position.get()) = 1;
+    BSTR text = nullptr;
+    EXPECT_EQ(error_of(collection->Item(*position.get(), &text)).number, static_cast<HRESULT>(0x800A0009));
+}
+
+}  // namespace
+}  // namespace corvane
