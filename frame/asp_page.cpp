@@ -2,6 +2,7 @@
 
 #include "frame/error.h"
 #include "frame/late_bound.h"
+#include "frame/text.h"
 
 namespace corvane {
 
@@ -76,6 +77,68 @@ IRequest& AspPage::request() const
 IServer& AspPage::server() const
 {
     return bound(server_, L"Server");
+}
+
+namespace {
+
+// A classic host hands request items out as string lists whose default
+// value is the text (Empty when the key is absent); plain text will do too.
+std::wstring item_text(IRequestDictionary* dictionary, std::wstring_view key)
+{
+    Variant key_value;
+    set_variant_text(key_value.put(), key);
+    Variant item;
+    check_call(dictionary->get_Item(*key_value.get(), item.put()), dictionary, IID_IRequestDictionary);
+    if (V_VT(item.get()) == VT_DISPATCH && V_DISPATCH(item.get())) {
+        Variant text = invoke(V_DISPATCH(item.get()), DISPID_VALUE, DISPATCH_PROPERTYGET);
+        item = std::move(text);
+    }
+    if (V_VT(item.get()) == VT_EMPTY || V_VT(item.get()) == VT_NULL)
+        return {};
+    return text_of(*item.get());
+}
+
+}  // namespace
+
+std::wstring AspPage::query_string(std::wstring_view key) const
+{
+    IRequest& page_request = request();
+    ComPtr<IRequestDictionary> dictionary;
+    check_call(page_request.get_QueryString(dictionary.put()), &page_request, IID_IRequest);
+    return item_text(dictionary.get(), key);
+}
+
+std::wstring AspPage::form(std::wstring_view key) const
+{
+    IRequest& page_request = request();
+    ComPtr<IRequestDictionary> dictionary;
+    check_call(page_request.get_Form(dictionary.put()), &page_request, IID_IRequest);
+    return item_text(dictionary.get(), key);
+}
+
+std::wstring AspPage::server_variable(std::wstring_view name) const
+{
+    IRequest& page_request = request();
+    ComPtr<IRequestDictionary> dictionary;
+    check_call(page_request.get_ServerVariables(dictionary.put()), &page_request, IID_IRequest);
+    return item_text(dictionary.get(), name);
+}
+
+std::wstring AspPage::url_encode(std::wstring_view text) const
+{
+    IServer& page_server = server();
+    Bstr input(text);
+    Bstr encoded;
+    check_call(page_server.URLEncode(input.get(), encoded.put()), &page_server, IID_IServer);
+    return std::wstring(encoded.view());
+}
+
+void AspPage::write(std::wstring_view text) const
+{
+    IResponse& page_response = response();
+    Variant value;
+    set_variant_text(value.put(), text);
+    check_call(page_response.Write(*value.get()), &page_response, IID_IResponse);
 }
 
 }  // namespace corvane

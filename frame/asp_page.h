@@ -27,6 +27,15 @@ public:
     IRequest& request() const;
     IServer& server() const;
 
+    // The text of a request item, as a page script's Request.QueryString(key)
+    // gives it: empty when the key is absent.
+    std::wstring query_string(std::wstring_view key) const;
+    std::wstring form(std::wstring_view key) const;
+    std::wstring server_variable(std::wstring_view name) const;
+
+    std::wstring url_encode(std::wstring_view text) const;
+    void write(std::wstring_view text) const;
+
 private:
     template <class PageObject>
     PageObject& bound(const ComPtr<PageObject>& object, const wchar_t* name) const;

@@ -176,8 +176,5 @@ void FTP::close_connection()
     bool_connected = false;
 }
 
-// Members whose behaviour is not built yet.
-HRESULT FTP::PrintClient() { return not_built_yet(); }
-HRESULT FTP::DownloadFileToClient(VARIANT) { return not_built_yet(); }
 
 }  // namespace corvane

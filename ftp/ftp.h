@@ -70,6 +70,11 @@ private:
     void put_directory(const std::wstring& local_path, const std::wstring& remote_path,
                        VARIANT_BOOL traverse_sub_directories);
     void create_directory(const std::wstring& name);
+    void download_file_to_client(const std::wstring& remote_path);
+    void print_client();
+    std::wstring GetPageURL();
+    std::wstring GetTableRow(const FTPFile& entry, unsigned parity, const std::wstring& page_url,
+                             const std::wstring& directory);
 
     std::wstring str_url;
     std::wstring str_username;
