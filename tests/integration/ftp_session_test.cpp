@@ -233,3 +233,21 @@ TEST_F(FtpSessionAgainstServer, PropertiesAsAScriptSetsThem)
 
 }  // namespace
 }  // namespace corvane::integration
+
+namespace corvane::integration {
+namespace {
+
+TEST_F(FtpSessionAgainstServer, SessionsAreIndependent)
+{
+    // Passive mode: in active mode, Wine's own WinInet loses the second
+    // connection's next reply once the first one closes after a listing
+    // (reproduced with WinInet alone, without the component).
+    Automation first = connected(true);
+    first.call(L"Files");
+    Automation second = connected(true);
+    first = Automation();  // the first session closes
+    EXPECT_EQ(second.get(L"Directory").text(), L"/");
+}
+
+}  // namespace
+}  // namespace corvane::integration

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one script test under the platform's script host of one architecture,
-# with a fresh loopback FTP server of its own. The script gets the server's
-# port and its root (as a Windows path) as arguments.
+# with fresh loopback FTP and HTTP servers of its own. The script gets the
+# FTP server's port, its root (as a Windows path) and the HTTP server's port
+# as arguments.
 # Wine's cscript ends silently with exit code 0 on a runtime error, so a
 # script passes only if it reaches its "END" line and printed no "FAIL".
 #   run_script.sh <wine loader> <script>
@@ -11,9 +12,10 @@ script=$(realpath "$2")
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
 
 work=$(mktemp -d)
-server=
+servers=()
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    for server in "${servers[@]}"; do kill "$server" 2>/dev/null; done
+    for server in "${servers[@]}"; do wait "$server" 2>/dev/null; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -21,16 +23,22 @@ trap cleanup EXIT
 mkdir "$work/root"
 /usr/bin/python3 "$tools/ftp_server.py" --foreground --root "$work/root" --port-file "$work/ftp.port" \
     --max-seconds 600 >"$work/ftp.log" 2>&1 &
-server=$!
+servers+=($!)
+/usr/bin/python3 "$tools/http_server.py" --foreground --port-file "$work/http.port" --max-seconds 600 \
+    >"$work/http.log" 2>&1 &
+servers+=($!)
 for _ in $(seq 200); do
-    [ -s "$work/ftp.port" ] && break
+    [ -s "$work/ftp.port" ] && [ -s "$work/http.port" ] && break
     sleep 0.05
 done
 [ -s "$work/ftp.port" ] || { echo "FAIL: the FTP server did not start"; cat "$work/ftp.log"; exit 1; }
+[ -s "$work/http.port" ] || { echo "FAIL: the HTTP server did not start"; cat "$work/http.log"; exit 1; }
 ftp_port=$(cut -d' ' -f1 "$work/ftp.port")
+http_port=$(cut -d' ' -f1 "$work/http.port")
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-output=$("$loader" cscript //nologo "$(windows_path "$script")" "$ftp_port" "$(windows_path "$work/root")" 2>&1 |
+output=$("$loader" cscript //nologo "$(windows_path "$script")" "$ftp_port" "$(windows_path "$work/root")" \
+    "$http_port" 2>&1 |
     tr -d '\r')
 printf '%s\n' "$output"
 grep -q '^FAIL' <<<"$output" && exit 1
