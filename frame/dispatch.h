@@ -137,10 +137,4 @@ ComPtr<Object> make_object(Arguments&&... arguments)
     return ComPtr<Object>::adopt(new Object(std::forward<Arguments>(arguments)...));
 }
 
-// E_NOTIMPL for members whose behaviour has not been built yet.
-inline HRESULT not_built_yet()
-{
-    return E_NOTIMPL;
-}
-
 }  // namespace corvane

@@ -20,7 +20,8 @@ ok() { echo "ok $*"; }
 
 # Every id of ours: library, classes, interfaces, enumerations, ProgIDs.
 ours=$(grep -oiE 'uuid\([0-9A-F-]+\)' "$source_dir/frame/corvane.idl" | sed -E 's/uuid\((.*)\)/\1/' | paste -sd'|')
-ours="$ours|corvane\\."
+# ProgIDs as key names or values; not a path that happens to hold the word.
+ours="$ours"'|^\[.*\\corvane\.[A-Za-z]+(\\[^]]*)?\]$|="corvane\.[A-Za-z]+"'
 
 keys_of_ours() {
     "$wine64" regedit /E "$(windows_path "$work")\\all.reg" >/dev/null 2>&1
