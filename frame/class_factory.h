@@ -5,7 +5,8 @@
 
 namespace corvane {
 
-// The class object of one of our classes.
-HRESULT get_class_object(REFCLSID class_id, REFIID interface_id, void** object);
+// The class object of one of the given classes.
+HRESULT get_class_object(std::span<const ComponentClass> classes, REFCLSID class_id, REFIID interface_id,
+                         void** object);
 
 }  // namespace corvane

@@ -15,12 +15,12 @@ namespace corvane {
 namespace {
 
 const std::array<ComponentClass, 6> classes{{
-    {CLSID_FTP, L"FTP", &FTP::create},
-    {CLSID_FTPFile, L"FTPFile", &FTPFile::create},
-    {CLSID_FTPFiles, L"FTPFiles", &FTPFiles::create},
-    {CLSID_HTTP, L"HTTP", &HTTP::create},
-    {CLSID_HTTPHeader, L"HTTPHeader", &HTTPHeader::create},
-    {CLSID_HTTPHeaders, L"HTTPHeaders", &HTTPHeaders::create},
+    {CLSID_FTP, L"corvane.FTP", &FTP::create},
+    {CLSID_FTPFile, L"corvane.FTPFile", &FTPFile::create},
+    {CLSID_FTPFiles, L"corvane.FTPFiles", &FTPFiles::create},
+    {CLSID_HTTP, L"corvane.HTTP", &HTTP::create},
+    {CLSID_HTTPHeader, L"corvane.HTTPHeader", &HTTPHeader::create},
+    {CLSID_HTTPHeaders, L"corvane.HTTPHeaders", &HTTPHeaders::create},
 }};
 
 }  // namespace
@@ -28,15 +28,6 @@ const std::array<ComponentClass, 6> classes{{
 std::span<const ComponentClass> component_classes()
 {
     return classes;
-}
-
-const ComponentClass* find_component_class(REFCLSID class_id)
-{
-    for (const ComponentClass& entry : classes) {
-        if (IsEqualCLSID(entry.class_id, class_id))
-            return &entry;
-    }
-    return nullptr;
 }
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
 #pragma once
-// The six creatable classes, for the class factory and for registration.
+// The creatable classes of a module, for its class factory and its
+// registration.
 
 #include "frame/com_ptr.h"
 #include "frame/win32.h"
@@ -10,12 +11,11 @@ namespace corvane {
 
 struct ComponentClass {
     const CLSID& class_id;
-    const wchar_t* name;  // the ProgID is "corvane." followed by this
+    const wchar_t* prog_id;
     ComPtr<IUnknown> (*create)();
 };
 
+// The six classes of the component.
 std::span<const ComponentClass> component_classes();
-
-const ComponentClass* find_component_class(REFCLSID class_id);
 
 }  // namespace corvane

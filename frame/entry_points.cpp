@@ -8,7 +8,7 @@ extern "C" {
 
 HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID class_id, REFIID interface_id, void** object)
 {
-    return corvane::get_class_object(class_id, interface_id, object);
+    return corvane::get_class_object(corvane::component_classes(), class_id, interface_id, object);
 }
 
 // Once loaded, the component stays loaded for the life of the process:
@@ -21,12 +21,12 @@ HRESULT STDAPICALLTYPE DllCanUnloadNow()
 
 HRESULT STDAPICALLTYPE DllRegisterServer()
 {
-    return corvane::register_server();
+    return corvane::register_server(corvane::component_classes());
 }
 
 HRESULT STDAPICALLTYPE DllUnregisterServer()
 {
-    return corvane::unregister_server();
+    return corvane::unregister_server(corvane::component_classes());
 }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include "frame/dispatch.h"
 #include "frame/error.h"
 #include "frame/platform.h"
+#include "frame/unknown_object.h"
 
 #include <memory>
 #include <new>
@@ -19,32 +20,11 @@ using Entries = std::vector<ComPtr<IDispatch>>;
 
 // Walks the entries there were when it was made; entries are only ever
 // added, so later additions do not disturb it.
-class EntryEnumerator final : public IEnumVARIANT {
+class EntryEnumerator final : public UnknownObject<IEnumVARIANT> {
 public:
     EntryEnumerator(std::shared_ptr<const Entries> entries, size_t end, size_t next)
         : entries_(std::move(entries)), end_(end), next_(next)
     {
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (interface_id == IID_IUnknown || interface_id == IID_IEnumVARIANT) {
-            *object = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG remaining = InterlockedDecrement(&references_);
-        if (remaining == 0)
-            delete this;
-        return static_cast<ULONG>(remaining);
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* items, ULONG* fetched) override
@@ -87,12 +67,11 @@ public:
     }
 
 private:
-    ~EntryEnumerator() = default;
+    ~EntryEnumerator() override = default;
 
     std::shared_ptr<const Entries> entries_;
     size_t end_;
     size_t next_;
-    LONG references_ = 1;
 };
 
 // The index itself when it is a number or text; an object's default value.

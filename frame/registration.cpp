@@ -3,10 +3,11 @@
 #include "frame/classes.h"
 #include "frame/com_ptr.h"
 #include "frame/error.h"
-#include "frame/interfaces.h"
 #include "frame/module.h"
 
 #include <array>
+#include <cwchar>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -43,7 +44,6 @@ constexpr SYSKIND this_syskind = SYS_WIN32;
 constexpr const wchar_t* this_syskind_name = L"win32";
 constexpr const wchar_t* other_syskind_name = L"win64";
 #endif
-constexpr LCID library_locale = 1033;
 
 void check_registry(LSTATUS status)
 {
@@ -80,96 +80,112 @@ void delete_tree(const std::wstring& key_path)
         check_registry(status);
 }
 
-std::wstring prog_id(const ComponentClass& component_class)
-{
-    return std::wstring(L"corvane.") + component_class.name;
-}
-
 std::wstring class_key(const ComponentClass& component_class)
 {
     return L"CLSID\\" + guid_text(component_class.class_id);
 }
 
-std::wstring type_library_version_key()
+ComPtr<ITypeLib> embedded_library()
 {
-    return L"TypeLib\\" + guid_text(LIBID_corvane) + L"\\1.0";
+    ComPtr<ITypeLib> library;
+    check_com(LoadTypeLibEx(module_path().c_str(), REGKIND_NONE, library.put()));
+    return library;
 }
 
-std::wstring type_library_platform_key(const wchar_t* syskind_name)
+struct LibraryVersion {
+    GUID id;
+    WORD major;
+    WORD minor;
+    LCID locale;
+};
+
+LibraryVersion version_of(ITypeLib* library)
 {
-    return type_library_version_key() + L"\\409\\" + syskind_name;
+    TLIBATTR* attributes = nullptr;
+    check_com(library->GetLibAttr(&attributes));
+    const LibraryVersion version{attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                                 attributes->lcid};
+    library->ReleaseTLibAttr(attributes);
+    return version;
 }
 
-void register_classes()
+std::wstring type_library_platform_key(const LibraryVersion& version, const wchar_t* syskind_name)
+{
+    wchar_t numbers[48];
+    std::swprintf(numbers, std::size(numbers), L"\\%x.%x\\%lx\\", version.major, version.minor,
+                  static_cast<unsigned long>(version.locale));
+    return L"TypeLib\\" + guid_text(version.id) + numbers + syskind_name;
+}
+
+void register_classes(std::span<const ComponentClass> classes, const GUID& library_id)
 {
     const std::wstring path = module_path();
-    for (const ComponentClass& component_class : component_classes()) {
-        const std::wstring name = prog_id(component_class);
+    for (const ComponentClass& component_class : classes) {
+        const std::wstring name = component_class.prog_id;
         const std::wstring key = class_key(component_class);
         set_value(key, nullptr, name);
         set_value(key + L"\\InprocServer32", nullptr, path);
         set_value(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
         set_value(key + L"\\ProgID", nullptr, name);
-        set_value(key + L"\\TypeLib", nullptr, guid_text(LIBID_corvane));
+        set_value(key + L"\\TypeLib", nullptr, guid_text(library_id));
         set_value(name, nullptr, name);
         set_value(name + L"\\CLSID", nullptr, guid_text(component_class.class_id));
     }
 }
 
-void register_type_library()
+void register_type_library(ITypeLib* library)
 {
     const std::wstring path = module_path();
-    ComPtr<ITypeLib> library;
-    check_com(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put()));
-    check_com(RegisterTypeLib(library.get(), const_cast<LPOLESTR>(path.c_str()), nullptr));
+    check_com(RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr));
 }
 
 // The x86 and x64 builds share class ids, ProgIDs and, where the system
 // shares them between its two registry views, the type library and
 // interface keys. What both registrations wrote goes with the last one.
-void unregister_type_library()
+void unregister_type_library(const LibraryVersion& version)
 {
-    if (!key_exists(type_library_platform_key(this_syskind_name), this_view))
+    if (!key_exists(type_library_platform_key(version, this_syskind_name), this_view))
         return;
-    if (key_exists(type_library_platform_key(other_syskind_name), this_view)) {
-        delete_tree(type_library_platform_key(this_syskind_name));
+    if (key_exists(type_library_platform_key(version, other_syskind_name), this_view)) {
+        delete_tree(type_library_platform_key(version, this_syskind_name));
         return;
     }
-    check_com(UnRegisterTypeLib(LIBID_corvane, 1, 0, library_locale, this_syskind));
+    check_com(UnRegisterTypeLib(version.id, version.major, version.minor, version.locale, this_syskind));
 }
 
-void unregister_classes()
+void unregister_classes(std::span<const ComponentClass> classes)
 {
-    for (const ComponentClass& component_class : component_classes()) {
+    for (const ComponentClass& component_class : classes) {
         const std::wstring key = class_key(component_class);
         delete_tree(key);
         if (!key_exists(key + L"\\InprocServer32", other_view))
-            delete_tree(prog_id(component_class));
+            delete_tree(component_class.prog_id);
     }
 }
 
 }  // namespace
 
-HRESULT register_server()
+HRESULT register_server(std::span<const ComponentClass> classes)
 {
     try {
-        register_classes();
-        register_type_library();
+        const ComPtr<ITypeLib> library = embedded_library();
+        register_classes(classes, version_of(library.get()).id);
+        register_type_library(library.get());
         return S_OK;
     } catch (const ComponentError& error) {
-        unregister_server();
+        unregister_server(classes);
         return error.number();
     } catch (...) {
-        unregister_server();
+        unregister_server(classes);
         return E_UNEXPECTED;
     }
 }
 
-HRESULT unregister_server()
+HRESULT unregister_server(std::span<const ComponentClass> classes)
 {
     try {
-        unregister_type_library();
-        unregister_classes();
+        unregister_type_library(version_of(embedded_library().get()));
+        unregister_classes(classes);
         return S_OK;
     } catch (const ComponentError& error) {
         return error.number();

@@ -156,7 +156,7 @@ TEST(TypeLibrary, LibraryInterfacesAndEnumerations)
 ComPtr<IDispatch> create(REFCLSID class_id)
 {
     ComPtr<IClassFactory> factory;
-    EXPECT_EQ(get_class_object(class_id, IID_IClassFactory, reinterpret_cast<void**>(factory.put())), S_OK);
+    EXPECT_EQ(get_class_object(component_classes(), class_id, IID_IClassFactory, reinterpret_cast<void**>(factory.put())), S_OK);
     ComPtr<IDispatch> object;
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(object.put())), S_OK);
     return object;
@@ -185,7 +185,7 @@ TEST(ClassFactory, CreatesEachClassAndRefusesTheRest)
     }
 
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(get_class_object(CLSID_FTP, IID_IClassFactory, reinterpret_cast<void**>(factory.put())), S_OK);
+    ASSERT_EQ(get_class_object(component_classes(), CLSID_FTP, IID_IClassFactory, reinterpret_cast<void**>(factory.put())), S_OK);
     ComPtr<IUnknown> object;
     auto outer = reinterpret_cast<IUnknown*>(factory.get());
     EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(object.put())),
@@ -195,7 +195,7 @@ TEST(ClassFactory, CreatesEachClassAndRefusesTheRest)
     EXPECT_FALSE(object);
 
     ComPtr<IClassFactory> none;
-    EXPECT_EQ(get_class_object(IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(none.put())),
+    EXPECT_EQ(get_class_object(component_classes(), IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(none.put())),
               CLASS_E_CLASSNOTAVAILABLE);
 }
 

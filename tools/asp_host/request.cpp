@@ -5,6 +5,7 @@
 #include "tools/asp_host/page_objects.h"
 
 #include "frame/text.h"
+#include "frame/unknown_object.h"
 
 #include <memory>
 
@@ -13,32 +14,11 @@ namespace corvane::asp_host {
 namespace {
 
 // For Each over keys or values: a snapshot taken when the loop starts.
-class TextEnumerator final : public IEnumVARIANT {
+class TextEnumerator final : public UnknownObject<IEnumVARIANT> {
 public:
     explicit TextEnumerator(std::shared_ptr<const std::vector<std::wstring>> items, size_t position = 0)
         : items_(std::move(items)), position_(position)
     {
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (interface_id == IID_IUnknown || interface_id == IID_IEnumVARIANT) {
-            *object = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG remaining = InterlockedDecrement(&references_);
-        if (remaining == 0)
-            delete this;
-        return static_cast<ULONG>(remaining);
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override
@@ -81,11 +61,10 @@ public:
     }
 
 private:
-    ~TextEnumerator() = default;
+    ~TextEnumerator() override = default;
 
     std::shared_ptr<const std::vector<std::wstring>> items_;
     size_t position_;
-    LONG references_ = 1;
 };
 
 void set_enumerator(IUnknown** out, std::vector<std::wstring> items)
