@@ -15,6 +15,10 @@ with the raw bytes verbatim and the connection is closed, so tests control
 every byte: status line, repeated headers, chunking, truncation.
 
 Demo mode (--foreground): no control port; stops on SIGINT/SIGTERM.
+
+With --tls-cert and --tls-key the HTTP listener serves HTTPS; the control
+connection stays plain. A plain HTTP request there is neither routed nor
+recorded: it gets a 400 whose body reads "plain HTTP sent to the TLS port".
 """
 
 import argparse
@@ -27,6 +31,7 @@ import select
 import signal
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -53,6 +58,7 @@ DEMO_PAGE = plain_response(
     "text/html; charset=utf-8")
 NOT_FOUND = plain_response("404 Not Found", "not found\n")
 BAD_REQUEST = plain_response("400 Bad Request", "bad request\n")
+PLAIN_ON_TLS_PORT = plain_response("400 Bad Request", "plain HTTP sent to the TLS port\n")
 
 
 class Script:
@@ -82,6 +88,34 @@ class Script:
 
 class Handler(socketserver.StreamRequestHandler):
     timeout = 60  # a client that stalls mid-request must not pin a thread forever
+    plain_on_tls_port = False
+
+    def setup(self):
+        context = self.server.tls_context
+        if context is not None:
+            # Handshake here, in the connection's thread, so that a client
+            # that stalls in it cannot hold up accepting others.
+            self.request.settimeout(self.timeout)
+            # Plain HTTP is refused with a reply, not a reset: Wine may see a
+            # reset as a clean close, which its HTTP client takes for an
+            # empty response rather than a failure.
+            if self.request.recv(1, socket.MSG_PEEK) == b"\x16":  # TLS handshake record
+                self.request = context.wrap_socket(self.request, server_side=True)
+            else:
+                self.plain_on_tls_port = True
+        super().setup()
+
+    def finish(self):
+        super().finish()
+        if isinstance(self.request, ssl.SSLSocket):
+            # The server closes only the plain socket the TLS one replaced.
+            # Send close_notify without waiting for the client's.
+            try:
+                self.request.setblocking(False)
+                self.request.unwrap()
+            except (OSError, ValueError):
+                pass
+            self.request.close()
 
     def read_line(self):
         line = self.rfile.readline(MAX_LINE + 1)
@@ -122,6 +156,9 @@ class Handler(socketserver.StreamRequestHandler):
             return
         if request is None:
             return
+        if self.plain_on_tls_port:
+            self.wfile.write(PLAIN_ON_TLS_PORT)
+            return
         script.record(request)
         log.info("%s %s", request["method"], request["path"])
         route = script.lookup(request["path"])
@@ -139,9 +176,10 @@ class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     block_on_close = False
 
-    def __init__(self, port, script):
+    def __init__(self, port, script, tls_context=None):
         super().__init__(("127.0.0.1", port), Handler)
         self.script = script
+        self.tls_context = tls_context
 
     def handle_error(self, request, client_address):
         # Tests abort transfers on purpose; a traceback there is noise.
@@ -245,8 +283,12 @@ def main():
     p.add_argument("--port-file", help='write "http_port control_port" here once listening')
     p.add_argument("--max-seconds", type=float, default=900.0)
     p.add_argument("--foreground", action="store_true", help="demo mode: no control port")
+    p.add_argument("--tls-cert", help="PEM certificate (chain): serve HTTPS instead of HTTP")
+    p.add_argument("--tls-key", help="PEM private key of --tls-cert")
     p.add_argument("--verbose", action="store_true")
     args = p.parse_args()
+    if bool(args.tls_cert) != bool(args.tls_key):
+        p.error("--tls-cert and --tls-key go together")
     logging.basicConfig(level=logging.DEBUG if args.verbose else logging.WARNING,
                         format="[http_server] %(message)s")
 
@@ -254,8 +296,13 @@ def main():
     signal.signal(signal.SIGINT, lambda *_: control.stopping.set())
     signal.signal(signal.SIGTERM, lambda *_: control.stopping.set())
 
+    tls_context = None
+    if args.tls_cert:
+        tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls_context.load_cert_chain(args.tls_cert, args.tls_key)
+
     script = Script()
-    server = Server(args.port, script)
+    server = Server(args.port, script, tls_context)
     thread = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
                               daemon=True)
     thread.start()
@@ -263,7 +310,8 @@ def main():
         if args.port_file:
             write_port_file(args.port_file, "%d %d" % (server.server_address[1], control.port))
         if args.foreground:
-            print("HTTP on http://127.0.0.1:%d/" % server.server_address[1], flush=True)
+            scheme = "https" if tls_context else "http"
+            print("%s on %s://127.0.0.1:%d/" % (scheme.upper(), scheme, server.server_address[1]), flush=True)
         control.serve(script)
     except Stop as stop:
         log.info("stopping: %s", stop)

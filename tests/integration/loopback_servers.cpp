@@ -121,6 +121,48 @@ std::string read_line_if_present(const std::string& path) {
     return line;
 }
 
+// Starts tools/<script_name> under Debian's python3 and returns its command
+// line, for messages. Wine gives no way to wait for a Linux child, so the
+// caller waits for a file the script writes.
+std::string launch_python_tool(std::string_view script_name, const std::vector<std::string>& arguments) {
+    const std::string script = std::string(CORVANE_SOURCE_DIR) + "/tools/" + std::string(script_name);
+    if (GetFileAttributesA(windows_path(script).c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error("test tool script not found: " + script);
+    // -I: the caller's PYTHON* variables must not redirect the interpreter.
+    std::string command_line = std::string(python_unix) + " -I " + quote_arg(script);
+    for (const std::string& argument : arguments) command_line += " " + quote_arg(argument);
+    std::vector<char> mutable_command(command_line.begin(), command_line.end());
+    mutable_command.push_back('\0');
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(python_windows, mutable_command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &info))
+        throw std::runtime_error("cannot start `" + command_line + "`: error " +
+                                 std::to_string(GetLastError()));
+    // For a Linux child Wine fills PROCESS_INFORMATION with stack leftovers
+    // (measured: hProcess 0, hThread 0x2 or a pointer, a random pid), and
+    // closing those could close an unrelated handle of ours. Only a handle
+    // that really is the reported process is ours to close.
+    if (info.hProcess != nullptr && GetProcessId(info.hProcess) == info.dwProcessId) {
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    return command_line;
+}
+
+std::string wait_for_line(const std::string& unix_path, const std::string& command_line) {
+    const auto deadline = Clock::now() + start_timeout;
+    std::string line;
+    while ((line = read_line_if_present(windows_path(unix_path))).empty()) {
+        if (Clock::now() > deadline)
+            throw std::runtime_error("`" + command_line + "` wrote no " + unix_path +
+                                     " within 20 s; see its errors on stderr");
+        Sleep(20);
+    }
+    return line;
+}
+
 }  // namespace
 
 LoopbackServer::LoopbackServer(Kind kind, int port, std::uintptr_t control, std::string root_unix)
@@ -147,49 +189,26 @@ LoopbackServer& LoopbackServer::operator=(LoopbackServer&& other) noexcept {
 
 LoopbackServer::~LoopbackServer() { stop(); }
 
-LoopbackServer LoopbackServer::start_ftp() { return start(Kind::ftp); }
-LoopbackServer LoopbackServer::start_http() { return start(Kind::http); }
+LoopbackServer LoopbackServer::start_ftp() { return start(Kind::ftp, {}); }
+LoopbackServer LoopbackServer::start_http() { return start(Kind::http, {}); }
+LoopbackServer LoopbackServer::start_https(const std::string& cert_unix_path,
+                                           const std::string& key_unix_path) {
+    return start(Kind::http, {"--tls-cert", cert_unix_path, "--tls-key", key_unix_path});
+}
 
-LoopbackServer LoopbackServer::start(Kind kind) {
+void run_python_tool(std::string_view script_name, const std::vector<std::string>& arguments,
+                     const std::string& ready_file_unix) {
+    wait_for_line(ready_file_unix, launch_python_tool(script_name, arguments));
+}
+
+LoopbackServer LoopbackServer::start(Kind kind, std::vector<std::string> arguments) {
     ensure_winsock();
-    const std::string script = std::string(CORVANE_SOURCE_DIR) +
-                               (kind == Kind::ftp ? "/tools/ftp_server.py" : "/tools/http_server.py");
-    if (GetFileAttributesA(windows_path(script).c_str()) == INVALID_FILE_ATTRIBUTES)
-        throw std::runtime_error("test server script not found: " + script);
-
+    const std::string script = kind == Kind::ftp ? "ftp_server.py" : "http_server.py";
     const std::string port_file = unique_port_file();
-    const std::string port_file_windows = windows_path(port_file);
-    // -I: the caller's PYTHON* variables must not redirect the interpreter.
-    const std::string command_line = std::string(python_unix) + " -I " + quote_arg(script) +
-                                     " --port-file " + quote_arg(port_file);
-    std::vector<char> mutable_command(command_line.begin(), command_line.end());
-    mutable_command.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(python_windows, mutable_command.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &info))
-        throw std::runtime_error("cannot start `" + command_line + "`: error " +
-                                 std::to_string(GetLastError()));
-    // For a Linux child Wine fills PROCESS_INFORMATION with stack leftovers
-    // (measured: hProcess 0, hThread 0x2 or a pointer, a random pid), and
-    // closing those could close an unrelated handle of ours. Only a handle
-    // that really is the reported process is ours to close. The control
-    // connection, not a handle, tracks the server.
-    if (info.hProcess != nullptr && GetProcessId(info.hProcess) == info.dwProcessId) {
-        CloseHandle(info.hProcess);
-        CloseHandle(info.hThread);
-    }
-
-    const auto deadline = Clock::now() + start_timeout;
-    std::string line;
-    while ((line = read_line_if_present(port_file_windows)).empty()) {
-        if (Clock::now() > deadline)
-            throw std::runtime_error("`" + command_line + "` wrote no " + port_file +
-                                     " within 20 s; see its errors on stderr");
-        Sleep(20);
-    }
-    DeleteFileA(port_file_windows.c_str());
+    arguments.insert(arguments.begin(), {"--port-file", port_file});
+    // The control connection, not a process handle, tracks the server.
+    const std::string line = wait_for_line(port_file, launch_python_tool(script, arguments));
+    DeleteFileA(windows_path(port_file).c_str());
 
     std::istringstream fields(line);
     int port = 0;

@@ -8,12 +8,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class LoopbackServer {
 public:
     // Throws std::runtime_error if the server cannot be started or reached.
     static LoopbackServer start_ftp();
     static LoopbackServer start_http();
+    // As start_http(), over TLS with the given PEM certificate (chain) and
+    // key; a plain HTTP request gets a 400 and is neither routed nor recorded.
+    static LoopbackServer start_https(const std::string& cert_unix_path, const std::string& key_unix_path);
 
     LoopbackServer(LoopbackServer&& other) noexcept;
     LoopbackServer& operator=(LoopbackServer&& other) noexcept;
@@ -45,7 +49,7 @@ public:
 private:
     enum class Kind { ftp, http };
     LoopbackServer(Kind kind, int port, std::uintptr_t control, std::string root_unix);
-    static LoopbackServer start(Kind kind);
+    static LoopbackServer start(Kind kind, std::vector<std::string> arguments);
     std::string command(const std::string& line);
     void require(Kind kind, const char* what) const;
     void stop() noexcept;
@@ -56,3 +60,8 @@ private:
     std::string root_unix_;
     std::string pending_;  // control bytes received past the last reply line
 };
+
+// Runs tools/<script_name> with Debian's python3 and waits (bounded) until
+// it has written a line to `ready_file_unix`. Throws std::runtime_error.
+void run_python_tool(std::string_view script_name, const std::vector<std::string>& arguments,
+                     const std::string& ready_file_unix);
