@@ -153,6 +153,39 @@ TEST(TypeLibrary, LibraryInterfacesAndEnumerations)
                                        "TransferBinary=2", "FTPDirectory=1", "FTPFile=2"));
 }
 
+std::wstring version_string(const std::vector<BYTE>& block, const wchar_t* name)
+{
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+        return L"<missing>";
+    return std::wstring(value, length ? length - 1 : 0);
+}
+
+TEST(Resources, VersionInformation)
+{
+    const std::wstring path = module_path();
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000003u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000003u);
+    EXPECT_EQ(version_string(block, L"FileVersion"), L"1.00.0003");
+    EXPECT_EQ(version_string(block, L"ProductVersion"), L"1.00.0003");
+    EXPECT_EQ(version_string(block, L"ProductName"), L"corvane");
+    EXPECT_EQ(version_string(block, L"InternalName"), L"corvane");
+    EXPECT_EQ(version_string(block, L"OriginalFilename"), L"corvane.dll");
+    EXPECT_EQ(version_string(block, L"CompanyName"), L"n/a");
+    EXPECT_NE(version_string(block, L"OLESelfRegister"), L"<missing>");
+}
+
 ComPtr<IDispatch> create(REFCLSID class_id)
 {
     ComPtr<IClassFactory> factory;
