@@ -44,6 +44,17 @@ std::wstring from_ansi(std::string_view text)
     return result;
 }
 
+void append_from_ansi(std::wstring& text, std::string_view bytes)
+{
+    if (bytes.empty())
+        return;
+    const int length = checked_length(bytes.size());
+    const int wide_length = platform().MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    const size_t start = text.size();
+    text.resize(start + static_cast<size_t>(wide_length));
+    platform().MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data() + start, wide_length);
+}
+
 std::wstring from_ansi_buffer(const char* buffer, size_t capacity)
 {
     const void* end = std::memchr(buffer, '\0', capacity);

@@ -15,6 +15,10 @@ std::string to_ansi(std::wstring_view text);
 // Automation text of ANSI bytes the platform produced.
 std::wstring from_ansi(std::string_view text);
 
+// The same, appended to existing text without a temporary copy: for large
+// bodies.
+void append_from_ansi(std::wstring& text, std::string_view bytes);
+
 // Text of an ANSI buffer the platform filled, up to its first NUL.
 std::wstring from_ansi_buffer(const char* buffer, size_t capacity);
 

@@ -14,13 +14,12 @@ std::wstring ZeroPad(long long value, size_t width)
 
 std::wstring FileTimeToText(const FILETIME& file_time)
 {
-    const std::wstring unknown = L"unknown" + std::wstring(13, L' ');
+    constexpr std::wstring_view unknown = L"unknown             ";
     FILETIME local_time{};
-    if (!platform().FileTimeToLocalFileTime(&file_time, &local_time))
-        return unknown;
     SYSTEMTIME fields{};
-    if (!platform().FileTimeToSystemTime(&local_time, &fields))
-        return unknown;
+    if (!platform().FileTimeToLocalFileTime(&file_time, &local_time) ||
+        !platform().FileTimeToSystemTime(&local_time, &fields))
+        return std::wstring(unknown);
 
     std::wstring text = ZeroPad(fields.wMonth, 2) + L"/" + ZeroPad(fields.wDay, 2) + L"/" + ZeroPad(fields.wYear, 2) + L" ";
     // A year of five digits only makes the date part longer.

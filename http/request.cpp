@@ -135,7 +135,7 @@ void HTTP::read_body()
         DWORD bytes_read = 0;
         if (!platform().InternetReadFile(request_handle.get(), chunk.data(), body_read_size, &bytes_read)) {
             const LONG code = static_cast<LONG>(platform().GetLastError());
-            content += from_ansi(body);  // what arrived before the failure stays
+            append_from_ansi(content, body);  // what arrived before the failure stays
             raise_platform_error(read_error, http_source, L"Error getting information out of request.", code,
                                  request_procedure);
         }
@@ -143,7 +143,7 @@ void HTTP::read_body()
             break;
         body.append(chunk.data(), bytes_read);
     }
-    content += from_ansi(body);
+    append_from_ansi(content, body);
 }
 
 void HTTP::CloseHandles()
