@@ -82,19 +82,10 @@ TEST_F(FtpSessionAgainstServer, WrongPasswordShowsTheServersReply)
 
 TEST_F(FtpSessionAgainstServer, NothingListeningIsAConnectFailure)
 {
-    // A port that was free a moment ago.
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
 
     Automation ftp = Automation::create(L"corvane.FTP");
     ftp.put(L"URL", L"127.0.0.1");
-    ftp.put(L"Port", static_cast<int>(ntohs(address.sin_port)));
+    ftp.put(L"Port", unused_loopback_port());
     ftp.put(L"Username", L"tester");
     const ScriptError error = error_of([&] { ftp.call(L"OpenConnection"); });
     EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));

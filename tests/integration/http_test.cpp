@@ -166,17 +166,9 @@ TEST_F(HttpAgainstServer, HeaderBlockOverThirtyTwoKilobytes)
 
 TEST_F(HttpAgainstServer, NothingListeningFailsEveryTime)
 {
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
 
     Automation http = Automation::create(L"corvane.HTTP");
-    http.put(L"URL", L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/x");
+    http.put(L"URL", L"127.0.0.1:" + std::to_wstring(unused_loopback_port()) + L"/x");
     for (int attempt = 0; attempt < 2; ++attempt) {
         const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
         EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e9)) << attempt;

@@ -320,3 +320,16 @@ void LoopbackServer::stop() noexcept {
     std::fprintf(stderr, "warning: test server on port %d still accepts connections after 10 s\n",
                  port_);
 }
+
+int unused_loopback_port()
+{
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(probe);
+    return ntohs(address.sin_port);
+}

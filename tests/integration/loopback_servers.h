@@ -63,5 +63,8 @@ private:
 
 // Runs tools/<script_name> with Debian's python3 and waits (bounded) until
 // it has written a line to `ready_file_unix`. Throws std::runtime_error.
+// A port on 127.0.0.1 that nothing listened on a moment ago.
+int unused_loopback_port();
+
 void run_python_tool(std::string_view script_name, const std::vector<std::string>& arguments,
                      const std::string& ready_file_unix);
