@@ -144,7 +144,7 @@ TEST_F(Http, UrlSplitsIntoServerNameAndPath)
              Case{L"\thost/a", L"\thost", L"/a"},
          }) {
         set_url(example.url);
-        EXPECT_EQ(server_name(), example.server) << tests::take_text(allocate_bstr(example.url));
+        EXPECT_EQ(server_name(), example.server) << to_ansi(example.url);
         EXPECT_EQ(path(), example.path);
     }
 }
