@@ -241,6 +241,23 @@ int BenchPlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_
                                                used_default_char);
 }
 
+BOOL BenchPlatform::InternetSetOptionA(HINTERNET, DWORD, LPVOID, DWORD)
+{
+    return TRUE;
+}
+
+DWORD BenchPlatform::FtpGetFileSize(HINTERNET, LPDWORD size_high)
+{
+    if (size_high)
+        *size_high = 0;
+    return static_cast<DWORD>(body_size);
+}
+
+DWORD BenchPlatform::GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part)
+{
+    return real_platform().GetFullPathNameW(path, length, full_path, file_part);
+}
+
 int BenchPlatform::LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length)
 {
     return real_platform().LCMapStringW(locale, flags, text, length, mapped, mapped_length);

@@ -92,6 +92,11 @@ public:
     {
         return ::HttpQueryInfoA(request, info_level, buffer, buffer_length, index);
     }
+    BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) override
+    {
+        return ::InternetSetOptionA(handle, option, buffer, buffer_length);
+    }
+    DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) override { return ::FtpGetFileSize(file, size_high); }
 
     DWORD GetLastError() override { return ::GetLastError(); }
     HMODULE GetModuleHandleA(LPCSTR module_name) override { return ::GetModuleHandleA(module_name); }
@@ -118,6 +123,10 @@ public:
     {
         return ::WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length, default_char,
                                      used_default_char);
+    }
+    DWORD GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part) override
+    {
+        return ::GetFullPathNameW(path, length, full_path, file_part);
     }
     int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length) override
     {

@@ -46,6 +46,8 @@ public:
                                   DWORD optional_length) = 0;
     virtual BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
                                 LPDWORD index) = 0;
+    virtual BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) = 0;
+    virtual DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) = 0;
 
     // kernel32
     virtual DWORD GetLastError() = 0;
@@ -58,6 +60,7 @@ public:
                                     int wide_length) = 0;
     virtual int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text,
                                     int length, LPCCH default_char, LPBOOL used_default_char) = 0;
+    virtual DWORD GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part) = 0;
     virtual int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped,
                              int mapped_length) = 0;
 };

@@ -274,6 +274,24 @@ BOOL FakePlatform::HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID bu
     return TRUE;
 }
 
+BOOL FakePlatform::InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length)
+{
+    record("InternetSetOptionA", handle_name(handle), option,
+           buffer && buffer_length == sizeof(DWORD) ? *static_cast<const DWORD*>(buffer) : 0, buffer_length);
+    return on_InternetSetOptionA ? on_InternetSetOptionA(handle, option, buffer, buffer_length) : TRUE;
+}
+
+DWORD FakePlatform::FtpGetFileSize(HINTERNET file, LPDWORD size_high)
+{
+    record("FtpGetFileSize", handle_name(file));
+    if (on_FtpGetFileSize)
+        return on_FtpGetFileSize(file, size_high);
+    if (size_high)
+        *size_high = 0;
+    last_error = ERROR_NOT_SUPPORTED;
+    return INVALID_FILE_SIZE;
+}
+
 DWORD FakePlatform::GetLastError()
 {
     record("GetLastError");
@@ -329,6 +347,15 @@ int FakePlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_t
         code_page = ansi_code_page;
     return real_platform().WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length,
                                                default_char, used_default_char);
+}
+
+// Path resolution is pure text work: forwarded, so tests see the real rules.
+DWORD FakePlatform::GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part)
+{
+    record("GetFullPathNameW", length);
+    if (on_GetFullPathNameW)
+        return on_GetFullPathNameW(path, length, full_path, file_part);
+    return real_platform().GetFullPathNameW(path, length, full_path, file_part);
 }
 
 int FakePlatform::LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length)

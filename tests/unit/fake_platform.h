@@ -6,7 +6,8 @@
 // Defaults: handle-returning calls hand out a new handle, Boolean calls
 // succeed with nothing written, reads deliver 0 bytes, a find-next ends the
 // listing (18), GetLastError returns last_error, and the kernel32 text and
-// time functions forward to the real system.
+// time functions and path resolution forward to the real system, and a
+// file size is unknown (INVALID_FILE_SIZE, ERROR_NOT_SUPPORTED).
 
 #include "frame/platform.h"
 
@@ -75,6 +76,9 @@ public:
         on_HttpOpenRequestA;
     std::function<BOOL(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD)> on_HttpSendRequestA;
     std::function<BOOL(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD)> on_HttpQueryInfoA;
+    std::function<BOOL(HINTERNET, DWORD, LPVOID, DWORD)> on_InternetSetOptionA;
+    std::function<DWORD(HINTERNET, LPDWORD)> on_FtpGetFileSize;
+    std::function<DWORD(LPCWSTR, DWORD, LPWSTR, LPWSTR*)> on_GetFullPathNameW;
     std::function<HMODULE(LPCSTR)> on_GetModuleHandleA;
     // The inserts come as the argument array the va_list points at.
     std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*)> on_FormatMessageA;
@@ -111,6 +115,8 @@ public:
                           DWORD optional_length) override;
     BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
                         LPDWORD index) override;
+    BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) override;
+    DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) override;
 
     DWORD GetLastError() override;
     HMODULE GetModuleHandleA(LPCSTR module_name) override;
@@ -122,6 +128,7 @@ public:
                             int wide_length) override;
     int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text, int length,
                             LPCCH default_char, LPBOOL used_default_char) override;
+    DWORD GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part) override;
     int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length) override;
 
 private:
