@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Registers the test ASP host of both architectures in the test prefix, for
 # the script tests that act as an ASP page. Each architecture's DLL comes
-# from its own build tree through dist/; one not built yet is skipped.
+# from its own build tree through dist/; one not built yet, or one this host
+# cannot run, is skipped.
 # Unregistering first shows that /u leaves nothing of the host behind.
 #   register_asp_host.sh <source dir>
 set -uo pipefail
@@ -17,10 +18,12 @@ ok() { echo "ok $*"; }
 declare -A loaders=([x86]=/usr/lib/wine/wine [x64]=/usr/lib/wine/wine64)
 built=()
 for arch in x86 x64; do
-    if [ -f "$source_dir/dist/$arch/asp_test_host.dll" ]; then
-        built+=("$arch")
-    else
+    if [ ! -f "$source_dir/dist/$arch/asp_test_host.dll" ]; then
         echo "skip $arch: dist/$arch/asp_test_host.dll not built"
+    elif ! "${loaders[$arch]}" --version >/dev/null 2>&1; then
+        echo "skip $arch: ${loaders[$arch]} does not run on this host"
+    else
+        built+=("$arch")
     fi
 done
 [ ${#built[@]} -gt 0 ] || { echo "FAIL no host DLL built"; exit 1; }
