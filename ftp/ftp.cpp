@@ -174,10 +174,13 @@ void FTP::close_connection()
     if (!lng_connection_handle.close())
         raise_platform_failure(close_connection_error, ftp_source, L"Error closing connection to remote server.",
                                L"CloseConnection");
+    // With its connection gone the session is no use: disconnected even if
+    // it will not close, so that OpenConnection works again. The handle
+    // stays held and is closed again when replaced or released.
+    bool_connected = false;
     if (!lng_session_handle.close())
         raise_platform_failure(close_connection_error, ftp_source, L"Error closing connection to remote server.",
                                L"CloseConnection");
-    bool_connected = false;
 }
 
 
