@@ -142,7 +142,11 @@ HRESULT FTP::OpenConnection()
         InternetHandle session(
             platform().InternetOpenA(ftp_agent, INTERNET_OPEN_TYPE_PRECONFIG, str_proxy ? proxy.c_str() : nullptr,
                                      nullptr, 0));
-        // A failed session open shows as a failed connect just below.
+        // Reported here: a connect without a session would only say that
+        // the handle is missing, not why.
+        if (!session)
+            raise_platform_failure(open_connection_error, ftp_source, L"Error opening FTP connection.",
+                                   L"OpenConnection");
         InternetHandle connection(platform().InternetConnectA(
             session.get(), to_ansi(str_url).c_str(), static_cast<INTERNET_PORT>(lng_port),
             to_ansi(str_username).c_str(), to_ansi(str_password).c_str(), INTERNET_SERVICE_FTP,
@@ -170,10 +174,13 @@ void FTP::close_connection()
     if (!lng_connection_handle.close())
         raise_platform_failure(close_connection_error, ftp_source, L"Error closing connection to remote server.",
                                L"CloseConnection");
+    // With its connection gone the session is no use: disconnected even if
+    // it will not close, so that OpenConnection works again. The handle
+    // stays held and is closed again when replaced or released.
+    bool_connected = false;
     if (!lng_session_handle.close())
         raise_platform_failure(close_connection_error, ftp_source, L"Error closing connection to remote server.",
                                L"CloseConnection");
-    bool_connected = false;
 }
 
 

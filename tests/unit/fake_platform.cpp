@@ -41,9 +41,26 @@ FakePlatform::~FakePlatform()
 }
 
 template <class... Arguments>
-void FakePlatform::record(const char* function, const Arguments&... arguments)
+bool FakePlatform::record(const char* function, const Arguments&... arguments)
 {
     calls.push_back({function, {text_of_argument(arguments)...}});
+    return failing_now();
+}
+
+bool FakePlatform::failing_now()
+{
+    // GetLastError cannot fail: it only reports.
+    if (!fail_call_index || *fail_call_index != calls.size() - 1 || calls.back().function == "GetLastError")
+        return false;
+    fail_call_index.reset();
+    last_error = fail_code;
+    ++failures_injected_;
+    return true;
+}
+
+std::vector<HINTERNET> FakePlatform::open_handles() const
+{
+    return {open_.begin(), open_.end()};
 }
 
 std::vector<PlatformCall> FakePlatform::calls_to(const std::string& function) const
@@ -91,7 +108,8 @@ HINTERNET FakePlatform::handle_or_new(HINTERNET scripted)
 HINTERNET FakePlatform::InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR proxy, LPCSTR proxy_bypass,
                                       DWORD flags)
 {
-    record("InternetOpenA", quoted(agent), access_type, quoted(proxy), quoted(proxy_bypass), flags);
+    if (record("InternetOpenA", quoted(agent), access_type, quoted(proxy), quoted(proxy_bypass), flags))
+        return nullptr;
     if (on_InternetOpenA)
         return handle_or_new(on_InternetOpenA(agent, access_type, proxy, proxy_bypass, flags));
     return new_handle();
@@ -100,8 +118,9 @@ HINTERNET FakePlatform::InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR pr
 HINTERNET FakePlatform::InternetConnectA(HINTERNET session, LPCSTR server, INTERNET_PORT port, LPCSTR username,
                                          LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context)
 {
-    record("InternetConnectA", handle_name(session), quoted(server), port, quoted(username), quoted(password),
-           service, flags, context);
+    if (record("InternetConnectA", handle_name(session), quoted(server), port, quoted(username), quoted(password),
+               service, flags, context))
+        return nullptr;
     if (on_InternetConnectA)
         return handle_or_new(
             on_InternetConnectA(session, server, port, username, password, service, flags, context));
@@ -110,7 +129,8 @@ HINTERNET FakePlatform::InternetConnectA(HINTERNET session, LPCSTR server, INTER
 
 BOOL FakePlatform::InternetCloseHandle(HINTERNET handle)
 {
-    record("InternetCloseHandle", handle_name(handle));
+    if (record("InternetCloseHandle", handle_name(handle)))
+        return FALSE;
     if (on_InternetCloseHandle) {
         const BOOL closed = on_InternetCloseHandle(handle);
         if (closed)
@@ -124,7 +144,8 @@ BOOL FakePlatform::InternetCloseHandle(HINTERNET handle)
 
 BOOL FakePlatform::InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD buffer_length)
 {
-    record("InternetGetLastResponseInfoA", *buffer_length);
+    if (record("InternetGetLastResponseInfoA", *buffer_length))
+        return FALSE;
     *error = 0;
     if (last_response.size() + 1 > *buffer_length) {
         *buffer_length = static_cast<DWORD>(last_response.size() + 1);
@@ -137,7 +158,8 @@ BOOL FakePlatform::InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPD
 
 BOOL FakePlatform::InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read)
 {
-    record("InternetReadFile", handle_name(handle), bytes_to_read);
+    if (record("InternetReadFile", handle_name(handle), bytes_to_read))
+        return FALSE;
     if (on_InternetReadFile)
         return on_InternetReadFile(handle, buffer, bytes_to_read, bytes_read);
     *bytes_read = 0;
@@ -146,7 +168,8 @@ BOOL FakePlatform::InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes
 
 BOOL FakePlatform::InternetFindNextFileA(HINTERNET search, LPVOID find_data)
 {
-    record("InternetFindNextFileA", handle_name(search));
+    if (record("InternetFindNextFileA", handle_name(search)))
+        return FALSE;
     if (on_InternetFindNextFileA)
         return on_InternetFindNextFileA(search, find_data);
     return fail(ERROR_NO_MORE_FILES);
@@ -155,7 +178,8 @@ BOOL FakePlatform::InternetFindNextFileA(HINTERNET search, LPVOID find_data)
 BOOL FakePlatform::FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD flags, LPCSTR command,
                                DWORD_PTR context, HINTERNET* data_channel)
 {
-    record("FtpCommandA", handle_name(connection), expect_response, flags, quoted(command), context);
+    if (record("FtpCommandA", handle_name(connection), expect_response, flags, quoted(command), context))
+        return FALSE;
     if (on_FtpCommandA) {
         const BOOL succeeded = on_FtpCommandA(connection, expect_response, flags, command, context, data_channel);
         if (succeeded && data_channel)
@@ -169,7 +193,8 @@ BOOL FakePlatform::FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD
 
 BOOL FakePlatform::FtpGetCurrentDirectoryA(HINTERNET connection, LPSTR directory, LPDWORD length)
 {
-    record("FtpGetCurrentDirectoryA", handle_name(connection), *length);
+    if (record("FtpGetCurrentDirectoryA", handle_name(connection), *length))
+        return FALSE;
     if (on_FtpGetCurrentDirectoryA)
         return on_FtpGetCurrentDirectoryA(connection, directory, length);
     std::strcpy(directory, "/");
@@ -179,38 +204,44 @@ BOOL FakePlatform::FtpGetCurrentDirectoryA(HINTERNET connection, LPSTR directory
 
 BOOL FakePlatform::FtpSetCurrentDirectoryA(HINTERNET connection, LPCSTR directory)
 {
-    record("FtpSetCurrentDirectoryA", handle_name(connection), quoted(directory));
+    if (record("FtpSetCurrentDirectoryA", handle_name(connection), quoted(directory)))
+        return FALSE;
     return on_FtpSetCurrentDirectoryA ? on_FtpSetCurrentDirectoryA(connection, directory) : TRUE;
 }
 
 BOOL FakePlatform::FtpCreateDirectoryA(HINTERNET connection, LPCSTR directory)
 {
-    record("FtpCreateDirectoryA", handle_name(connection), quoted(directory));
+    if (record("FtpCreateDirectoryA", handle_name(connection), quoted(directory)))
+        return FALSE;
     return on_FtpCreateDirectoryA ? on_FtpCreateDirectoryA(connection, directory) : TRUE;
 }
 
 BOOL FakePlatform::FtpRemoveDirectoryA(HINTERNET connection, LPCSTR directory)
 {
-    record("FtpRemoveDirectoryA", handle_name(connection), quoted(directory));
+    if (record("FtpRemoveDirectoryA", handle_name(connection), quoted(directory)))
+        return FALSE;
     return on_FtpRemoveDirectoryA ? on_FtpRemoveDirectoryA(connection, directory) : TRUE;
 }
 
 BOOL FakePlatform::FtpRenameFileA(HINTERNET connection, LPCSTR existing_name, LPCSTR new_name)
 {
-    record("FtpRenameFileA", handle_name(connection), quoted(existing_name), quoted(new_name));
+    if (record("FtpRenameFileA", handle_name(connection), quoted(existing_name), quoted(new_name)))
+        return FALSE;
     return on_FtpRenameFileA ? on_FtpRenameFileA(connection, existing_name, new_name) : TRUE;
 }
 
 BOOL FakePlatform::FtpDeleteFileA(HINTERNET connection, LPCSTR file_name)
 {
-    record("FtpDeleteFileA", handle_name(connection), quoted(file_name));
+    if (record("FtpDeleteFileA", handle_name(connection), quoted(file_name)))
+        return FALSE;
     return on_FtpDeleteFileA ? on_FtpDeleteFileA(connection, file_name) : TRUE;
 }
 
 HINTERNET FakePlatform::FtpFindFirstFileA(HINTERNET connection, LPCSTR search_text, LPWIN32_FIND_DATAA find_data,
                                           DWORD flags, DWORD_PTR context)
 {
-    record("FtpFindFirstFileA", handle_name(connection), quoted(search_text), flags, context);
+    if (record("FtpFindFirstFileA", handle_name(connection), quoted(search_text), flags, context))
+        return nullptr;
     if (on_FtpFindFirstFileA)
         return handle_or_new(on_FtpFindFirstFileA(connection, search_text, find_data, flags, context));
     last_error = ERROR_NO_MORE_FILES;
@@ -220,8 +251,9 @@ HINTERNET FakePlatform::FtpFindFirstFileA(HINTERNET connection, LPCSTR search_te
 BOOL FakePlatform::FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR local_file, BOOL fail_if_exists,
                                DWORD attributes, DWORD flags, DWORD_PTR context)
 {
-    record("FtpGetFileA", handle_name(connection), quoted(remote_file), quoted(local_file), fail_if_exists,
-           attributes, flags, context);
+    if (record("FtpGetFileA", handle_name(connection), quoted(remote_file), quoted(local_file), fail_if_exists,
+               attributes, flags, context))
+        return FALSE;
     if (on_FtpGetFileA)
         return on_FtpGetFileA(connection, remote_file, local_file, fail_if_exists, attributes, flags, context);
     return TRUE;
@@ -230,14 +262,16 @@ BOOL FakePlatform::FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR 
 BOOL FakePlatform::FtpPutFileA(HINTERNET connection, LPCSTR local_file, LPCSTR remote_file, DWORD flags,
                                DWORD_PTR context)
 {
-    record("FtpPutFileA", handle_name(connection), quoted(local_file), quoted(remote_file), flags, context);
+    if (record("FtpPutFileA", handle_name(connection), quoted(local_file), quoted(remote_file), flags, context))
+        return FALSE;
     return on_FtpPutFileA ? on_FtpPutFileA(connection, local_file, remote_file, flags, context) : TRUE;
 }
 
 HINTERNET FakePlatform::FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
                                      DWORD_PTR context)
 {
-    record("FtpOpenFileA", handle_name(connection), quoted(file_name), access, flags, context);
+    if (record("FtpOpenFileA", handle_name(connection), quoted(file_name), access, flags, context))
+        return nullptr;
     if (on_FtpOpenFileA)
         return handle_or_new(on_FtpOpenFileA(connection, file_name, access, flags, context));
     return new_handle();
@@ -246,8 +280,9 @@ HINTERNET FakePlatform::FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWO
 HINTERNET FakePlatform::HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object_name, LPCSTR version,
                                          LPCSTR referrer, LPCSTR* accept_types, DWORD flags, DWORD_PTR context)
 {
-    record("HttpOpenRequestA", handle_name(connection), quoted(verb), quoted(object_name), quoted(version),
-           quoted(referrer), std::string(accept_types ? "types" : "NULL"), flags, context);
+    if (record("HttpOpenRequestA", handle_name(connection), quoted(verb), quoted(object_name), quoted(version),
+               quoted(referrer), std::string(accept_types ? "types" : "NULL"), flags, context))
+        return nullptr;
     if (on_HttpOpenRequestA)
         return handle_or_new(
             on_HttpOpenRequestA(connection, verb, object_name, version, referrer, accept_types, flags, context));
@@ -257,8 +292,9 @@ HINTERNET FakePlatform::HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCS
 BOOL FakePlatform::HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headers_length, LPVOID optional,
                                     DWORD optional_length)
 {
-    record("HttpSendRequestA", handle_name(request), quoted(headers), headers_length,
-           std::string(optional ? "data" : "NULL"), optional_length);
+    if (record("HttpSendRequestA", handle_name(request), quoted(headers), headers_length,
+               std::string(optional ? "data" : "NULL"), optional_length))
+        return FALSE;
     if (on_HttpSendRequestA)
         return on_HttpSendRequestA(request, headers, headers_length, optional, optional_length);
     return TRUE;
@@ -267,7 +303,8 @@ BOOL FakePlatform::HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD hea
 BOOL FakePlatform::HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
                                   LPDWORD index)
 {
-    record("HttpQueryInfoA", handle_name(request), info_level, *buffer_length, index ? *index : 0);
+    if (record("HttpQueryInfoA", handle_name(request), info_level, *buffer_length, index ? *index : 0))
+        return FALSE;
     if (on_HttpQueryInfoA)
         return on_HttpQueryInfoA(request, info_level, buffer, buffer_length, index);
     *buffer_length = 0;
@@ -276,14 +313,16 @@ BOOL FakePlatform::HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID bu
 
 BOOL FakePlatform::InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length)
 {
-    record("InternetSetOptionA", handle_name(handle), option,
-           buffer && buffer_length == sizeof(DWORD) ? *static_cast<const DWORD*>(buffer) : 0, buffer_length);
+    if (record("InternetSetOptionA", handle_name(handle), option,
+               buffer && buffer_length == sizeof(DWORD) ? *static_cast<const DWORD*>(buffer) : 0, buffer_length))
+        return FALSE;
     return on_InternetSetOptionA ? on_InternetSetOptionA(handle, option, buffer, buffer_length) : TRUE;
 }
 
 DWORD FakePlatform::FtpGetFileSize(HINTERNET file, LPDWORD size_high)
 {
-    record("FtpGetFileSize", handle_name(file));
+    if (record("FtpGetFileSize", handle_name(file)))
+        return INVALID_FILE_SIZE;
     if (on_FtpGetFileSize)
         return on_FtpGetFileSize(file, size_high);
     if (size_high)
@@ -300,14 +339,16 @@ DWORD FakePlatform::GetLastError()
 
 HMODULE FakePlatform::GetModuleHandleA(LPCSTR module_name)
 {
-    record("GetModuleHandleA", quoted(module_name));
+    if (record("GetModuleHandleA", quoted(module_name)))
+        return nullptr;
     return on_GetModuleHandleA ? on_GetModuleHandleA(module_name) : real_platform().GetModuleHandleA(module_name);
 }
 
 DWORD FakePlatform::FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
                                    DWORD size, va_list* arguments)
 {
-    record("FormatMessageA", flags, message_id, language_id, size);
+    if (record("FormatMessageA", flags, message_id, language_id, size))
+        return 0;
     if (on_FormatMessageA)
         return on_FormatMessageA(flags, source, message_id, language_id, buffer, size,
                                  arguments ? reinterpret_cast<const DWORD_PTR*>(*arguments) : nullptr);
@@ -316,7 +357,8 @@ DWORD FakePlatform::FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id
 
 BOOL FakePlatform::FileTimeToLocalFileTime(const FILETIME* file_time, LPFILETIME local_file_time)
 {
-    record("FileTimeToLocalFileTime");
+    if (record("FileTimeToLocalFileTime"))
+        return FALSE;
     if (on_FileTimeToLocalFileTime)
         return on_FileTimeToLocalFileTime(file_time, local_file_time);
     return real_platform().FileTimeToLocalFileTime(file_time, local_file_time);
@@ -324,7 +366,8 @@ BOOL FakePlatform::FileTimeToLocalFileTime(const FILETIME* file_time, LPFILETIME
 
 BOOL FakePlatform::FileTimeToSystemTime(const FILETIME* file_time, LPSYSTEMTIME system_time)
 {
-    record("FileTimeToSystemTime");
+    if (record("FileTimeToSystemTime"))
+        return FALSE;
     if (on_FileTimeToSystemTime)
         return on_FileTimeToSystemTime(file_time, system_time);
     return real_platform().FileTimeToSystemTime(file_time, system_time);
@@ -352,7 +395,8 @@ int FakePlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_t
 // Path resolution is pure text work: forwarded, so tests see the real rules.
 DWORD FakePlatform::GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part)
 {
-    record("GetFullPathNameW", length);
+    if (record("GetFullPathNameW", length))
+        return 0;
     if (on_GetFullPathNameW)
         return on_GetFullPathNameW(path, length, full_path, file_part);
     return real_platform().GetFullPathNameW(path, length, full_path, file_part);

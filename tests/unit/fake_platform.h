@@ -12,6 +12,7 @@
 #include "frame/platform.h"
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -54,6 +55,15 @@ public:
     UINT ansi_code_page = 0;
     // What InternetGetLastResponseInfoA copies out.
     std::string last_response;
+
+    // Fault injection: the call recorded at this index of `calls` returns
+    // its failure value (FALSE, no handle, 0, INVALID_FILE_SIZE) without
+    // running its handler and sets last_error to fail_code. It fires once;
+    // GetLastError never fails.
+    std::optional<size_t> fail_call_index;
+    DWORD fail_code = 12345;
+    size_t failures_injected() const { return failures_injected_; }
+    std::vector<HINTERNET> open_handles() const;
 
     std::function<HINTERNET(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)> on_InternetOpenA;
     std::function<HINTERNET(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR)>
@@ -132,13 +142,16 @@ public:
     int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length) override;
 
 private:
+    // Records the call; true when it is the one to fail.
     template <class... Arguments>
-    void record(const char* function, const Arguments&... arguments);
+    bool record(const char* function, const Arguments&... arguments);
+    bool failing_now();
     HINTERNET handle_or_new(HINTERNET scripted);
 
     Platform* previous_ = nullptr;
     size_t opened_ = 0;
     size_t next_handle_ = 1;
+    size_t failures_injected_ = 0;
     std::set<HINTERNET> open_;
 };
 

@@ -40,6 +40,7 @@ protected:
     std::wstring directory()
     {
         VARIANT value;
+        VariantInit(&value);  // read below even when the call failed
         EXPECT_EQ(ftp->get_Directory(&value), S_OK);
         return take_text(value);
     }
@@ -181,7 +182,7 @@ TEST_F(FtpSession, SecondOpenIgnoresChangesUntilReconnected)
     EXPECT_EQ(arguments_of("InternetConnectA", 1)[1], "\"other\"");
 }
 
-TEST_F(FtpSession, CloseFailureAtEitherHandleKeepsTheObjectConnected)
+TEST_F(FtpSession, CloseFailureKeepsTheObjectConnectedOnlyWhileItsConnectionIsOpen)
 {
     fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
     for (const std::string failing : {"h2", "h1"}) {
@@ -198,10 +199,19 @@ TEST_F(FtpSession, CloseFailureAtEitherHandleKeepsTheObjectConnected)
         EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020a)) << failing;
         EXPECT_EQ(error.description,
                   L"Error closing connection to remote server.CloseConnection error code: 12017 Message: ");
-        // Still connected: Directory asks the server instead of refusing.
-        EXPECT_EQ(directory(), L"/");
         round.on_InternetCloseHandle = nullptr;
+        if (failing == "h2") {
+            // Still connected: Directory asks the server instead of refusing.
+            EXPECT_EQ(directory(), L"/");
+        } else {
+            // The connection closed before the session failed to: nothing
+            // left to ask, and a new connection can be opened.
+            EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, static_cast<HRESULT>(0x8004020d));
+            ASSERT_EQ(ftp->OpenConnection(), S_OK);
+            EXPECT_EQ(round.count("InternetConnectA"), 2u);
+        }
         ftp.reset();
+        EXPECT_EQ(round.handles_open(), 0u) << failing;
     }
 }
 
