@@ -212,7 +212,10 @@ TEST_F(FtpSession, RefusedTimeoutOrSessionFailsTheConnectAndLeavesNothingOpen)
         EXPECT_EQ(error.description, row.description);
         EXPECT_EQ(fake.count("InternetConnectA"), connects);
         EXPECT_EQ(fake.handles_open(), 0u);
-        EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, static_cast<HRESULT>(0x8004020d));
+        VARIANT directory_value;
+        VariantInit(&directory_value);
+        EXPECT_EQ(error_of(ftp->get_Directory(&directory_value)).number, static_cast<HRESULT>(0x8004020d));
+        VariantClear(&directory_value);
         // Nothing is kept: the next OpenConnection starts over.
         fake.on_InternetSetOptionA = nullptr;
         fake.on_InternetOpenA = nullptr;
