@@ -96,20 +96,20 @@ public:
         value = trim_blanks(value);
         if (equal_ignoring_case(name, L"Transfer-Encoding") ||
             (equal_ignoring_case(name, L"Content-Encoding") && !equal_ignoring_case(value, L"identity"))) {
-            void_ = true;
+            unusable_ = true;
         } else if (equal_ignoring_case(name, L"Content-Length")) {
             const std::optional<unsigned long long> length = parse_length(value);
             if (!length || (length_ && *length_ != *length))
-                void_ = true;
+                unusable_ = true;
             length_ = length;
         }
     }
 
-    std::optional<unsigned long long> length() const { return void_ ? std::nullopt : length_; }
+    std::optional<unsigned long long> length() const { return unusable_ ? std::nullopt : length_; }
 
 private:
     std::optional<unsigned long long> length_;
-    bool void_ = false;
+    bool unusable_ = false;
 };
 
 // 1xx, 204 and 304 responses have no body, whatever Content-Length says.
