@@ -1,6 +1,5 @@
 #include "frame/error.h"
 #include "frame/error_text.h"
-#include "frame/text.h"
 #include "tests/unit/fake_platform.h"
 
 #include <gmock/gmock.h>
@@ -194,15 +193,6 @@ TEST(TransferEnd, JudgedByTheLastReplyTheServerLeft)
          }) {
         fake.last_response = row.reply;
         EXPECT_EQ(incomplete_transfer_reason(), row.reason) << row.reply;
-    }
-}
-
-TEST(ReplyCode, ThreeDigitsThenSpaceDashOrEnd)
-{
-    for (const auto& [text, code] : std::vector<std::pair<std::wstring, int>>{
-             {L"226 Done", 226}, {L"150-More", 150}, {L"421", 421}, {L"599 x", 599}, {L"600 x", 0},
-             {L"099 x", 0}, {L"22 x", 0}, {L"2a6 x", 0}, {L"2260", 0}, {L"", 0}, {L" 226 x", 0}}) {
-        EXPECT_EQ(reply_code(text), code) << to_ansi(text);
     }
 }
 
