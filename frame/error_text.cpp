@@ -5,8 +5,9 @@
 #include "frame/text.h"
 
 #include <array>
-#include <vector>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace corvane {
 
@@ -16,6 +17,19 @@ constexpr DWORD format_from_module_then_system = 0x1800;
 constexpr DWORD message_capacity = 256;
 constexpr DWORD buffer_capacity = 2048;
 constexpr LONG extended_error = 12003;
+
+thread_local PlatformStep* current_step = nullptr;
+
+bool is_digit(wchar_t character)
+{
+    return character >= L'0' && character <= L'9';
+}
+
+// A positive reply (1xx to 3xx) never explains a failure.
+bool is_negative_reply(std::wstring_view reply)
+{
+    return reply_code(reply) >= 400;
+}
 
 }  // namespace
 
@@ -30,18 +44,27 @@ std::wstring GetErrorText(LONG code, std::wstring_view procedure_name)
     va_list arguments = reinterpret_cast<va_list>(zeros.data());
     platform().FormatMessageA(format_from_module_then_system, wininet, static_cast<DWORD>(code), 0, buffer.data(),
                               message_capacity, &arguments);
+    const std::wstring message = from_ansi_buffer(buffer.data(), buffer.size());
 
     std::wstring text(procedure_name);
     text += L" error code: ";
     text += std::to_wstring(code);
     text += L" Message: ";
-    text += from_ansi_buffer(buffer.data(), buffer.size());
+    text += message;
 
     if (code == extended_error) {
-        // With no reply on record the composed text says more than nothing.
+        // The platform names the reply as the explanation; with none that
+        // explains anything the composed text says more.
         std::wstring response = last_response_text();
-        if (!response.empty())
-            text = std::move(response);
+        return is_negative_reply(response) ? response : text;
+    }
+    // Where the platform has no words, the reply the failing step left may
+    // have them (Wine: a 421 greeting ends the connect with 12110 and no
+    // text). One that was there before the step belongs to another failure.
+    if (message.empty() && current_step) {
+        std::wstring response = last_response_text();
+        if (is_negative_reply(response) && response != current_step->reply_before())
+            text += response;
     }
     return text;
 }
@@ -62,6 +85,43 @@ std::wstring last_response_text()
     return from_ansi_buffer(buffer.data(), buffer.size());
 }
 
+PlatformStep::PlatformStep() : reply_before_(last_response_text()), outer_(std::exchange(current_step, this)) {}
+
+PlatformStep::~PlatformStep()
+{
+    current_step = outer_;
+}
+
+int reply_code(std::wstring_view reply)
+{
+    if (reply.size() < 3 || reply[0] < L'1' || reply[0] > L'5' || !is_digit(reply[1]) || !is_digit(reply[2]))
+        return 0;
+    if (reply.size() > 3 && reply[3] != L' ' && reply[3] != L'-')
+        return 0;
+    return (reply[0] - L'0') * 100 + (reply[1] - L'0') * 10 + (reply[2] - L'0');
+}
+
+std::optional<std::wstring> incomplete_transfer_reason()
+{
+    std::wstring reply = last_response_text();
+    if (reply.empty())
+        return std::nullopt;
+    const int code = reply_code(reply);
+    if (code >= 200 && code < 300)
+        return std::nullopt;
+    if (code >= 400)
+        return reply;
+    // A preliminary reply, or a line of the data itself (Wine reads listing
+    // lines into the same record), is the last thing the server said.
+    return std::wstring(L"The transfer ended without the server's final reply.");
+}
+
+std::wstring early_end_reason(unsigned long long arrived, unsigned long long announced)
+{
+    return L"The transfer ended early: " + std::to_wstring(arrived) + L" of " + std::to_wstring(announced) +
+           L" bytes arrived.";
+}
+
 void raise_platform_failure(HRESULT number, std::wstring_view source, std::wstring_view message,
                             std::wstring_view procedure_name)
 {
@@ -73,6 +133,14 @@ void raise_platform_error(HRESULT number, std::wstring_view source, std::wstring
 {
     std::wstring description(message);
     description += GetErrorText(code, procedure_name);
+    raise(number, source, std::move(description));
+}
+
+void raise_with_reason(HRESULT number, std::wstring_view source, std::wstring_view message, std::wstring_view reason)
+{
+    std::wstring description(message);
+    description += L' ';
+    description += reason;
     raise(number, source, std::move(description));
 }
 

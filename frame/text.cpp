@@ -33,6 +33,17 @@ std::string to_ansi(std::wstring_view text)
     return result;
 }
 
+std::optional<std::string> to_ansi_exact(std::wstring_view text)
+{
+    // A round trip is exact in every code page, double-byte and UTF-8 ones
+    // included, where WC_NO_BEST_FIT_CHARS and the default-character flag
+    // are not all accepted.
+    std::string ansi = to_ansi(text);
+    if (from_ansi(ansi) != text)
+        return std::nullopt;
+    return ansi;
+}
+
 std::wstring from_ansi(std::string_view text)
 {
     if (text.empty())

@@ -4,6 +4,7 @@
 
 #include "frame/win32.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,10 @@ namespace corvane {
 
 // ANSI copy (system code page) of automation text for a platform call.
 std::string to_ansi(std::wstring_view text);
+
+// The same, only when the code page holds every character exactly; nothing
+// when best-fit or default characters would stand in for some of them.
+std::optional<std::string> to_ansi_exact(std::wstring_view text);
 
 // Automation text of ANSI bytes the platform produced.
 std::wstring from_ansi(std::string_view text);

@@ -6,6 +6,7 @@
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "frame/timeouts.h"
 
 namespace corvane {
 
@@ -139,12 +140,15 @@ HRESULT FTP::OpenConnection()
             raise(property_not_set_error, ftp_source, L"Needed Parameter not set.  Username");
 
         const std::string proxy = to_ansi(str_proxy.value_or(std::wstring()));
+        const PlatformStep step;
         InternetHandle session(
             platform().InternetOpenA(ftp_agent, INTERNET_OPEN_TYPE_PRECONFIG, str_proxy ? proxy.c_str() : nullptr,
                                      nullptr, 0));
-        // Reported here: a connect without a session would only say that
-        // the handle is missing, not why.
-        if (!session)
+        // Reported here, with the session's own reason: a connect without a
+        // session would only say that the handle is missing. The timeouts are
+        // set before the connect: the connection made from the session, its
+        // login and its transfers take the session's values with them.
+        if (!session || !set_timeouts(session.get(), ftp_timeout_options))
             raise_platform_failure(open_connection_error, ftp_source, L"Error opening FTP connection.",
                                    L"OpenConnection");
         InternetHandle connection(platform().InternetConnectA(
@@ -152,7 +156,8 @@ HRESULT FTP::OpenConnection()
             to_ansi(str_username).c_str(), to_ansi(str_password).c_str(), INTERNET_SERVICE_FTP,
             lng_connection_flags, 0));
         if (!connection) {
-            // The session goes with the raise.
+            // The session goes with the raise: nothing stays open, and the
+            // next OpenConnection starts over.
             raise_platform_failure(open_connection_error, ftp_source, L"Error opening FTP connection.",
                                    L"OpenConnection");
         }

@@ -31,10 +31,27 @@ void clear_name(WIN32_FIND_DATAA& record)
     std::memset(record.cFileName, 0, sizeof record.cFileName);
 }
 
+// The platform ends a listing whose connection dropped as it ends any other
+// (Wine keeps the entries that arrived and reports no error); only the
+// server's final reply, or its absence, tells the two apart.
+void check_listing_complete(bool nothing_listed)
+{
+    const std::optional<std::wstring> reason = incomplete_transfer_reason();
+    if (!reason)
+        return;
+    // Some servers refuse to list an empty directory ("550 No files
+    // found"); with nothing listed and the platform calling it the end,
+    // their word stands.
+    if (nothing_listed && reply_code(*reason) >= 400)
+        return;
+    raise_with_reason(listing_error, ftp_source, L"Error retrieving directory listing.", *reason);
+}
+
 }  // namespace
 
 ComPtr<FTPFiles> FTP::list_directory()
 {
+    const PlatformStep step;
     auto files = make_object<FTPFiles>();
     WIN32_FIND_DATAA record{};
     clear_name(record);
@@ -42,10 +59,11 @@ ComPtr<FTPFiles> FTP::list_directory()
     InternetHandle search(platform().FtpFindFirstFileA(lng_connection_handle.get(), nullptr, &record, find_flags, 0));
     if (!search) {
         const DWORD code = platform().GetLastError();
-        if (is_end_of_listing(code))
-            return files;
-        raise_platform_error(listing_error, ftp_source, L"Error retrieving directory listing.(1)",
-                             static_cast<LONG>(code), listing_procedure);
+        if (!is_end_of_listing(code))
+            raise_platform_error(listing_error, ftp_source, L"Error retrieving directory listing.(1)",
+                                 static_cast<LONG>(code), listing_procedure);
+        check_listing_complete(true);
+        return files;
     }
     files->AddFile(record);
     for (;;) {
@@ -67,6 +85,7 @@ ComPtr<FTPFiles> FTP::list_directory()
         raise_platform_failure(listing_error, ftp_source, L"Error retrieving directory listing.(3)",
                                listing_procedure);
     }
+    check_listing_complete(false);
     return files;
 }
 

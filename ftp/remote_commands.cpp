@@ -53,6 +53,7 @@ HRESULT FTP::ExecuteCommand(VARIANT str_command, VARIANT_BOOL bool_expect_respon
 {
     return member([&] {
         const bool expect_response = bool_expect_response == VARIANT_TRUE;
+        const PlatformStep step;
         InternetHandle data_channel;
         if (!platform().FtpCommandA(lng_connection_handle.get(), bool_expect_response,
                                     static_cast<DWORD>(lng_transfer_type), to_ansi(text_of(str_command)).c_str(), 0,
@@ -84,6 +85,7 @@ std::wstring FTP::current_directory()
 {
     if (!bool_connected)
         raise_not_connected();
+    const PlatformStep step;
     std::vector<char> buffer(directory_capacity, '\0');
     DWORD length = directory_capacity;
     BOOL found = platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length);
@@ -103,6 +105,7 @@ void FTP::change_directory(const std::wstring& directory)
 {
     if (!bool_connected)
         raise_not_connected();
+    const PlatformStep step;
     if (!platform().FtpSetCurrentDirectoryA(lng_connection_handle.get(), to_ansi(directory).c_str()))
         raise_platform_failure(set_directory_error, ftp_source, L"Error setting directory.", L"Directory");
 }
@@ -119,6 +122,7 @@ HRESULT FTP::put_Directory(VARIANT str_directory)
 
 void FTP::create_directory(const std::wstring& name)
 {
+    const PlatformStep step;
     if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), to_ansi(name).c_str()))
         raise_platform_failure(create_directory_error, ftp_source, L"Error creating directory.", L"CreateDirectory");
 }
@@ -131,6 +135,7 @@ HRESULT FTP::CreateDirectory(VARIANT str_directory_name)
 HRESULT FTP::RemoveDirectory(VARIANT str_directory_name)
 {
     return member([&] {
+        const PlatformStep step;
         if (!platform().FtpRemoveDirectoryA(lng_connection_handle.get(), to_ansi(text_of(str_directory_name)).c_str()))
             raise_platform_failure(remove_directory_error, ftp_source, L"Error removing directory.",
                                    L"RemoveDirectory");
@@ -142,6 +147,7 @@ HRESULT FTP::RenameFile(VARIANT str_old_filename, VARIANT str_new_filename)
     return member([&] {
         const std::string old_name = to_ansi(text_of(str_old_filename));
         const std::string new_name = to_ansi(text_of(str_new_filename));
+        const PlatformStep step;
         if (!platform().FtpRenameFileA(lng_connection_handle.get(), old_name.c_str(), new_name.c_str()))
             raise_platform_failure(rename_error, ftp_source, L"Error renaming file/directory.", L"RenameFile");
     });
@@ -150,6 +156,7 @@ HRESULT FTP::RenameFile(VARIANT str_old_filename, VARIANT str_new_filename)
 HRESULT FTP::DeleteFile(VARIANT str_remote_path)
 {
     return member([&] {
+        const PlatformStep step;
         if (!platform().FtpDeleteFileA(lng_connection_handle.get(), to_ansi(text_of(str_remote_path)).c_str()))
             raise_platform_failure(delete_file_error, ftp_source, L"Error deleting file from the remote server.",
                                    L"DeleteFile");

@@ -5,6 +5,7 @@
 #include "frame/internet_handle.h"
 #include "http/http_headers.h"
 
+#include <optional>
 #include <string>
 
 namespace corvane {
@@ -28,8 +29,8 @@ private:
     HTTPHeaders& headers();
     void open_connection();
     void request_and_read();
-    void read_headers();
-    void read_body();
+    std::optional<unsigned long long> read_headers();
+    void read_body(std::optional<unsigned long long> announced_length);
     void CloseHandles();
 
     std::wstring server_name;

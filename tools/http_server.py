@@ -7,12 +7,16 @@ test fixture holds open. Over that connection, one reply line per command:
 
     route <target> <base64 raw response>   -> ok
     route_file <target> <unix file path>   -> ok
+    route_silent <target>                  -> ok
     requests                               -> JSON list of requests so far
     quit                                   -> ok, then the server exits
 
 A routed target (path and query exactly as the client sent them) is answered
 with the raw bytes verbatim and the connection is closed, so tests control
-every byte: status line, repeated headers, chunking, truncation.
+every byte: status line, repeated headers, chunking, truncation. A silent
+target is not answered while the client waits, as a server that accepts and
+hangs would; a client still waiting after SILENT_SECONDS gets LATE_ANSWER,
+so that a client without a timeout is seen to have waited that long.
 
 Demo mode (--foreground): no control port; stops on SIGINT/SIGTERM.
 
@@ -40,6 +44,9 @@ CONTROL_ACCEPT_SECONDS = 30
 MAX_LINE = 65536
 MAX_HEADERS = 200
 FILE_CHUNK = 256 * 1024
+SILENT_SECONDS = 100
+LATE_ANSWER = (b"HTTP/1.1 200 OK\r\nContent-Length: 8\r\nConnection: close\r\n\r\n"
+               b"too late")
 
 log = logging.getLogger("http_server")
 
@@ -166,10 +173,23 @@ class Handler(socketserver.StreamRequestHandler):
             self.wfile.write(NOT_FOUND)
         elif route[0] == "bytes":
             self.wfile.write(route[1])
+        elif route[0] == "silent":
+            self.hold_silently()
         else:
             with open(route[1], "rb") as f:
                 while chunk := f.read(FILE_CHUNK):
                     self.wfile.write(chunk)
+
+    def hold_silently(self):
+        deadline = time.monotonic() + SILENT_SECONDS
+        while time.monotonic() < deadline:
+            if select.select([self.request], [], [], 0.2)[0]:
+                try:
+                    if not self.request.recv(4096):
+                        return  # the client gave up
+                except OSError:
+                    return
+        self.wfile.write(LATE_ANSWER)
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -201,6 +221,9 @@ def run_command(line, script):
         if not os.path.isfile(parts[2]):
             return "error no such file", True
         script.set_route(parts[1], "file", parts[2])
+        return "ok", True
+    if cmd == "route_silent" and len(parts) == 2:
+        script.set_route(parts[1], "silent", None)
         return "ok", True
     if cmd == "requests" and len(parts) == 1:
         return script.requests_json(), True

@@ -19,6 +19,7 @@ void FTP::get_file(const std::wstring& remote_path, const std::wstring& local_pa
 {
     // Only a true overwrite (-1) replaces an existing local file.
     const BOOL fail_if_exists = static_cast<WORD>(~static_cast<WORD>(overwrite));
+    const PlatformStep step;
     if (!platform().FtpGetFileA(lng_connection_handle.get(), to_ansi(remote_path).c_str(), to_ansi(local_path).c_str(),
                                 fail_if_exists, FILE_ATTRIBUTE_NORMAL,
                                 static_cast<DWORD>(lng_transfer_type) | INTERNET_FLAG_NO_CACHE_WRITE, 0))
@@ -33,6 +34,7 @@ void FTP::put_file(const std::wstring& local_path, const std::wstring& remote_pa
         change_directory(remote_path.substr(0, slash + 1));
         remote_name = remote_path.substr(slash + 1);
     }
+    const PlatformStep step;
     if (!platform().FtpPutFileA(lng_connection_handle.get(), to_ansi(local_path).c_str(), to_ansi(remote_name).c_str(),
                                 static_cast<DWORD>(lng_transfer_type), 0))
         raise_platform_failure(put_file_error, ftp_source, L"Error putting file to remote server.", L"PutFile");

@@ -6,6 +6,7 @@
 #include "frame/platform.h"
 #include "frame/text.h"
 
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -15,6 +16,9 @@ namespace {
 constexpr HRESULT read_error = static_cast<HRESULT>(0x80040210);
 constexpr HRESULT open_error = static_cast<HRESULT>(0x80040211);
 constexpr DWORD chunk_size = 4096;
+constexpr std::wstring_view read_message = L"Error reading file from the remote server.";
+// More digits than any real file needs, and fewer than overflow.
+constexpr size_t longest_size_text = 18;
 
 // The name after the last "/", with control characters taken out so that
 // a name cannot end the header line and start another.
@@ -44,14 +48,61 @@ Variant byte_array(const char* bytes, DWORD count)
     return value;
 }
 
+// The size a "150 Opening BINARY mode data connection for x (1234 bytes)."
+// reply announces; nothing when it announces none.
+std::optional<unsigned long long> size_in_reply(std::wstring_view reply)
+{
+    const int code = reply_code(reply);
+    if (code != 150 && code != 125)
+        return std::nullopt;
+    constexpr std::wstring_view unit = L" bytes)";
+    for (size_t end = reply.find(unit); end != std::wstring_view::npos; end = reply.find(unit, end + 1)) {
+        const size_t open = reply.rfind(L'(', end);
+        if (open == std::wstring_view::npos)
+            break;
+        const std::wstring_view digits = reply.substr(open + 1, end - open - 1);
+        if (digits.empty() || digits.size() > longest_size_text ||
+            digits.find_first_not_of(L"0123456789") != std::wstring_view::npos)
+            continue;
+        unsigned long long size = 0;
+        for (const wchar_t digit : digits)
+            size = size * 10 + static_cast<unsigned>(digit - L'0');
+        return size;
+    }
+    return std::nullopt;
+}
+
+// The size the transfer brings, when known before its first byte: the
+// platform's (Windows asks the server), else the one the server's reply to
+// the open announced; 0 when neither says. The reply is read first: asking
+// the platform may leave a reply of its own. Zero never counts as known:
+// Wine's FtpGetFileSize answers 0 for every file, and an empty file loses
+// nothing by an unknown size.
+unsigned long long size_before_transfer(HINTERNET file)
+{
+    const unsigned long long announced = size_in_reply(last_response_text()).value_or(0);
+    DWORD high = 0;
+    const DWORD low = platform().FtpGetFileSize(file, &high);
+    if (low != INVALID_FILE_SIZE || platform().GetLastError() == NO_ERROR) {
+        const unsigned long long size = (static_cast<unsigned long long>(high) << 32) | low;
+        if (size > 0)
+            return size;
+    }
+    return announced;
+}
+
 }  // namespace
 
 void FTP::download_file_to_client(const std::wstring& remote_path)
 {
+    const PlatformStep step;
     InternetHandle file(platform().FtpOpenFileA(lng_connection_handle.get(), to_ansi(remote_path).c_str(),
                                                 GENERIC_READ, static_cast<DWORD>(lng_transfer_type), 0));
     if (!file)
         raise_platform_failure(open_error, ftp_source, L"Error attempting to open file.", L"FtpOpenFile");
+    // Only a binary transfer brings the file's bytes unchanged; an ASCII one
+    // may change the line ends, and with them the count.
+    const unsigned long long size = lng_transfer_type == TransferBinary ? size_before_transfer(file.get()) : 0;
 
     IResponse& response = page.response();
     check_call(response.Clear(), &response, IID_IResponse);
@@ -60,19 +111,42 @@ void FTP::download_file_to_client(const std::wstring& remote_path)
     Bstr header_name(L"Content-Disposition");
     Bstr header_value(L"attachment;filename=" + attachment_name(remote_path));
     check_call(response.AddHeader(header_name.get(), header_value.get()), &response, IID_IResponse);
+    // With the length known the browser itself sees a download cut short.
+    if (size > 0) {
+        Bstr length_name(L"Content-Length");
+        Bstr length_value(std::to_wstring(size));
+        check_call(response.AddHeader(length_name.get(), length_value.get()), &response, IID_IResponse);
+    }
 
     std::vector<char> chunk(chunk_size);
+    unsigned long long arrived = 0;
     DWORD bytes_read = 0;
     do {
         if (!platform().InternetReadFile(file.get(), chunk.data(), chunk_size, &bytes_read))
-            raise_platform_failure(read_error, ftp_source, L"Error reading file from the remote server.",
-                                   L"InternetReadFile");
+            raise_platform_failure(read_error, ftp_source, read_message, L"InternetReadFile");
+        // Bytes past the length announced would reach the browser as the
+        // start of another response.
+        if (size > 0 && bytes_read > size - arrived)
+            raise_with_reason(read_error, ftp_source, read_message,
+                              L"The transfer brought more than the " + std::to_wstring(size) +
+                                  L" bytes announced.");
         if (bytes_read > 0) {
             Variant bytes = byte_array(chunk.data(), bytes_read);
             check_call(response.BinaryWrite(*bytes.get()), &response, IID_IResponse);
+            arrived += bytes_read;
         }
     } while (bytes_read > 0);
-    file.close();
+    // The platform ends a transfer the server cut short with an ordinary
+    // empty read: the size announced and the server's final reply, which
+    // closing the file collects, are what tell.
+    if (arrived < size)
+        raise_with_reason(read_error, ftp_source, read_message, early_end_reason(arrived, size));
+    if (!file.close()) {
+        file.release();  // the platform would not close it; no point asking again
+        raise_platform_failure(read_error, ftp_source, read_message, L"InternetCloseHandle");
+    }
+    if (const std::optional<std::wstring> reason = incomplete_transfer_reason())
+        raise_with_reason(read_error, ftp_source, read_message, *reason);
     check_call(response.End(), &response, IID_IResponse);
 }
 

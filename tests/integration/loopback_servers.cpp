@@ -333,3 +333,33 @@ int unused_loopback_port()
     closesocket(probe);
     return ntohs(address.sin_port);
 }
+
+LoopbackServer LoopbackServer::start_misbehaving_ftp(const std::string& scenario) {
+    ensure_winsock();
+    const std::string port_file = unique_port_file();
+    const std::string line = wait_for_line(
+        port_file, launch_python_tool("misbehaving_ftp_server.py",
+                                      {"--scenario", scenario, "--port-file", port_file}));
+    DeleteFileA(windows_path(port_file).c_str());
+    std::istringstream fields(line);
+    int port = 0;
+    int control_port = 0;
+    fields >> port >> control_port;
+    if (port <= 0 || control_port <= 0)
+        throw std::runtime_error("malformed port file " + port_file + ": " + line);
+    int error = 0;
+    Socket control = connect_loopback(control_port, error);
+    if (!control)
+        throw std::runtime_error("cannot connect to control port " + std::to_string(control_port) +
+                                 " of misbehaving_ftp_server.py: WSA error " + std::to_string(error));
+    const DWORD timeout = reply_timeout_ms;
+    setsockopt(control.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
+    return LoopbackServer(Kind::ftp, port, control.release(), std::string());
+}
+
+void LoopbackServer::route_silent(std::string_view target) {
+    require(Kind::http, "route_silent()");
+    const std::string reply = command("route_silent " + std::string(target));
+    if (reply != "ok") throw std::runtime_error("route_silent " + std::string(target) + ": " + reply);
+}

@@ -18,6 +18,10 @@ public:
     // As start_http(), over TLS with the given PEM certificate (chain) and
     // key; a plain HTTP request gets a 400 and is neither routed nor recorded.
     static LoopbackServer start_https(const std::string& cert_unix_path, const std::string& key_unix_path);
+    // tools/misbehaving_ftp_server.py with one of its scenarios
+    // ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data");
+    // it serves no directory (root_unix() is empty).
+    static LoopbackServer start_misbehaving_ftp(const std::string& scenario);
 
     LoopbackServer(LoopbackServer&& other) noexcept;
     LoopbackServer& operator=(LoopbackServer&& other) noexcept;
@@ -41,6 +45,9 @@ public:
     // As route(), the raw response read from a Linux file when requested;
     // for bodies too large to send over the control connection.
     void route_file(std::string_view target, std::string_view unix_path);
+    // HTTP only: a GET of exactly `target` gets no answer while the client
+    // waits; one still waiting after 100 s gets a 200 with body "too late".
+    void route_silent(std::string_view target);
     // HTTP only: JSON list of the requests so far, oldest first:
     // [{"method":..., "path":..., "version":..., "headers":[[name, value], ...],
     //   "body_length":...}]

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -126,6 +128,72 @@ TEST_F(ErrorText, PlatformFailureReadsTheLastErrorFirst)
     }
     ASSERT_FALSE(fake.calls.empty());
     EXPECT_EQ(fake.calls.front().function, "GetLastError");
+}
+
+TEST_F(ErrorText, ReplyExplainsAFailureOnlyWhenNegativeAndLeftByTheFailingStep)
+{
+    struct Row {
+        const char* name;
+        LONG code;
+        const char* before;  // the thread's record when the step began
+        const char* after;   // and when the failure is reported
+        bool in_step;
+        const wchar_t* expected;
+    };
+    const std::vector<Row> rows = {
+        {"no text, new negative reply", 12110, "", "421 Service not available, closing control connection.", true,
+         L"P error code: 12110 Message: 421 Service not available, closing control connection."},
+        {"no text, same reply as before", 12110, "550 Old failure.", "550 Old failure.", true,
+         L"P error code: 12110 Message: "},
+        {"no text, new positive reply", 12110, "", "227 Entering Passive Mode (127,0,0,1,4,1).", true,
+         L"P error code: 12110 Message: "},
+        {"no text, listing line", 12110, "", "-rw-r--r-- 1 owner group 10 Jan 01 00:00 f", true,
+         L"P error code: 12110 Message: "},
+        {"no text, no step", 12110, "", "421 Service not available.", false, L"P error code: 12110 Message: "},
+        {"text of its own", 12002, "", "421 Service not available.", true,
+         L"P error code: 12002 Message: The request has timed out."},
+        {"extended, positive reply", 12003, "", "227 Entering Passive Mode (127,0,0,1,4,1).", true,
+         L"P error code: 12003 Message: "},
+        {"extended, negative reply", 12003, "", "550 a.bin: No such file.", true, L"550 a.bin: No such file."},
+        {"extended, negative reply outside a step", 12003, "", "530 Login incorrect.", false,
+         L"530 Login incorrect."},
+        {"extended, multi-line negative reply", 12003, "", "451-Aborted.\r\n451 Local error.", true,
+         L"451-Aborted.\r\n451 Local error."},
+        {"extended, empty record", 12003, "", "", true, L"P error code: 12003 Message: "},
+    };
+    message_for(12002, "The request has timed out.");
+    for (const Row& row : rows) {
+        fake.last_response = row.before;
+        std::optional<PlatformStep> step;
+        if (row.in_step)
+            step.emplace();
+        fake.last_response = row.after;
+        EXPECT_EQ(GetErrorText(row.code, L"P"), row.expected) << row.name;
+    }
+}
+
+TEST(TransferEnd, JudgedByTheLastReplyTheServerLeft)
+{
+    tests::FakePlatform fake;
+    struct Row {
+        const char* reply;
+        std::optional<std::wstring> reason;
+    };
+    const std::wstring no_final_reply = L"The transfer ended without the server's final reply.";
+    for (const Row& row : {
+             Row{"", std::nullopt},
+             Row{"226 Transfer complete.", std::nullopt},
+             Row{"250 Requested file action okay, completed.", std::nullopt},
+             Row{"150 Opening BINARY mode data connection (100000 bytes).", no_final_reply},
+             Row{"125 Data connection already open; transfer starting.", no_final_reply},
+             Row{"-rw-r--r-- 1 owner group 10 Jan 01 00:00 file20", no_final_reply},
+             Row{"2260 Not a reply", no_final_reply},
+             Row{"426 Connection closed; transfer aborted.", L"426 Connection closed; transfer aborted."},
+             Row{"551-Page type unknown.\r\n551 End", L"551-Page type unknown.\r\n551 End"},
+         }) {
+        fake.last_response = row.reply;
+        EXPECT_EQ(incomplete_transfer_reason(), row.reason) << row.reply;
+    }
 }
 
 }  // namespace

@@ -155,6 +155,76 @@ TEST_F(FtpSession, FailedConnectReleasesTheSessionAndStaysDisconnected)
     EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, static_cast<HRESULT>(0x8004020d));
 }
 
+TEST_F(FtpSession, TimeoutsAreSetOnTheSessionBeforeTheConnect)
+{
+    connect();
+    std::vector<std::string> steps;
+    for (const tests::PlatformCall& call : fake.calls) {
+        if (call.function == "InternetSetOptionA") {
+            ASSERT_EQ(call.arguments.size(), 4u);
+            steps.push_back(call.arguments[0] + " " + call.arguments[1] + "=" + call.arguments[2] + "/" +
+                            call.arguments[3]);
+        } else if (call.function == "InternetOpenA" || call.function == "InternetConnectA") {
+            steps.push_back(call.function);
+        }
+    }
+    // Connect, control send and receive, data send and receive: 60 s each.
+    EXPECT_THAT(steps, ElementsAre("InternetOpenA", "h1 2=60000/4", "h1 5=60000/4", "h1 6=60000/4",
+                                   "h1 7=60000/4", "h1 8=60000/4", "InternetConnectA"));
+}
+
+TEST_F(FtpSession, RefusedTimeoutOrSessionFailsTheConnectAndLeavesNothingOpen)
+{
+    fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
+    set_text(&_FTP::put_URL, L"host");
+    set_text(&_FTP::put_Username, L"tester");
+    struct Row {
+        const char* name;
+        std::function<void()> make_it_fail;
+        const wchar_t* description;
+    };
+    auto refuse = [&](DWORD refused) {
+        fake.on_InternetSetOptionA = [&, refused](HINTERNET, DWORD option, LPVOID, DWORD) {
+            return option == refused ? fake.fail(12018) : TRUE;
+        };
+    };
+    const std::wstring refused = L"Error opening FTP connection.OpenConnection error code: 12018 Message: ";
+    const std::vector<Row> rows = {
+        {"connect", [&] { refuse(INTERNET_OPTION_CONNECT_TIMEOUT); }, refused.c_str()},
+        {"send", [&] { refuse(INTERNET_OPTION_SEND_TIMEOUT); }, refused.c_str()},
+        {"receive", [&] { refuse(INTERNET_OPTION_RECEIVE_TIMEOUT); }, refused.c_str()},
+        {"data send", [&] { refuse(INTERNET_OPTION_DATA_SEND_TIMEOUT); }, refused.c_str()},
+        {"data receive", [&] { refuse(INTERNET_OPTION_DATA_RECEIVE_TIMEOUT); }, refused.c_str()},
+        {"session",
+         [&] {
+             fake.on_InternetOpenA = [&](auto...) -> HINTERNET {
+                 fake.last_error = 12001;
+                 return nullptr;
+             };
+         },
+         L"Error opening FTP connection.OpenConnection error code: 12001 Message: "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const size_t connects = fake.count("InternetConnectA");
+        row.make_it_fail();
+        const auto error = error_of(ftp->OpenConnection());
+        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
+        EXPECT_EQ(error.description, row.description);
+        EXPECT_EQ(fake.count("InternetConnectA"), connects);
+        EXPECT_EQ(fake.handles_open(), 0u);
+        VARIANT directory_value;
+        VariantInit(&directory_value);
+        EXPECT_EQ(error_of(ftp->get_Directory(&directory_value)).number, static_cast<HRESULT>(0x8004020d));
+        VariantClear(&directory_value);
+        // Nothing is kept: the next OpenConnection starts over.
+        fake.on_InternetSetOptionA = nullptr;
+        fake.on_InternetOpenA = nullptr;
+        ASSERT_EQ(ftp->OpenConnection(), S_OK);
+        ASSERT_EQ(ftp->CloseConnection(), S_OK);
+    }
+}
+
 TEST_F(FtpSession, RefusedLoginShowsTheServerReply)
 {
     fake.on_InternetConnectA = [&](auto...) -> HINTERNET {

@@ -98,7 +98,7 @@ protected:
                 *length = static_cast<DWORD>(header_block.size());
                 return TRUE;
             }
-            *static_cast<DWORD*>(buffer) = 200;
+            *static_cast<DWORD*>(buffer) = status;
             return TRUE;
         };
         next_piece = 0;
@@ -121,6 +121,7 @@ protected:
 
     tests::FakePlatform fake;
     ComPtr<_HTTP> http;
+    DWORD status = 200;
     std::string header_block;
     std::vector<std::string> body_pieces;
     size_t next_piece = 0;
@@ -409,6 +410,180 @@ TEST_F(Http, DoubleByteCharacterAcrossTwoReads)
     respond(block_of({"HTTP/1.1 200 OK"}), {"\x82", "\xa0\x82\xa2"});
     ASSERT_EQ(http->OpenConnection(), S_OK);
     EXPECT_EQ(content(), L"\u3042\u3044");
+}
+
+TEST_F(Http, TimeoutsOnSessionAndConnectionBeforeTheRequest)
+{
+    set_url(L"server1/x");
+    respond(block_of({"HTTP/1.1 200 OK"}));
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    std::vector<std::string> steps;
+    for (const tests::PlatformCall& call : fake.calls) {
+        if (call.function == "InternetSetOptionA") {
+            ASSERT_EQ(call.arguments.size(), 4u);
+            steps.push_back(call.arguments[0] + " " + call.arguments[1] + "=" + call.arguments[2] + "/" +
+                            call.arguments[3]);
+        } else if (call.function == "InternetConnectA" || call.function == "HttpOpenRequestA") {
+            steps.push_back(call.function);
+        }
+    }
+    // Connect, send and receive, 60 s each, as 4-byte values.
+    EXPECT_THAT(steps, ElementsAre("h1 2=60000/4", "h1 5=60000/4", "h1 6=60000/4", "InternetConnectA",
+                                   "h2 2=60000/4", "h2 5=60000/4", "h2 6=60000/4", "HttpOpenRequestA"));
+}
+
+TEST_F(Http, RefusedTimeoutFailsItsStepAndLeavesNothingOpen)
+{
+    struct Row {
+        const char* handle;
+        DWORD option;
+        const wchar_t* description;
+    };
+    const wchar_t* internet = L"Error opening connection to the internet.OpenConnection error code: 12018 Message: ";
+    const wchar_t* remote = L"Error opening connection to remote server.OpenConnection error code: 12018 Message: ";
+    set_url(L"server1");
+    for (const Row& row : {Row{"h1", INTERNET_OPTION_CONNECT_TIMEOUT, internet},
+                           Row{"h1", INTERNET_OPTION_SEND_TIMEOUT, internet},
+                           Row{"h1", INTERNET_OPTION_RECEIVE_TIMEOUT, internet},
+                           Row{"h2", INTERNET_OPTION_CONNECT_TIMEOUT, remote},
+                           Row{"h2", INTERNET_OPTION_SEND_TIMEOUT, remote},
+                           Row{"h2", INTERNET_OPTION_RECEIVE_TIMEOUT, remote}}) {
+        SCOPED_TRACE(std::string(row.handle) + " option " + std::to_string(row.option));
+        tests::FakePlatform round;
+        round.on_FormatMessageA = fake.on_FormatMessageA;
+        round.on_HttpQueryInfoA = [](HINTERNET, DWORD, LPVOID, LPDWORD length, LPDWORD) {
+            *length = 0;
+            return TRUE;
+        };
+        round.on_InternetSetOptionA = [&](HINTERNET handle, DWORD option, LPVOID, DWORD) {
+            return tests::FakePlatform::handle_name(handle) == row.handle && option == row.option ? round.fail(12018)
+                                                                                                   : TRUE;
+        };
+        const auto error = error_of(http->OpenConnection());
+        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e8));
+        EXPECT_EQ(error.description, row.description);
+        EXPECT_EQ(round.count("HttpOpenRequestA"), 0u);
+        EXPECT_EQ(round.handles_open(), 0u);
+        round.on_InternetSetOptionA = nullptr;
+        EXPECT_EQ(http->OpenConnection(), S_OK);
+    }
+}
+
+TEST_F(Http, UrlThatWouldNotGoOutAsWrittenIsRefusedBeforeAnythingOpens)
+{
+    const std::wstring control = L"Error opening request to remote server. The URL holds a control character.";
+    const std::wstring foreign =
+        L"Error opening request to remote server. The URL holds characters the system code page cannot represent.";
+    struct Row {
+        std::wstring url;
+        std::wstring description;
+    };
+    const std::vector<Row> rows = {
+        {L"server1/a\r\nX-Injected: 1", control},
+        {L"server1/a\rb", control},
+        {L"server1/a\nb", control},
+        {L"server1/a\x01" L"b", control},
+        {L"server1/a\x1f", control},
+        {L"server1/a\x7f", control},
+        {std::wstring(L"server1/a\0b", 11), control},
+        {L"\thost/a", control},
+        {L"ser\x01ver1/a", control},
+        {L"server1:80\x0b/a", control},
+        {L"server1/\x0395\x03bb\x03bb\x03b7\x03bd\x03b9\x03ba\x03ac", foreign},
+        {L"server1/\x0100", foreign},  // best fit would send 'A'
+        {L"server1/\xd800", foreign},  // a lone surrogate
+        {L"\x0395\x03bb.example/a", foreign},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(to_ansi(row.url));
+        tests::FakePlatform round;
+        round.ansi_code_page = 1252;
+        Bstr url(row.url);
+        ASSERT_EQ(http->put_URL(url.get()), S_OK);
+        const auto error = error_of(http->OpenConnection());
+        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e8));
+        EXPECT_EQ(error.source, L"Corvane.HTTP");
+        EXPECT_EQ(error.description, row.description);
+        EXPECT_TRUE(round.calls.empty());
+    }
+}
+
+TEST_F(Http, UrlTheCodePageHoldsGoesOutByteForByte)
+{
+    struct Row {
+        const wchar_t* url;
+        UINT code_page;
+        const char* host;
+        const char* object_name;
+    };
+    for (const Row& row : {Row{L"caf\x00e9.example/caf\x00e9?x=\x00fc", 1252, "\"caf\xe9.example\"", "\"/caf\xe9?x=\xfc\""},
+                           Row{L"server1/\x3042", 932, "\"server1\"", "\"/\x82\xa0\""},
+                           Row{L"server1/a b~", 1252, "\"server1\"", "\"/a b~\""}}) {
+        tests::FakePlatform round;
+        round.ansi_code_page = row.code_page;
+        round.on_HttpQueryInfoA = [](HINTERNET, DWORD, LPVOID, LPDWORD length, LPDWORD) {
+            *length = 0;
+            return TRUE;
+        };
+        set_url(row.url);
+        ASSERT_EQ(http->OpenConnection(), S_OK) << row.object_name;
+        ASSERT_EQ(round.count("HttpOpenRequestA"), 1u);
+        EXPECT_EQ(round.calls_to("InternetConnectA")[0].arguments[1], row.host);
+        EXPECT_EQ(round.calls_to("HttpOpenRequestA")[0].arguments[2], row.object_name);
+    }
+}
+
+TEST_F(Http, BodyShorterThanItsLengthIsAReadError)
+{
+    struct Row {
+        const char* name;
+        DWORD status;
+        std::vector<const char*> lines;
+        std::vector<std::string> pieces;
+        bool cut;
+    };
+    const std::vector<Row> rows = {
+        {"short", 200, {"Content-Length: 10"}, {"hel", "lo"}, true},
+        {"whole", 200, {"Content-Length: 5"}, {"hel", "lo"}, false},
+        {"lower case and blanks", 200, {"content-length: \t10 "}, {"hello"}, true},
+        {"nothing arrived", 200, {"Content-Length: 10"}, {}, true},
+        {"error status with body", 404, {"Content-Length: 10"}, {"hello"}, true},
+        {"chunked", 200, {"Content-Length: 10", "Transfer-Encoding: chunked"}, {"hello"}, false},
+        {"compressed", 200, {"Content-Encoding: gzip", "Content-Length: 10"}, {"hello"}, false},
+        {"identity coding", 200, {"Content-Encoding: identity", "Content-Length: 10"}, {"hello"}, true},
+        {"no content", 204, {"Content-Length: 10"}, {}, false},
+        {"not modified", 304, {"Content-Length: 10"}, {}, false},
+        {"two lengths that differ", 200, {"Content-Length: 10", "Content-Length: 5"}, {"hello"}, false},
+        {"unreadable length", 200, {"Content-Length: 1O"}, {"hello"}, false},
+        {"overlong length", 200, {"Content-Length: 1234567890123456789012"}, {"hello"}, false},
+        {"no length", 200, {"Content-Type: text/plain"}, {"hello"}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        http = HTTP::create().query<_HTTP>();
+        set_url(L"server1");
+        std::string block = "HTTP/1.1 " + std::to_string(row.status) + " X";
+        block += '\0';
+        for (const char* line : row.lines) {
+            block += line;
+            block += '\0';
+        }
+        status = row.status;
+        respond(block + '\0', row.pieces);
+        const auto error = error_of(http->OpenConnection());
+        std::string body;
+        for (const std::string& piece : row.pieces)
+            body += piece;
+        if (row.cut) {
+            EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403eb));
+            EXPECT_EQ(error.description, L"Error getting information out of request. The transfer ended early: " +
+                                             std::to_wstring(body.size()) + L" of 10 bytes arrived.");
+        } else {
+            EXPECT_EQ(error.number, S_OK);
+        }
+        EXPECT_EQ(content(), from_ansi(body));  // what arrived stays either way
+        EXPECT_EQ(fake.handles_open(), 0u);
+    }
 }
 
 TEST(HttpHeaderEntries, FreeStandingEntriesAndAnEmptyCollection)

@@ -293,6 +293,70 @@ TEST_F(Listing, FailureInTheMiddleClosesTheSearch)
     EXPECT_EQ(fake.handles_open(), 2u);
 }
 
+TEST_F(Listing, ListingWithoutItsFinalReplyIsAnErrorForBothMembers)
+{
+    const std::wstring no_final_reply =
+        L"Error retrieving directory listing. The transfer ended without the server's final reply.";
+    struct Row {
+        const char* name;
+        size_t entries;
+        DWORD end_code;
+        const char* last_reply;  // what the platform recorded once the listing ended
+        std::wstring description;  // empty: the listing stands
+    };
+    const std::vector<Row> rows = {
+        {"complete", 2, ERROR_NO_MORE_FILES, "226 Transfer complete.", L""},
+        {"complete, 250", 2, ERROR_NO_MORE_FILES, "250 Closing data connection.", L""},
+        {"nothing recorded", 2, ERROR_NO_MORE_FILES, "", L""},
+        {"cut after the preliminary reply", 2, ERROR_NO_MORE_FILES, "150 Here comes the directory listing.",
+         no_final_reply},
+        // Wine reads listing lines into the reply record as well.
+        {"cut inside the data", 2, ERROR_NO_MORE_FILES, "-rw-r--r-- 1 owner group 10 Jan 01 00:00 file02",
+         no_final_reply},
+        {"aborted by the server", 2, ERROR_NO_MORE_FILES, "426 Connection closed; transfer aborted.",
+         L"Error retrieving directory listing. 426 Connection closed; transfer aborted."},
+        {"empty and complete", 0, 0, "226 Transfer complete.", L""},
+        {"cut before the first entry", 0, ERROR_NO_MORE_FILES, "150 Here comes the directory listing.",
+         no_final_reply},
+        {"empty, refused by the server", 0, ERROR_NO_MORE_FILES, "550 No files found.", L""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<WIN32_FIND_DATAA> records;
+        for (size_t index = 0; index < row.entries; ++index)
+            records.push_back(record(("file" + std::to_string(index + 1)).c_str()));
+        serve(records, row.end_code);
+        // The listing leaves its replies while it runs.
+        auto find_first = fake.on_FtpFindFirstFileA;
+        fake.last_response = "257 \"/\" is the current directory.";
+        fake.on_FtpFindFirstFileA = [&, find_first](HINTERNET connection, LPCSTR search, LPWIN32_FIND_DATAA data,
+                                                   DWORD flags, DWORD_PTR context) {
+            fake.last_response = row.last_reply;
+            return find_first(connection, search, data, flags, context);
+        };
+        ComPtr<_FTPFiles> collection;
+        const auto files_error = error_of(ftp->Files(collection.put()));
+        BSTR text = nullptr;
+        const auto listing_error = error_of(ftp->GetDirectoryListing(static_cast<Directory_Listing_Type>(3), &text));
+        if (row.description.empty()) {
+            ASSERT_EQ(files_error.number, S_OK);
+            LONG count = -1;
+            collection->Count(&count);
+            EXPECT_EQ(count, static_cast<LONG>(row.entries));
+            EXPECT_EQ(listing_error.number, S_OK);
+            EXPECT_EQ(take_text(text), row.entries ? L"file1\r\nfile2\r\n" : L"");
+        } else {
+            for (const auto& error : {files_error, listing_error}) {
+                EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040204));
+                EXPECT_EQ(error.source, L"Corvane.FTP");
+                EXPECT_EQ(error.description, row.description);
+            }
+            EXPECT_FALSE(collection);
+        }
+        EXPECT_EQ(fake.handles_open(), 2u);  // the search handle is closed on every path
+    }
+}
+
 TEST_F(Listing, FailingCloseOfTheSearch)
 {
     serve({record("one")});

@@ -1,0 +1,36 @@
+#pragma once
+// How long a platform call may wait on a server. Unbounded, a server that
+// accepts and never answers would hold the web server's request thread for
+// good.
+
+#include "frame/platform.h"
+
+#include <span>
+
+namespace corvane {
+
+// Every connect, send and receive wait, control and data channel alike.
+inline constexpr DWORD default_timeout_milliseconds = 60000;
+
+inline constexpr DWORD http_timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                                 INTERNET_OPTION_RECEIVE_TIMEOUT};
+
+// The plain send and receive options bound FTP's control channel only.
+inline constexpr DWORD ftp_timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                                INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+                                                INTERNET_OPTION_DATA_RECEIVE_TIMEOUT};
+
+// Sets each option on the handle. Stops at the first the platform refuses
+// and returns false, its last-error code left for the caller to read.
+inline bool set_timeouts(HINTERNET handle, std::span<const DWORD> options,
+                         DWORD milliseconds = default_timeout_milliseconds)
+{
+    for (const DWORD option : options) {
+        DWORD value = milliseconds;
+        if (!platform().InternetSetOptionA(handle, option, &value, sizeof value))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace corvane
