@@ -563,8 +563,10 @@ const Rule file_put{"FtpPutFileA", {}, raises(0x80040207, L"Error putting file t
 const Rule file_open{"FtpOpenFileA", {}, raises(0x80040211, L"Error attempting to open file.", L"FtpOpenFile")};
 const Rule file_read{"InternetReadFile", {},
                      raises(0x80040210, L"Error reading file from the remote server.", L"InternetReadFile")};
-// The file was read to its end and sent: nothing is lost.
-const Rule file_close{"InternetCloseHandle", {}, tolerated};
+// The close reads the server's final reply: without it, nobody knows the
+// file arrived whole.
+const Rule file_close{"InternetCloseHandle", {},
+                      raises(0x80040210, L"Error reading file from the remote server.", L"InternetCloseHandle")};
 
 // Lose only text: a message, a server reply, a time.
 const std::vector<Rule> text_and_time_rules = {
@@ -604,7 +606,7 @@ std::vector<Member> ftp_members()
                  [](Session&) { return variants(long_variant(TransferBinary)); }),
         Member{.label = "FTP.OpenConnection", .name = L"OpenConnection", .kind = method, .setup = ftp_ready,
                .default_error = raises(0x80040202, L"Error opening FTP connection.", L"OpenConnection"),
-               .own_calls = {"InternetOpenA", "InternetConnectA"},
+               .own_calls = {"InternetOpenA", "InternetSetOptionA", "InternetConnectA"},
                .after_failure = After::ftp_disconnected},
         // A connection that would not close is still there; once it is
         // closed, a session that would not follow is of no use.
@@ -706,8 +708,15 @@ std::vector<Member> http_members()
         property("HTTP.Headers get", L"Headers", get),
         Member{.label = "HTTP.OpenConnection", .name = L"OpenConnection", .kind = method, .setup = http_with_url,
                .default_error = raises(0x800403e8, L"Error opening connection to the internet.", opening),
-               .own_calls = {"InternetOpenA"},
+               .own_calls = {"InternetOpenA", "InternetSetOptionA"},
                .rules = {{"InternetConnectA", {},
+                          raises(0x800403e8, L"Error opening connection to remote server.", opening)},
+                         // Three timeouts on the session, then the same three on the connection.
+                         {"InternetSetOptionA", 3,
+                          raises(0x800403e8, L"Error opening connection to remote server.", opening)},
+                         {"InternetSetOptionA", 4,
+                          raises(0x800403e8, L"Error opening connection to remote server.", opening)},
+                         {"InternetSetOptionA", 5,
                           raises(0x800403e8, L"Error opening connection to remote server.", opening)},
                          {"HttpOpenRequestA", {},
                           raises(0x800403e8, L"Error opening request to remote server.", opening)},
