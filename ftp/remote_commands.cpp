@@ -7,6 +7,7 @@
 #include "frame/platform.h"
 #include "frame/text.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace corvane {
@@ -23,6 +24,9 @@ constexpr HRESULT not_connected_error = static_cast<HRESULT>(0x8004020d);
 constexpr HRESULT execute_command_error = static_cast<HRESULT>(0x8004020f);
 
 constexpr DWORD directory_capacity = MAX_PATH;
+// A directory text longer than any server sends; the growing buffer stops
+// here.
+constexpr DWORD directory_capacity_limit = 64 * 1024;
 constexpr DWORD command_read_size = 4096;
 
 [[noreturn]] void raise_not_connected()
@@ -85,17 +89,21 @@ std::wstring FTP::current_directory()
     if (!bool_connected)
         raise_not_connected();
     std::vector<char> buffer(directory_capacity, '\0');
-    DWORD length = directory_capacity;
-    BOOL found = platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length);
-    // A path longer than the usual buffer: the platform says how much it
-    // needs.
-    if (!found && platform().GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > buffer.size()) {
-        buffer.assign(length + 1, '\0');
-        length = static_cast<DWORD>(buffer.size());
-        found = platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length);
+    for (;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        if (platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length))
+            break;
+        const DWORD code = platform().GetLastError();
+        if (code != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= directory_capacity_limit)
+            raise_platform_error(retrieve_directory_error, ftp_source, L"Error retrieving directory.",
+                                 static_cast<LONG>(code), L"Directory");
+        // A path longer than the buffer. The platform may say how much it
+        // needs (Windows) or not (Wine leaves the length alone): grow by
+        // what it says or by doubling, whichever is more.
+        const size_t doubled = buffer.size() * 2;
+        const size_t asked = static_cast<size_t>(length) + 1;
+        buffer.assign(std::min<size_t>(std::max(doubled, asked), directory_capacity_limit), '\0');
     }
-    if (!found)
-        raise_platform_failure(retrieve_directory_error, ftp_source, L"Error retrieving directory.", L"Directory");
     return collapse_double_slashes(from_ansi_buffer(buffer.data(), buffer.size()) + L"/");
 }
 
