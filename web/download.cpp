@@ -5,6 +5,7 @@
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "web/content_disposition.h"
 
 #include <vector>
 
@@ -15,19 +16,6 @@ namespace {
 constexpr HRESULT read_error = static_cast<HRESULT>(0x80040210);
 constexpr HRESULT open_error = static_cast<HRESULT>(0x80040211);
 constexpr DWORD chunk_size = 4096;
-
-// The name after the last "/", with control characters taken out so that
-// a name cannot end the header line and start another.
-std::wstring attachment_name(const std::wstring& remote_path)
-{
-    const size_t slash = remote_path.rfind(L'/');
-    std::wstring name;
-    for (wchar_t character : slash == std::wstring::npos ? remote_path : remote_path.substr(slash + 1)) {
-        if (character >= 0x20 && character != 0x7F)
-            name += character;
-    }
-    return name;
-}
 
 Variant byte_array(const char* bytes, DWORD count)
 {
@@ -58,7 +46,7 @@ void FTP::download_file_to_client(const std::wstring& remote_path)
     Bstr content_type(L"application/octet-stream");
     check_call(response.put_ContentType(content_type.get()), &response, IID_IResponse);
     Bstr header_name(L"Content-Disposition");
-    Bstr header_value(L"attachment;filename=" + attachment_name(remote_path));
+    Bstr header_value(content_disposition(remote_path));
     check_call(response.AddHeader(header_name.get(), header_value.get()), &response, IID_IResponse);
 
     std::vector<char> chunk(chunk_size);

@@ -308,7 +308,7 @@ TEST_F(Download, BytesInChunksThenTheEnd)
     EXPECT_EQ(asp_host::body_bytes_of(page.get()), bytes);
     EXPECT_THAT(asp_host::calls_of(page.get()),
                 ElementsAre(L"Clear", L"ContentType=application/octet-stream",
-                            L"AddHeader Content-Disposition: attachment;filename=report 1.pdf", L"BinaryWrite 3000",
+                            L"AddHeader Content-Disposition: attachment;filename=\"report 1.pdf\"", L"BinaryWrite 3000",
                             L"BinaryWrite 3000", L"BinaryWrite 3000", L"BinaryWrite 1000", L"End"));
     EXPECT_THAT(fake.calls_to("FtpOpenFileA")[0].arguments,
                 ElementsAre("h2", "\"/pub/data/report 1.pdf\"", std::to_string(GENERIC_READ), "2", "0"));
@@ -334,7 +334,7 @@ TEST_F(Download, NameCannotInjectHeaders)
     Variant path = text_variant(L"/in/evil\r\nSet-Cookie: a=b\t.txt");
     ASSERT_EQ(ftp->DownloadFileToClient(*path.get()), S_OK);
     EXPECT_THAT(asp_host::headers_of(page.get()),
-                ElementsAre(L"Content-Disposition: attachment;filename=evilSet-Cookie: a=b.txt"));
+                ElementsAre(L"Content-Disposition: attachment;filename=\"evilSet-Cookie: a=b.txt\""));
 }
 
 TEST_F(Download, MissingFileLeavesTheResponseAlone)
@@ -410,6 +410,37 @@ TEST_F(Download, PostedFieldWithoutAFileIsAFailedDownload)
     const auto error = error_of(ftp->PrintClient());
     EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040211));
     EXPECT_TRUE(asp_host::calls_of(page.get()).empty());
+}
+
+TEST_F(Download, NameThatNeedsItIsQuoted)
+{
+    struct Case {
+        std::wstring path;
+        std::wstring value;
+    };
+    for (const Case& example : {
+             Case{L"/pub/plain-1.0_final.txt", L"attachment;filename=plain-1.0_final.txt"},
+             Case{L"it's~100%!.txt", L"attachment;filename=it's~100%!.txt"},
+             Case{L"/in/semi;filename=evil.exe", L"attachment;filename=\"semi;filename=evil.exe\""},
+             Case{L"/in/quo\"te;x=\".txt", L"attachment;filename=\"quo\\\"te;x=\\\".txt\""},
+             Case{L"back\\slash.txt", L"attachment;filename=\"back\\\\slash.txt\""},
+             Case{L"a,b (1).txt", L"attachment;filename=\"a,b (1).txt\""},
+             Case{L"/pub/", L"attachment;filename=download"},
+             Case{L"/pub/\x01\x1f", L"attachment;filename=download"},
+             Case{L"r\u00e9sum\u00e9 1.pdf",
+                  L"attachment;filename=\"r_sum_ 1.pdf\";filename*=UTF-8''r%C3%A9sum%C3%A9%201.pdf"},
+             Case{L"\u65e5\u672c;%.txt", L"attachment;filename=\"__;%.txt\";filename*=UTF-8''%E6%97%A5%E6%9C%AC%3B%25.txt"},
+             Case{L"\U0001F600\"x", L"attachment;filename=\"_\\\"x\";filename*=UTF-8''%F0%9F%98%80%22x"},
+             Case{std::wstring(L"lone\xD800.txt"), L"attachment;filename=\"lone_.txt\";filename*=UTF-8''lone%EF%BF%BD.txt"},
+         }) {
+        page = asp_host::new_page();
+        ftp = FTP::create().query<_FTP>();
+        serve_file("x");
+        bind_and_connect();
+        Variant path = text_variant(example.path);
+        ASSERT_EQ(ftp->DownloadFileToClient(*path.get()), S_OK);
+        EXPECT_THAT(asp_host::headers_of(page.get()), ElementsAre(L"Content-Disposition: " + example.value));
+    }
 }
 
 }  // namespace
