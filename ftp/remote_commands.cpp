@@ -57,10 +57,11 @@ HRESULT FTP::ExecuteCommand(VARIANT str_command, VARIANT_BOOL bool_expect_respon
 {
     return member([&] {
         const bool expect_response = bool_expect_response == VARIANT_TRUE;
+        const WireText command(text_of(str_command), execute_command_error, L"Error executing command on FTP server.",
+                               L"command");
         InternetHandle data_channel;
         if (!platform().FtpCommandA(lng_connection_handle.get(), bool_expect_response,
-                                    static_cast<DWORD>(lng_transfer_type), to_ansi(text_of(str_command)).c_str(), 0,
-                                    data_channel.put()))
+                                    static_cast<DWORD>(lng_transfer_type), command.ansi(), 0, data_channel.put()))
             raise_platform_failure(execute_command_error, ftp_source, L"Error executing command on FTP server.",
                                    L"ExecuteCommand");
 
@@ -107,11 +108,11 @@ std::wstring FTP::current_directory()
     return collapse_double_slashes(from_ansi_buffer(buffer.data(), buffer.size()) + L"/");
 }
 
-void FTP::change_directory(const std::wstring& directory)
+void FTP::change_directory(const WireText& directory)
 {
     if (!bool_connected)
         raise_not_connected();
-    if (!platform().FtpSetCurrentDirectoryA(lng_connection_handle.get(), to_ansi(directory).c_str()))
+    if (!platform().FtpSetCurrentDirectoryA(lng_connection_handle.get(), directory.ansi()))
         raise_platform_failure(set_directory_error, ftp_source, L"Error setting directory.", L"Directory");
 }
 
@@ -122,24 +123,29 @@ HRESULT FTP::get_Directory(VARIANT* result)
 
 HRESULT FTP::put_Directory(VARIANT str_directory)
 {
-    return member([&] { change_directory(text_of(str_directory)); });
+    return member([&] {
+        change_directory(WireText(text_of(str_directory), set_directory_error, L"Error setting directory."));
+    });
 }
 
-void FTP::create_directory(const std::wstring& name)
+void FTP::create_directory(const WireText& name)
 {
-    if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), to_ansi(name).c_str()))
+    if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), name.ansi()))
         raise_platform_failure(create_directory_error, ftp_source, L"Error creating directory.", L"CreateDirectory");
 }
 
 HRESULT FTP::CreateDirectory(VARIANT str_directory_name)
 {
-    return member([&] { create_directory(text_of(str_directory_name)); });
+    return member([&] {
+        create_directory(WireText(text_of(str_directory_name), create_directory_error, L"Error creating directory."));
+    });
 }
 
 HRESULT FTP::RemoveDirectory(VARIANT str_directory_name)
 {
     return member([&] {
-        if (!platform().FtpRemoveDirectoryA(lng_connection_handle.get(), to_ansi(text_of(str_directory_name)).c_str()))
+        const WireText name(text_of(str_directory_name), remove_directory_error, L"Error removing directory.");
+        if (!platform().FtpRemoveDirectoryA(lng_connection_handle.get(), name.ansi()))
             raise_platform_failure(remove_directory_error, ftp_source, L"Error removing directory.",
                                    L"RemoveDirectory");
     });
@@ -148,9 +154,9 @@ HRESULT FTP::RemoveDirectory(VARIANT str_directory_name)
 HRESULT FTP::RenameFile(VARIANT str_old_filename, VARIANT str_new_filename)
 {
     return member([&] {
-        const std::string old_name = to_ansi(text_of(str_old_filename));
-        const std::string new_name = to_ansi(text_of(str_new_filename));
-        if (!platform().FtpRenameFileA(lng_connection_handle.get(), old_name.c_str(), new_name.c_str()))
+        const WireText old_name(text_of(str_old_filename), rename_error, L"Error renaming file/directory.");
+        const WireText new_name(text_of(str_new_filename), rename_error, L"Error renaming file/directory.");
+        if (!platform().FtpRenameFileA(lng_connection_handle.get(), old_name.ansi(), new_name.ansi()))
             raise_platform_failure(rename_error, ftp_source, L"Error renaming file/directory.", L"RenameFile");
     });
 }
@@ -158,7 +164,8 @@ HRESULT FTP::RenameFile(VARIANT str_old_filename, VARIANT str_new_filename)
 HRESULT FTP::DeleteFile(VARIANT str_remote_path)
 {
     return member([&] {
-        if (!platform().FtpDeleteFileA(lng_connection_handle.get(), to_ansi(text_of(str_remote_path)).c_str()))
+        const WireText name(text_of(str_remote_path), delete_file_error, L"Error deleting file from the remote server.");
+        if (!platform().FtpDeleteFileA(lng_connection_handle.get(), name.ansi()))
             raise_platform_failure(delete_file_error, ftp_source, L"Error deleting file from the remote server.",
                                    L"DeleteFile");
     });

@@ -13,7 +13,21 @@ namespace corvane {
 
 namespace {
 
+constexpr HRESULT put_file_error = static_cast<HRESULT>(0x80040207);
+constexpr HRESULT get_file_error = static_cast<HRESULT>(0x80040208);
 constexpr HRESULT missing_folder_error = static_cast<HRESULT>(0x8004020e);
+constexpr std::wstring_view put_file_message = L"Error putting file to remote server.";
+constexpr std::wstring_view get_file_message = L"Error getting file from the remote server.";
+
+WireText download_name(std::wstring_view text)
+{
+    return WireText(text, get_file_error, get_file_message);
+}
+
+WireText upload_name(std::wstring_view text)
+{
+    return WireText(text, put_file_error, put_file_message);
+}
 
 Variant text_argument(const std::wstring& text)
 {
@@ -53,7 +67,7 @@ bool is_self_or_parent(const std::wstring& name)
 
 }  // namespace
 
-void FTP::get_directory(const std::wstring& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite,
+void FTP::get_directory(const WireText& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite,
                         VARIANT_BOOL traverse_sub_directories)
 {
     ComPtr<IDispatch> file_system = create_object(L"Scripting.FileSystemObject");
@@ -70,14 +84,15 @@ void FTP::get_directory(const std::wstring& remote_path, const std::wstring& loc
         if (is_self_or_parent(name))
             continue;
         if (entry.file_type_value() == FTPDirectory && traverse_sub_directories)
-            get_directory(remote_path + L"/" + name, local_path + L"\\" + name, overwrite, traverse_sub_directories);
+            get_directory(download_name(remote_path.text() + L"/" + name), local_path + L"\\" + name, overwrite,
+                          traverse_sub_directories);
         else if (entry.file_type_value() == FTPFileEntry)
-            get_file(remote_path + L"/" + name, local_path + L"\\" + name, overwrite);
+            get_file(download_name(remote_path.text() + L"/" + name), local_path + L"\\" + name, overwrite);
     }
-    change_directory(saved_directory);
+    change_directory(download_name(saved_directory));
 }
 
-void FTP::put_directory(const std::wstring& local_path, const std::wstring& remote_path,
+void FTP::put_directory(const std::wstring& local_path, const WireText& remote_path,
                         VARIANT_BOOL traverse_sub_directories)
 {
     const std::wstring saved_directory = current_directory();
@@ -95,27 +110,29 @@ void FTP::put_directory(const std::wstring& local_path, const std::wstring& remo
         const ComPtr<IDispatch> subfolders = object_of(get_property(folder.get(), L"SubFolders"));
         for (Variant& element : for_each_item(subfolders.get())) {
             const std::wstring name = element_name(std::move(element));
+            const WireText remote_name = upload_name(name);
             try {
-                create_directory(name);
+                create_directory(remote_name);
             } catch (const ComponentError&) {
                 // Most often it exists already; the descent below says so if not.
             }
-            put_directory(local_path + L"\\" + name, remote_path + L"/" + name, traverse_sub_directories);
+            put_directory(local_path + L"\\" + name, upload_name(remote_path.text() + L"/" + name),
+                          traverse_sub_directories);
         }
     }
     const ComPtr<IDispatch> local_files = object_of(get_property(folder.get(), L"Files"));
     for (Variant& element : for_each_item(local_files.get())) {
         const std::wstring name = element_name(std::move(element));
-        put_file(local_path + L"\\" + name, name);
+        put_file(local_path + L"\\" + name, upload_name(name));
     }
-    change_directory(saved_directory);
+    change_directory(upload_name(saved_directory));
 }
 
 HRESULT FTP::GetDirectory(VARIANT str_remote_path, VARIANT str_local_path, VARIANT_BOOL bool_overwrite,
                           VARIANT_BOOL bool_traverse_sub_directories)
 {
     return member([&] {
-        get_directory(text_of(str_remote_path), text_of(str_local_path), bool_overwrite,
+        get_directory(download_name(text_of(str_remote_path)), text_of(str_local_path), bool_overwrite,
                       bool_traverse_sub_directories);
     });
 }
@@ -123,7 +140,7 @@ HRESULT FTP::GetDirectory(VARIANT str_remote_path, VARIANT str_local_path, VARIA
 HRESULT FTP::PutDirectory(VARIANT str_local_path, VARIANT str_remote_path, VARIANT_BOOL bool_traverse_sub_directories)
 {
     return member([&] {
-        put_directory(text_of(str_local_path), text_of(str_remote_path), bool_traverse_sub_directories);
+        put_directory(text_of(str_local_path), upload_name(text_of(str_remote_path)), bool_traverse_sub_directories);
     });
 }
 

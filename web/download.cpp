@@ -34,10 +34,10 @@ Variant byte_array(const char* bytes, DWORD count)
 
 }  // namespace
 
-void FTP::download_file_to_client(const std::wstring& remote_path)
+void FTP::download_file_to_client(const WireText& remote_path)
 {
-    InternetHandle file(platform().FtpOpenFileA(lng_connection_handle.get(), to_ansi(remote_path).c_str(),
-                                                GENERIC_READ, static_cast<DWORD>(lng_transfer_type), 0));
+    InternetHandle file(platform().FtpOpenFileA(lng_connection_handle.get(), remote_path.ansi(), GENERIC_READ,
+                                                static_cast<DWORD>(lng_transfer_type), 0));
     if (!file)
         raise_platform_failure(open_error, ftp_source, L"Error attempting to open file.", L"FtpOpenFile");
 
@@ -46,7 +46,7 @@ void FTP::download_file_to_client(const std::wstring& remote_path)
     Bstr content_type(L"application/octet-stream");
     check_call(response.put_ContentType(content_type.get()), &response, IID_IResponse);
     Bstr header_name(L"Content-Disposition");
-    Bstr header_value(content_disposition(remote_path));
+    Bstr header_value(content_disposition(remote_path.text()));
     check_call(response.AddHeader(header_name.get(), header_value.get()), &response, IID_IResponse);
 
     std::vector<char> chunk(chunk_size);
@@ -66,7 +66,9 @@ void FTP::download_file_to_client(const std::wstring& remote_path)
 
 HRESULT FTP::DownloadFileToClient(VARIANT str_remote_path)
 {
-    return member([&] { download_file_to_client(text_of(str_remote_path)); });
+    return member([&] {
+        download_file_to_client(WireText(text_of(str_remote_path), open_error, L"Error attempting to open file."));
+    });
 }
 
 }  // namespace corvane

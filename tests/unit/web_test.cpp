@@ -331,7 +331,13 @@ TEST_F(Download, NameCannotInjectHeaders)
 {
     serve_file("x");
     bind_and_connect();
+    // A line break never gets as far as the header: the name is refused
+    // before the file is asked for.
     Variant path = text_variant(L"/in/evil\r\nSet-Cookie: a=b\t.txt");
+    EXPECT_EQ(error_of(ftp->DownloadFileToClient(*path.get())).number, static_cast<HRESULT>(0x80040211));
+    EXPECT_TRUE(asp_host::calls_of(page.get()).empty());
+    // Other control characters are taken out.
+    path = text_variant(L"/in/evil\vSet-Cookie: a=b\t\x1f.txt");
     ASSERT_EQ(ftp->DownloadFileToClient(*path.get()), S_OK);
     EXPECT_THAT(asp_host::headers_of(page.get()),
                 ElementsAre(L"Content-Disposition: attachment;filename=\"evilSet-Cookie: a=b.txt\""));
@@ -410,6 +416,38 @@ TEST_F(Download, PostedFieldWithoutAFileIsAFailedDownload)
     const auto error = error_of(ftp->PrintClient());
     EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040211));
     EXPECT_TRUE(asp_host::calls_of(page.get()).empty());
+}
+
+TEST_F(BrowserPage, QueryThatWouldAddACommandIsRefusedBeforeAnyIsSent)
+{
+    struct Case {
+        const wchar_t* key;
+        std::wstring value;
+        unsigned number;
+        const wchar_t* message;
+    };
+    for (const Case& example : {
+             Case{L"d", L"/pub\r\nMKD x", 0x80040203, L"Error setting directory."},
+             Case{L"d", L"/pub\n", 0x80040203, L"Error setting directory."},
+             Case{L"d", std::wstring(L"/pub\0/x", 7), 0x80040203, L"Error setting directory."},
+             Case{L"f", L"/pub/a.txt\r\nDELE b.txt", 0x80040211, L"Error attempting to open file."},
+             Case{L"f", L"a.txt\r", 0x80040211, L"Error attempting to open file."},
+             Case{L"f", std::wstring(L"a.txt\0.exe", 10), 0x80040211, L"Error attempting to open file."},
+         }) {
+        page = asp_host::new_page();
+        set_server_variables(L"off", L"h", L"80", L"/p.asp");
+        page->SetQueryString(Bstr(example.key).get(), Bstr(example.value).get());
+        ftp = FTP::create().query<_FTP>();
+        bind_and_connect();
+        fake.calls.clear();
+        const auto error = error_of(ftp->PrintClient());
+        EXPECT_EQ(error.number, static_cast<HRESULT>(example.number)) << example.key;
+        EXPECT_EQ(error.source, L"Corvane.FTP");
+        EXPECT_EQ(error.description,
+                  std::wstring(example.message) + L" The name holds a line break or NUL character, so it was not sent.");
+        EXPECT_TRUE(fake.calls.empty()) << fake.calls.front().function;
+        EXPECT_TRUE(asp_host::calls_of(page.get()).empty());
+    }
 }
 
 TEST_F(Download, NameThatNeedsItIsQuoted)
