@@ -5,6 +5,7 @@
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "transfer/local_names.h"
 
 namespace corvane {
 
@@ -50,14 +51,18 @@ HRESULT FTP::GetFile(VARIANT str_remote_path, VARIANT str_local_path, VARIANT_BO
 {
     return member([&] {
         const WireText remote_path(text_of(str_remote_path), get_file_error, get_file_message);
-        get_file(remote_path, text_of(str_local_path), bool_overwrite);
+        const std::wstring local_path = text_of(str_local_path);
+        check_local_path(local_path, get_file_error, get_file_message);
+        get_file(remote_path, local_path, bool_overwrite);
     });
 }
 
 HRESULT FTP::PutFile(VARIANT str_local_path, VARIANT str_remote_path)
 {
     return member([&] {
-        put_file(text_of(str_local_path), upload_name(text_of(str_remote_path)));
+        const std::wstring local_path = text_of(str_local_path);
+        check_local_path(local_path, put_file_error, put_file_message);
+        put_file(local_path, upload_name(text_of(str_remote_path)));
     });
 }
 

@@ -200,6 +200,63 @@ TEST_F(HostileNamesAgainstServer, NoMemberSendsASecondCommand)
     EXPECT_FALSE(fs::exists(local / "down"));
 }
 
+TEST_F(HostileNamesAgainstServer, TreeDownloadRefusesListedNamesThatAreNotPlain)
+{
+    struct Case {
+        std::wstring name;
+        const char* shown;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {L"..\\x", "\"..\\x\"", "holds a path separator"},
+        {L"a:b", "\"a:b\"", "holds a drive or stream colon"},
+        {L"nul", "\"nul\"", "is a reserved device name"},
+        {L"com1.txt", "\"com1.txt\"", "is a reserved device name"},
+        {L"trail.", "\"trail.\"", "ends with a dot or a space"},
+        {L"x\x01y", "\"x\\x01y\"", "holds a control character"},
+    };
+    Automation ftp = connected();
+    ftp.call(L"OpenConnection");
+    ftp.put(L"TransferType", 2);
+    for (size_t index = 0; index < cases.size(); ++index) {
+        const Case& example = cases[index];
+        const std::wstring folder = L"case" + std::to_wstring(index);
+        make_remote_directory(folder);
+        upload(folder + L"/first.txt", "first");
+        upload(folder + L"/" + example.name, "payload");
+        const fs::path target = local / folder;
+
+        const ScriptError error = error_of([&] { ftp.call(L"GetDirectory", {L"/" + folder, target.wstring(), true, true}); });
+        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208)) << example.shown;
+        EXPECT_EQ(narrow(error.description), "Error getting file from the remote server. The entry " +
+                                                 std::string(example.shown) + " listed in /" + narrow(folder) + " " +
+                                                 example.reason + ", so nothing of that directory was copied.");
+        EXPECT_FALSE(fs::exists(target / "first.txt")) << example.shown;
+        EXPECT_FALSE(fs::exists(local / "x")) << example.shown;
+    }
+
+    // A directory so named would carry its whole subtree outside.
+    make_remote_directory(L"tree");
+    make_remote_directory(L"tree/..\\..\\escaped");
+    upload(L"tree/..\\..\\escaped/payload.txt", "payload");
+    const ScriptError error =
+        error_of([&] { ftp.call(L"GetDirectory", {L"/tree", (local / "deep" / "tree").wstring(), true, true}); });
+    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
+    EXPECT_THAT(narrow(error.description), HasSubstr("\"..\\..\\escaped\" listed in /tree holds a path separator"));
+    EXPECT_FALSE(fs::exists(local / "escaped"));
+    EXPECT_FALSE(fs::exists(local / "deep" / "escaped"));
+
+    // Plain names still come down, the directory's own entries skipped.
+    make_remote_directory(L"fine");
+    upload(L"fine/..hidden", "a");
+    upload(L"fine/com10", "b");
+    upload(L"fine/null.txt", "c");
+    ftp.call(L"GetDirectory", {L"/fine", (local / "fine").wstring(), true, true});
+    EXPECT_EQ(read_bytes(local / "fine" / "..hidden"), "a");
+    EXPECT_EQ(read_bytes(local / "fine" / "com10"), "b");
+    EXPECT_EQ(read_bytes(local / "fine" / "null.txt"), "c");
+}
+
 TEST_F(HostileNamesAgainstServer, RemotePathsLongerThanTheUsualBuffer)
 {
     Automation ftp = connected();

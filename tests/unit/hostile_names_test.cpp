@@ -5,6 +5,7 @@
 #include "ftp/ftp.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
+#include "transfer/local_names.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -218,6 +219,208 @@ TEST_F(HostileNames, LoginTextThatWouldAddACommandLineIsNeverSent)
             EXPECT_EQ(fake.handles_open(), 0u);
         }
     }
+}
+
+TEST_F(HostileNames, TreeDownloadTakesAListedNameOnlyAsOnePlainComponent)
+{
+    connect();
+    struct Case {
+        std::string name;
+        const wchar_t* refusal;  // null: accepted
+        const wchar_t* shown = nullptr;
+    };
+    const std::vector<Case> cases = {
+        {"..\\x", L"holds a path separator", L"\"..\\x\""},
+        {"../x", L"holds a path separator"},
+        {"a/../../x", L"holds a path separator"},
+        {"sub\\..\\..\\x", L"holds a path separator"},
+        {"\\x", L"holds a path separator"},
+        {"a:b", L"holds a drive or stream colon"},
+        {"C:x", L"holds a drive or stream colon"},
+        {"file.txt:stream", L"holds a drive or stream colon"},
+        {"x\x01y", L"holds a control character", L"\"x\\x01y\""},
+        {"x\ry", L"holds a control character", L"\"x\\ry\""},
+        {"x\ty", L"holds a control character", L"\"x\\ty\""},
+        {"del\x7f", L"holds a control character", L"\"del\\x7f\""},
+        {"trail.", L"ends with a dot or a space"},
+        {"trail ", L"ends with a dot or a space"},
+        {"...", L"ends with a dot or a space"},
+        {"nul", L"is a reserved device name"},
+        {"NUL", L"is a reserved device name"},
+        {"nul.txt", L"is a reserved device name"},
+        {"Com1.log", L"is a reserved device name"},
+        {"com9", L"is a reserved device name"},
+        {"LPT1", L"is a reserved device name"},
+        {"lpt3.tar.gz", L"is a reserved device name"},
+        {"con", L"is a reserved device name"},
+        {"Prn.x", L"is a reserved device name"},
+        {"aux", L"is a reserved device name"},
+        {"nul .txt", L"is a reserved device name"},
+        {"conin$", L"is a reserved device name"},
+        {"COM\xB9", L"is a reserved device name"},  // superscript one in the ANSI code page
+        {"plain.txt", nullptr},
+        {"..hidden", nullptr},
+        {".profile", nullptr},
+        {"a.b.c", nullptr},
+        {" lead", nullptr},
+        {"nul_", nullptr},
+        {"null.txt", nullptr},
+        {"com10", nullptr},
+        {"lpt", nullptr},
+        {"console", nullptr},
+        {"auxiliary.log", nullptr},
+    };
+    fake.ansi_code_page = 1252;
+    const fs::path local = fresh_folder("plain");
+    for (const Case& example : cases) {
+        for (DWORD attribute : {DWORD{FILE_ATTRIBUTE_NORMAL}, DWORD{FILE_ATTRIBUTE_DIRECTORY}}) {
+            const bool directory = attribute == FILE_ATTRIBUTE_DIRECTORY;
+            const std::string label = example.name + (directory ? " (directory)" : " (file)");
+            // A good name first: nothing is copied before every name passed.
+            serve_listing({{".", FILE_ATTRIBUTE_DIRECTORY}, {"first.txt", FILE_ATTRIBUTE_NORMAL},
+                           {example.name, attribute}});
+            fake.calls.clear();
+            remove_tree(local.wstring());
+            const auto error = error_of(get_directory(L"/top", local));
+            if (!example.refusal) {
+                EXPECT_EQ(error.number, S_OK) << label << ": " << to_ansi(error.description);
+                const fs::path target = local / from_ansi(example.name);
+                if (directory) {
+                    EXPECT_TRUE(fs::is_directory(target)) << label;
+                    EXPECT_EQ(fake.count("FtpGetFileA"), 1u) << label;
+                } else {
+                    const auto gets = fake.calls_to("FtpGetFileA");
+                    ASSERT_EQ(gets.size(), 2u) << label;
+                    EXPECT_EQ(gets[1].arguments[2], tests::quoted(to_ansi(target.wstring()).c_str())) << label;
+                }
+                continue;
+            }
+            EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208)) << label;
+            EXPECT_EQ(error.source, L"Corvane.FTP");
+            const std::wstring shown = example.shown ? example.shown : L"\"" + from_ansi(example.name) + L"\"";
+            EXPECT_EQ(error.description, L"Error getting file from the remote server. The entry " + shown +
+                                             L" listed in /top " + example.refusal +
+                                             L", so nothing of that directory was copied.")
+                << label;
+            EXPECT_EQ(fake.count("FtpGetFileA"), 0u) << label;
+            EXPECT_FALSE(fs::exists(local)) << label;
+        }
+    }
+}
+
+TEST_F(HostileNames, UntraversedDirectoryIsNotCheckedAndTheDirectoryItselfIsSkipped)
+{
+    connect();
+    serve_listing({{".", FILE_ATTRIBUTE_DIRECTORY}, {"..", FILE_ATTRIBUTE_DIRECTORY},
+                   {"..\\up", FILE_ATTRIBUTE_DIRECTORY}, {"kept.txt", FILE_ATTRIBUTE_NORMAL}});
+    const fs::path local = fresh_folder("flat");
+    ASSERT_EQ(get_directory(L"/top", local, false), S_OK);
+    ASSERT_EQ(fake.count("FtpGetFileA"), 1u);
+    EXPECT_EQ(fake.calls_to("FtpGetFileA")[0].arguments[1], "\"/top/kept.txt\"");
+
+    // Traversed, the same listing is refused.
+    fake.calls.clear();
+    EXPECT_EQ(error_of(get_directory(L"/top", local, true)).number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(fake.count("FtpGetFileA"), 0u);
+}
+
+TEST_F(HostileNames, ResolvedPathMustStayInsideTheTargetFolder)
+{
+    connect();
+    serve_listing({{"a.txt", FILE_ATTRIBUTE_NORMAL}, {"b.txt", FILE_ATTRIBUTE_NORMAL}});
+    const fs::path local = fresh_folder("resolved");
+    const std::wstring folder = local.wstring();
+    // A resolution the name check cannot foresee: b.txt lands elsewhere.
+    std::wstring escape_to;
+    fake.on_GetFullPathNameW = [&](LPCWSTR path, DWORD length, LPWSTR full, LPWSTR* part) -> DWORD {
+        const std::wstring text = path;
+        if (text.size() >= 5 && text.substr(text.size() - 5) == L"b.txt" && !escape_to.empty()) {
+            if (length <= escape_to.size())
+                return static_cast<DWORD>(escape_to.size() + 1);
+            std::wcscpy(full, escape_to.c_str());
+            return static_cast<DWORD>(escape_to.size());
+        }
+        return real_platform().GetFullPathNameW(path, length, full, part);
+    };
+    for (const std::wstring& outside : {folder + L"2\\b.txt", fs::path(folder).parent_path().wstring() + L"\\b.txt",
+                                        std::wstring(L"C:\\b.txt"), folder}) {
+        escape_to = outside;
+        fake.calls.clear();
+        const auto error = error_of(get_directory(L"/top", local));
+        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208)) << to_ansi(outside);
+        EXPECT_EQ(error.description, L"Error getting file from the remote server. The entry \"b.txt\" listed in /top "
+                                     L"would be written at " +
+                                         outside + L", outside " + folder +
+                                         L"\\, so nothing of that directory was copied.");
+        EXPECT_EQ(fake.count("FtpGetFileA"), 0u);
+        EXPECT_FALSE(fs::exists(local));
+    }
+
+    // Case alone does not make a path outside.
+    std::wstring upper = folder + L"\\B.TXT";
+    for (wchar_t& character : upper)
+        character = static_cast<wchar_t>(std::towupper(character));
+    escape_to = upper;
+    ASSERT_EQ(get_directory(L"/top", local), S_OK);
+    EXPECT_EQ(fake.count("FtpGetFileA"), 2u);
+
+    // A path the platform cannot resolve is an error of its own.
+    fake.on_GetFullPathNameW = [&](LPCWSTR, DWORD, LPWSTR, LPWSTR*) -> DWORD {
+        fake.last_error = ERROR_FILENAME_EXCED_RANGE;
+        return 0;
+    };
+    fake.calls.clear();
+    const auto error = error_of(get_directory(L"/top", fresh_folder("unresolved")));
+    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error.description, L"Error getting file from the remote server.GetDirectory error code: 206 Message: ");
+    EXPECT_EQ(fake.count("FtpGetFileA"), 0u);
+}
+
+TEST(LocalNames, InsideMeansBelowTheFolderAtASeparator)
+{
+    struct Case {
+        const wchar_t* folder;
+        const wchar_t* path;
+        bool inside;
+    };
+    for (const Case& example : {
+             Case{L"C:\\out", L"C:\\out\\a", true},
+             Case{L"C:\\out\\", L"C:\\out\\a", true},
+             Case{L"C:\\out", L"C:\\OUT\\A", true},
+             Case{L"c:\\Out", L"C:\\oUT\\sub\\a", true},
+             Case{L"C:\\", L"C:\\a", true},
+             Case{L"C:\\out", L"C:\\out2\\a", false},
+             Case{L"C:\\out", L"C:\\out2", false},
+             Case{L"C:\\out", L"C:\\out", false},
+             Case{L"C:\\out", L"C:\\out\\", false},
+             Case{L"C:\\out", L"C:\\ou", false},
+             Case{L"C:\\out", L"C:\\a", false},
+             Case{L"C:\\out", L"D:\\out\\a", false},
+             Case{L"", L"C:\\a", false},
+         })
+        EXPECT_EQ(lies_inside(example.folder, example.path), example.inside)
+            << to_ansi(example.folder) << " / " << to_ansi(example.path);
+}
+
+TEST(LocalNames, LocalPathWithANulIsRefused)
+{
+    tests::FakePlatform fake;
+    ComPtr<_FTP> ftp = FTP::create().query<_FTP>();
+    Variant remote = text_variant(L"r.txt");
+    Variant local = text_variant(std::wstring(L"C:\\out\\x.asp\0.txt", 17));
+    auto error = error_of(ftp->GetFile(*remote.get(), *local.get(), VARIANT_TRUE));
+    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error.description,
+              L"Error getting file from the remote server. The local path holds a NUL character, so it was not used.");
+    error = error_of(ftp->PutFile(*local.get(), *remote.get()));
+    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040207));
+    EXPECT_EQ(error.description,
+              L"Error putting file to remote server. The local path holds a NUL character, so it was not used.");
+    EXPECT_EQ(error_of(ftp->GetDirectory(*remote.get(), *local.get(), VARIANT_TRUE, VARIANT_TRUE)).number,
+              static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error_of(ftp->PutDirectory(*local.get(), *remote.get(), VARIANT_TRUE)).number,
+              static_cast<HRESULT>(0x80040207));
+    EXPECT_TRUE(fake.calls.empty());
 }
 
 }  // namespace
