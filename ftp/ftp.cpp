@@ -20,6 +20,12 @@ constexpr HRESULT invalid_port_error = static_cast<HRESULT>(0x80040201);
 constexpr HRESULT open_connection_error = static_cast<HRESULT>(0x80040202);
 constexpr HRESULT close_connection_error = static_cast<HRESULT>(0x8004020a);
 constexpr HRESULT property_not_set_error = static_cast<HRESULT>(0x8004020b);
+constexpr std::wstring_view open_connection_message = L"Error opening FTP connection.";
+
+WireText login_text(std::wstring_view text, std::wstring_view what)
+{
+    return WireText(text, open_connection_error, open_connection_message, what);
+}
 
 }  // namespace
 
@@ -139,27 +145,29 @@ HRESULT FTP::OpenConnection()
         if (trim_spaces(str_username).empty())
             raise(property_not_set_error, ftp_source, L"Needed Parameter not set.  Username");
 
-        const std::string proxy = to_ansi(str_proxy.value_or(std::wstring()));
+        // The user name and password go on the wire as USER and PASS, the
+        // URL as the host name.
+        const WireText url = login_text(str_url, L"URL");
+        const WireText username = login_text(str_username, L"user name");
+        const WireText password = login_text(str_password, L"password");
+        const WireText proxy = login_text(str_proxy.value_or(std::wstring()), L"proxy");
         const PlatformStep step;
-        InternetHandle session(
-            platform().InternetOpenA(ftp_agent, INTERNET_OPEN_TYPE_PRECONFIG, str_proxy ? proxy.c_str() : nullptr,
-                                     nullptr, 0));
+        InternetHandle session(platform().InternetOpenA(ftp_agent, INTERNET_OPEN_TYPE_PRECONFIG,
+                                                        str_proxy ? proxy.ansi() : nullptr, nullptr, 0));
         // Reported here, with the session's own reason: a connect without a
         // session would only say that the handle is missing. The timeouts are
         // set before the connect: the connection made from the session, its
         // login and its transfers take the session's values with them.
         if (!session || !set_timeouts(session.get(), ftp_timeout_options))
-            raise_platform_failure(open_connection_error, ftp_source, L"Error opening FTP connection.",
-                                   L"OpenConnection");
-        InternetHandle connection(platform().InternetConnectA(
-            session.get(), to_ansi(str_url).c_str(), static_cast<INTERNET_PORT>(lng_port),
-            to_ansi(str_username).c_str(), to_ansi(str_password).c_str(), INTERNET_SERVICE_FTP,
-            lng_connection_flags, 0));
+            raise_platform_failure(open_connection_error, ftp_source, open_connection_message, L"OpenConnection");
+        InternetHandle connection(platform().InternetConnectA(session.get(), url.ansi(),
+                                                              static_cast<INTERNET_PORT>(lng_port), username.ansi(),
+                                                              password.ansi(), INTERNET_SERVICE_FTP,
+                                                              lng_connection_flags, 0));
         if (!connection) {
             // The session goes with the raise: nothing stays open, and the
             // next OpenConnection starts over.
-            raise_platform_failure(open_connection_error, ftp_source, L"Error opening FTP connection.",
-                                   L"OpenConnection");
+            raise_platform_failure(open_connection_error, ftp_source, open_connection_message, L"OpenConnection");
         }
         lng_session_handle = std::move(session);
         lng_connection_handle = std::move(connection);

@@ -5,6 +5,7 @@
 #include "frame/interfaces.h"
 #include "frame/internet_handle.h"
 #include "ftp/ftp_files.h"
+#include "ftp/wire_text.h"
 
 #include <optional>
 #include <string>
@@ -60,17 +61,17 @@ private:
 
     void close_connection();
     std::wstring current_directory();
-    void change_directory(const std::wstring& directory);
+    void change_directory(const WireText& directory);
     ComPtr<FTPFiles> list_directory();
     std::wstring directory_listing(LONG listing_type);
-    void get_file(const std::wstring& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite);
-    void put_file(const std::wstring& local_path, const std::wstring& remote_path);
-    void get_directory(const std::wstring& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite,
+    void get_file(const WireText& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite);
+    void put_file(const std::wstring& local_path, const WireText& remote_path);
+    void get_directory(const WireText& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite,
                        VARIANT_BOOL traverse_sub_directories);
-    void put_directory(const std::wstring& local_path, const std::wstring& remote_path,
+    void put_directory(const std::wstring& local_path, const WireText& remote_path,
                        VARIANT_BOOL traverse_sub_directories);
-    void create_directory(const std::wstring& name);
-    void download_file_to_client(const std::wstring& remote_path);
+    void create_directory(const WireText& name);
+    void download_file_to_client(const WireText& remote_path);
     void print_client();
     std::wstring GetPageURL();
     std::wstring GetTableRow(const FTPFile& entry, unsigned parity, const std::wstring& page_url,

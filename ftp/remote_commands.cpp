@@ -7,6 +7,7 @@
 #include "frame/platform.h"
 #include "frame/text.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace corvane {
@@ -23,6 +24,9 @@ constexpr HRESULT not_connected_error = static_cast<HRESULT>(0x8004020d);
 constexpr HRESULT execute_command_error = static_cast<HRESULT>(0x8004020f);
 
 constexpr DWORD directory_capacity = MAX_PATH;
+// A directory text longer than any server sends; the growing buffer stops
+// here.
+constexpr DWORD directory_capacity_limit = 64 * 1024;
 constexpr DWORD command_read_size = 4096;
 
 [[noreturn]] void raise_not_connected()
@@ -53,11 +57,12 @@ HRESULT FTP::ExecuteCommand(VARIANT str_command, VARIANT_BOOL bool_expect_respon
 {
     return member([&] {
         const bool expect_response = bool_expect_response == VARIANT_TRUE;
+        const WireText command(text_of(str_command), execute_command_error, L"Error executing command on FTP server.",
+                               L"command");
         const PlatformStep step;
         InternetHandle data_channel;
         if (!platform().FtpCommandA(lng_connection_handle.get(), bool_expect_response,
-                                    static_cast<DWORD>(lng_transfer_type), to_ansi(text_of(str_command)).c_str(), 0,
-                                    data_channel.put()))
+                                    static_cast<DWORD>(lng_transfer_type), command.ansi(), 0, data_channel.put()))
             raise_platform_failure(execute_command_error, ftp_source, L"Error executing command on FTP server.",
                                    L"ExecuteCommand");
 
@@ -87,26 +92,30 @@ std::wstring FTP::current_directory()
         raise_not_connected();
     const PlatformStep step;
     std::vector<char> buffer(directory_capacity, '\0');
-    DWORD length = directory_capacity;
-    BOOL found = platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length);
-    // A path longer than the usual buffer: the platform says how much it
-    // needs.
-    if (!found && platform().GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > buffer.size()) {
-        buffer.assign(length + 1, '\0');
-        length = static_cast<DWORD>(buffer.size());
-        found = platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length);
+    for (;;) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        if (platform().FtpGetCurrentDirectoryA(lng_connection_handle.get(), buffer.data(), &length))
+            break;
+        const DWORD code = platform().GetLastError();
+        if (code != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= directory_capacity_limit)
+            raise_platform_error(retrieve_directory_error, ftp_source, L"Error retrieving directory.",
+                                 static_cast<LONG>(code), L"Directory");
+        // A path longer than the buffer. The platform may say how much it
+        // needs (Windows) or not (Wine leaves the length alone): grow by
+        // what it says or by doubling, whichever is more.
+        const size_t doubled = buffer.size() * 2;
+        const size_t asked = static_cast<size_t>(length) + 1;
+        buffer.assign(std::min<size_t>(std::max(doubled, asked), directory_capacity_limit), '\0');
     }
-    if (!found)
-        raise_platform_failure(retrieve_directory_error, ftp_source, L"Error retrieving directory.", L"Directory");
     return collapse_double_slashes(from_ansi_buffer(buffer.data(), buffer.size()) + L"/");
 }
 
-void FTP::change_directory(const std::wstring& directory)
+void FTP::change_directory(const WireText& directory)
 {
     if (!bool_connected)
         raise_not_connected();
     const PlatformStep step;
-    if (!platform().FtpSetCurrentDirectoryA(lng_connection_handle.get(), to_ansi(directory).c_str()))
+    if (!platform().FtpSetCurrentDirectoryA(lng_connection_handle.get(), directory.ansi()))
         raise_platform_failure(set_directory_error, ftp_source, L"Error setting directory.", L"Directory");
 }
 
@@ -117,26 +126,31 @@ HRESULT FTP::get_Directory(VARIANT* result)
 
 HRESULT FTP::put_Directory(VARIANT str_directory)
 {
-    return member([&] { change_directory(text_of(str_directory)); });
+    return member([&] {
+        change_directory(WireText(text_of(str_directory), set_directory_error, L"Error setting directory."));
+    });
 }
 
-void FTP::create_directory(const std::wstring& name)
+void FTP::create_directory(const WireText& name)
 {
     const PlatformStep step;
-    if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), to_ansi(name).c_str()))
+    if (!platform().FtpCreateDirectoryA(lng_connection_handle.get(), name.ansi()))
         raise_platform_failure(create_directory_error, ftp_source, L"Error creating directory.", L"CreateDirectory");
 }
 
 HRESULT FTP::CreateDirectory(VARIANT str_directory_name)
 {
-    return member([&] { create_directory(text_of(str_directory_name)); });
+    return member([&] {
+        create_directory(WireText(text_of(str_directory_name), create_directory_error, L"Error creating directory."));
+    });
 }
 
 HRESULT FTP::RemoveDirectory(VARIANT str_directory_name)
 {
     return member([&] {
+        const WireText name(text_of(str_directory_name), remove_directory_error, L"Error removing directory.");
         const PlatformStep step;
-        if (!platform().FtpRemoveDirectoryA(lng_connection_handle.get(), to_ansi(text_of(str_directory_name)).c_str()))
+        if (!platform().FtpRemoveDirectoryA(lng_connection_handle.get(), name.ansi()))
             raise_platform_failure(remove_directory_error, ftp_source, L"Error removing directory.",
                                    L"RemoveDirectory");
     });
@@ -145,10 +159,10 @@ HRESULT FTP::RemoveDirectory(VARIANT str_directory_name)
 HRESULT FTP::RenameFile(VARIANT str_old_filename, VARIANT str_new_filename)
 {
     return member([&] {
-        const std::string old_name = to_ansi(text_of(str_old_filename));
-        const std::string new_name = to_ansi(text_of(str_new_filename));
+        const WireText old_name(text_of(str_old_filename), rename_error, L"Error renaming file/directory.");
+        const WireText new_name(text_of(str_new_filename), rename_error, L"Error renaming file/directory.");
         const PlatformStep step;
-        if (!platform().FtpRenameFileA(lng_connection_handle.get(), old_name.c_str(), new_name.c_str()))
+        if (!platform().FtpRenameFileA(lng_connection_handle.get(), old_name.ansi(), new_name.ansi()))
             raise_platform_failure(rename_error, ftp_source, L"Error renaming file/directory.", L"RenameFile");
     });
 }
@@ -156,8 +170,9 @@ HRESULT FTP::RenameFile(VARIANT str_old_filename, VARIANT str_new_filename)
 HRESULT FTP::DeleteFile(VARIANT str_remote_path)
 {
     return member([&] {
+        const WireText name(text_of(str_remote_path), delete_file_error, L"Error deleting file from the remote server.");
         const PlatformStep step;
-        if (!platform().FtpDeleteFileA(lng_connection_handle.get(), to_ansi(text_of(str_remote_path)).c_str()))
+        if (!platform().FtpDeleteFileA(lng_connection_handle.get(), name.ansi()))
             raise_platform_failure(delete_file_error, ftp_source, L"Error deleting file from the remote server.",
                                    L"DeleteFile");
     });

@@ -37,6 +37,8 @@ def parse_args():
     p.add_argument("--max-seconds", type=float, default=900.0)
     p.add_argument("--foreground", action="store_true", help="demo mode: no control port")
     p.add_argument("--verbose", action="store_true")
+    p.add_argument("--log-commands", action="store_true",
+                   help="append every command line received to <root>.commands (removed on exit)")
     return p.parse_args()
 
 
@@ -98,6 +100,20 @@ class Lifetime:
                 s.close()
 
 
+def command_logging_handler(path):
+    """A handler that appends each command line to `path` before acting on
+    it, so a client that got the reply finds the line already there."""
+
+    class LoggingHandler(FTPHandler):
+        def pre_process_command(self, line, cmd, arg):
+            shown = cmd + " ******" if cmd == "PASS" else line
+            with open(path, "a", encoding="utf-8", errors="backslashreplace") as log:
+                log.write(shown + "\n")
+            return super().pre_process_command(line, cmd, arg)
+
+    return LoggingHandler
+
+
 def main():
     args = parse_args()
     config_logging(level=logging.DEBUG if args.verbose else logging.WARNING)
@@ -107,7 +123,8 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, root, perm="elradfmwMT")
-    handler = FTPHandler
+    command_log = root + ".commands" if args.log_commands else None
+    handler = command_logging_handler(command_log) if command_log else FTPHandler
     handler.authorizer = authorizer
     handler.banner = "corvane test FTP server ready"
     handler.auth_failed_timeout = 0  # tests of failed logins need not wait
@@ -139,6 +156,8 @@ def main():
         # control connection to mean this process is done.
         if args.port_file:
             remove_quietly(args.port_file)
+        if command_log:
+            remove_quietly(command_log)
         if own_root:
             shutil.rmtree(root, ignore_errors=True)
         if server is not None:

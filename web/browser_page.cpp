@@ -11,6 +11,9 @@ namespace corvane {
 
 namespace {
 
+constexpr HRESULT set_directory_error = static_cast<HRESULT>(0x80040203);
+constexpr HRESULT open_error = static_cast<HRESULT>(0x80040211);
+
 constexpr std::array<std::wstring_view, 14> table_start = {
     L"<style><!--\n",
     L".ftp_alternating_line_1\n",
@@ -111,17 +114,19 @@ void FTP::print_client()
 {
     if (!bool_connected)
         return;
+    // Any visitor of the page chooses these; both are checked before the
+    // first command goes out.
+    const WireText requested_directory(page.query_string(L"d"), set_directory_error, L"Error setting directory.");
+    const WireText requested_file(page.query_string(L"f"), open_error, L"Error attempting to open file.");
     const std::wstring previous_directory = current_directory();
 
     std::wstring parent = L"/";
-    const std::wstring requested_directory = page.query_string(L"d");
-    if (!trim_spaces(requested_directory).empty()) {
+    if (!trim_spaces(requested_directory.text()).empty()) {
         change_directory(requested_directory);
-        parent = parent_path(requested_directory);
+        parent = parent_path(requested_directory.text());
     }
 
-    const std::wstring requested_file = page.query_string(L"f");
-    if (!trim_spaces(requested_file).empty() || !trim_spaces(page.form(L"u")).empty()) {
+    if (!trim_spaces(requested_file.text()).empty() || !trim_spaces(page.form(L"u")).empty()) {
         download_file_to_client(requested_file);
     } else {
         const ComPtr<FTPFiles> files = list_directory();
@@ -143,7 +148,7 @@ void FTP::print_client()
         }
         page.write(L"</table>");
     }
-    change_directory(previous_directory);
+    change_directory(WireText(previous_directory, set_directory_error, L"Error setting directory."));
 }
 
 HRESULT FTP::PrintClient()

@@ -5,6 +5,7 @@
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "web/content_disposition.h"
 
 #include <optional>
 #include <vector>
@@ -19,19 +20,6 @@ constexpr DWORD chunk_size = 4096;
 constexpr std::wstring_view read_message = L"Error reading file from the remote server.";
 // More digits than any real file needs, and fewer than overflow.
 constexpr size_t longest_size_text = 18;
-
-// The name after the last "/", with control characters taken out so that
-// a name cannot end the header line and start another.
-std::wstring attachment_name(const std::wstring& remote_path)
-{
-    const size_t slash = remote_path.rfind(L'/');
-    std::wstring name;
-    for (wchar_t character : slash == std::wstring::npos ? remote_path : remote_path.substr(slash + 1)) {
-        if (character >= 0x20 && character != 0x7F)
-            name += character;
-    }
-    return name;
-}
 
 Variant byte_array(const char* bytes, DWORD count)
 {
@@ -93,11 +81,11 @@ unsigned long long size_before_transfer(HINTERNET file)
 
 }  // namespace
 
-void FTP::download_file_to_client(const std::wstring& remote_path)
+void FTP::download_file_to_client(const WireText& remote_path)
 {
     const PlatformStep step;
-    InternetHandle file(platform().FtpOpenFileA(lng_connection_handle.get(), to_ansi(remote_path).c_str(),
-                                                GENERIC_READ, static_cast<DWORD>(lng_transfer_type), 0));
+    InternetHandle file(platform().FtpOpenFileA(lng_connection_handle.get(), remote_path.ansi(), GENERIC_READ,
+                                                static_cast<DWORD>(lng_transfer_type), 0));
     if (!file)
         raise_platform_failure(open_error, ftp_source, L"Error attempting to open file.", L"FtpOpenFile");
     // Only a binary transfer brings the file's bytes unchanged; an ASCII one
@@ -109,7 +97,7 @@ void FTP::download_file_to_client(const std::wstring& remote_path)
     Bstr content_type(L"application/octet-stream");
     check_call(response.put_ContentType(content_type.get()), &response, IID_IResponse);
     Bstr header_name(L"Content-Disposition");
-    Bstr header_value(L"attachment;filename=" + attachment_name(remote_path));
+    Bstr header_value(content_disposition(remote_path.text()));
     check_call(response.AddHeader(header_name.get(), header_value.get()), &response, IID_IResponse);
     // With the length known the browser itself sees a download cut short.
     if (size > 0) {
@@ -152,7 +140,9 @@ void FTP::download_file_to_client(const std::wstring& remote_path)
 
 HRESULT FTP::DownloadFileToClient(VARIANT str_remote_path)
 {
-    return member([&] { download_file_to_client(text_of(str_remote_path)); });
+    return member([&] {
+        download_file_to_client(WireText(text_of(str_remote_path), open_error, L"Error attempting to open file."));
+    });
 }
 
 }  // namespace corvane

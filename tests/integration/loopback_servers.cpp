@@ -190,6 +190,7 @@ LoopbackServer& LoopbackServer::operator=(LoopbackServer&& other) noexcept {
 LoopbackServer::~LoopbackServer() { stop(); }
 
 LoopbackServer LoopbackServer::start_ftp() { return start(Kind::ftp, {}); }
+LoopbackServer LoopbackServer::start_ftp_logging_commands() { return start(Kind::ftp, {"--log-commands"}); }
 LoopbackServer LoopbackServer::start_http() { return start(Kind::http, {}); }
 LoopbackServer LoopbackServer::start_https(const std::string& cert_unix_path,
                                            const std::string& key_unix_path) {
@@ -248,6 +249,16 @@ std::wstring LoopbackServer::root_windows() const {
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
     return wide;
+}
+
+std::vector<std::string> LoopbackServer::received_commands() const {
+    require(Kind::ftp, "received_commands()");
+    // The server writes each line before it acts on the command, so every
+    // command a client has had a reply to is there.
+    std::ifstream log(windows_path(root_unix_ + ".commands"), std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
 }
 
 void LoopbackServer::route(std::string_view target, std::string_view raw_response) {

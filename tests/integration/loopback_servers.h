@@ -14,6 +14,9 @@ class LoopbackServer {
 public:
     // Throws std::runtime_error if the server cannot be started or reached.
     static LoopbackServer start_ftp();
+    // As start_ftp(), and the server records every command line it
+    // receives (see received_commands()).
+    static LoopbackServer start_ftp_logging_commands();
     static LoopbackServer start_http();
     // As start_http(), over TLS with the given PEM certificate (chain) and
     // key; a plain HTTP request gets a 400 and is neither routed nor recorded.
@@ -38,6 +41,9 @@ public:
     // fresh for each server and removed when it stops.
     std::string root_unix() const;
     std::wstring root_windows() const;  // the same directory on drive Z:
+    // FTP from start_ftp_logging_commands() only: the command lines received
+    // so far, oldest first, each as the server split it off ("PASS ******").
+    std::vector<std::string> received_commands() const;
 
     // HTTP only: a GET of exactly `target` (path and query as sent) is answered
     // with `raw_response` byte for byte, then the connection is closed.

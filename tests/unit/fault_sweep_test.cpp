@@ -661,7 +661,9 @@ std::vector<Member> ftp_members()
                .own_calls = {"FtpRenameFileA"}, .after_failure = After::ftp_connected},
         Member{.label = "FTP.GetDirectory", .name = L"GetDirectory", .kind = method, .setup = ftp_connected,
                .arguments = get_directory_arguments,
-               .rules = {directory_read, directory_change, listing_first, listing_next, listing_close, file_get},
+               .rules = {directory_read, directory_change, listing_first, listing_next, listing_close, file_get,
+                         {"GetFullPathNameW", {},
+                          raises(0x80040208, L"Error getting file from the remote server.", L"GetDirectory")}},
                .after_failure = After::ftp_connected},
         // A subfolder that cannot be made most often exists already; the
         // descent into it says so if not.

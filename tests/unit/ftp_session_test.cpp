@@ -395,6 +395,53 @@ TEST_F(FtpSession, LongDirectoryIsAskedForAgainWithTheSizeNeeded)
     EXPECT_EQ(directory(), L"/" + std::wstring(300, L'd') + L"/");
 }
 
+TEST_F(FtpSession, LongDirectoryIsAskedForWithAGrowingBuffer)
+{
+    connect();
+    fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
+    struct Case {
+        size_t length;
+        bool size_reported;  // Windows says how much it needs; Wine does not
+        size_t most_calls;
+    };
+    std::string deep;
+    bool report = false;
+    fake.on_FtpGetCurrentDirectoryA = [&](HINTERNET, LPSTR buffer, LPDWORD length) {
+        if (*length <= deep.size()) {
+            if (report)
+                *length = static_cast<DWORD>(deep.size() + 1);
+            return fake.fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        std::memcpy(buffer, deep.c_str(), deep.size() + 1);
+        *length = static_cast<DWORD>(deep.size());
+        return TRUE;
+    };
+    for (const Case& example : {Case{259, false, 1}, Case{260, false, 2}, Case{300, false, 2}, Case{1000, false, 9},
+                                Case{65535, false, 9}, Case{5000, true, 2}, Case{65535, true, 2}}) {
+        deep = "/" + std::string(example.length - 1, 'd');
+        report = example.size_reported;
+        fake.calls.clear();
+        EXPECT_EQ(to_ansi(directory()), deep + "/") << example.length;
+        EXPECT_LE(fake.count("FtpGetCurrentDirectoryA"), example.most_calls) << example.length;
+    }
+
+    // Past the limit the platform's own error stands, after a bounded number
+    // of tries.
+    for (bool size_reported : {false, true}) {
+        deep = "/" + std::string(70000, 'd');
+        report = size_reported;
+        fake.calls.clear();
+        VARIANT value;
+        const auto error = error_of(ftp->get_Directory(&value));
+        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
+        EXPECT_EQ(error.description, L"Error retrieving directory.Directory error code: 122 Message: ");
+        const auto calls = fake.calls_to("FtpGetCurrentDirectoryA");
+        ASSERT_FALSE(calls.empty());
+        EXPECT_LE(calls.size(), 10u);
+        EXPECT_EQ(calls.back().arguments[1], "65536");
+    }
+}
+
 TEST_F(FtpSession, DirectoryNeedsAConnectionAndReportsFailures)
 {
     VARIANT value;

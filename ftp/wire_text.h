@@ -1,0 +1,30 @@
+#pragma once
+// Text that goes into an FTP command line: remote names, raw commands and
+// the login. The platform passes a CR or LF inside it on to the server,
+// which takes it as the end of one command and the rest as another, and the
+// ANSI copy would end early at a NUL, naming a different file than asked.
+// Such text is refused before anything is sent.
+
+#include "frame/win32.h"
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+class WireText {
+public:
+    // Raises `number` with `message`, one space and the reason when the
+    // text cannot go on the wire as it is; `what` names it in the reason.
+    WireText(std::wstring_view text, HRESULT number, std::wstring_view message, std::wstring_view what = L"name");
+
+    const std::wstring& text() const { return text_; }
+    // What the platform gets.
+    const char* ansi() const { return ansi_.c_str(); }
+
+private:
+    std::wstring text_;
+    std::string ansi_;
+};
+
+}  // namespace corvane

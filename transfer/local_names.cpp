@@ -1,0 +1,151 @@
+#include "transfer/local_names.h"
+
+#include "frame/error.h"
+#include "frame/platform.h"
+
+#include <array>
+
+namespace corvane {
+
+namespace {
+
+constexpr size_t full_path_attempts = 3;
+
+bool is_control(wchar_t character)
+{
+    return character < 0x20 || character == 0x7F;
+}
+
+wchar_t ascii_upper(wchar_t character)
+{
+    return character >= L'a' && character <= L'z' ? static_cast<wchar_t>(character - (L'a' - L'A')) : character;
+}
+
+bool equal_ignoring_ascii_case(std::wstring_view text, std::wstring_view upper)
+{
+    if (text.size() != upper.size())
+        return false;
+    for (size_t index = 0; index < text.size(); ++index) {
+        if (ascii_upper(text[index]) != upper[index])
+            return false;
+    }
+    return true;
+}
+
+// Windows opens these as devices in every folder, with any extension, and
+// ignores spaces between the name and the extension.
+bool is_device_name(std::wstring_view name)
+{
+    std::wstring_view base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
+        base.remove_suffix(1);
+    for (std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+        if (equal_ignoring_ascii_case(base, device))
+            return true;
+    }
+    // COM and LPT with one digit, superscript one to three included.
+    constexpr std::wstring_view port_digits = L"0123456789\u00B9\u00B2\u00B3";
+    if (base.size() != 4 || port_digits.find(base[3]) == std::wstring_view::npos)
+        return false;
+    const std::wstring_view prefix = base.substr(0, 3);
+    return equal_ignoring_ascii_case(prefix, L"COM") || equal_ignoring_ascii_case(prefix, L"LPT");
+}
+
+std::wstring folded(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    std::wstring result(text.size(), L'\0');
+    const int length = static_cast<int>(text.size());
+    // Unmapped, the comparison is exact: stricter, never looser.
+    if (platform().LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), length, result.data(), length) !=
+        length)
+        return std::wstring(text);
+    return result;
+}
+
+}  // namespace
+
+std::wstring_view why_not_plain(std::wstring_view name)
+{
+    if (name.empty())
+        return L"is empty";
+    for (wchar_t character : name) {
+        if (is_control(character))
+            return L"holds a control character";
+    }
+    if (name.find_first_of(L"\\/") != std::wstring_view::npos)
+        return L"holds a path separator";
+    if (name.find(L':') != std::wstring_view::npos)
+        return L"holds a drive or stream colon";
+    // Windows drops them, so "a." would be written as "a" and "..." as
+    // the folder itself.
+    if (name.back() == L'.' || name.back() == L' ')
+        return L"ends with a dot or a space";
+    if (is_device_name(name))
+        return L"is a reserved device name";
+    return {};
+}
+
+std::wstring shown_name(std::wstring_view name)
+{
+    static constexpr std::array<wchar_t, 16> hex = {L'0', L'1', L'2', L'3', L'4', L'5', L'6', L'7',
+                                                    L'8', L'9', L'a', L'b', L'c', L'd', L'e', L'f'};
+    std::wstring shown = L"\"";
+    for (wchar_t character : name) {
+        if (character == L'\r') {
+            shown += L"\\r";
+        } else if (character == L'\n') {
+            shown += L"\\n";
+        } else if (character == L'\t') {
+            shown += L"\\t";
+        } else if (is_control(character) || (character >= 0x80 && character <= 0x9F)) {
+            shown += L"\\x";
+            shown += hex[(character >> 4) & 0xF];
+            shown += hex[character & 0xF];
+        } else {
+            shown += character;
+        }
+    }
+    return shown + L"\"";
+}
+
+std::wstring full_path(const std::wstring& path)
+{
+    std::wstring result(MAX_PATH, L'\0');
+    for (size_t attempt = 0; attempt < full_path_attempts; ++attempt) {
+        const DWORD length =
+            platform().GetFullPathNameW(path.c_str(), static_cast<DWORD>(result.size()), result.data(), nullptr);
+        if (length == 0)
+            return {};
+        if (length < result.size()) {
+            result.resize(length);
+            return result;
+        }
+        // Too small: the length asked for counts the terminating NUL.
+        result.assign(length, L'\0');
+    }
+    return {};
+}
+
+bool lies_inside(std::wstring_view folder, std::wstring_view path)
+{
+    std::wstring prefix = folded(folder);
+    if (prefix.empty())
+        return false;
+    if (prefix.back() != L'\\')
+        prefix += L'\\';
+    const std::wstring candidate = folded(path);
+    return candidate.size() > prefix.size() && candidate.compare(0, prefix.size(), prefix) == 0;
+}
+
+void check_local_path(std::wstring_view path, HRESULT number, std::wstring_view message)
+{
+    if (path.find(L'\0') == std::wstring_view::npos)
+        return;
+    std::wstring description(message);
+    description += L" The local path holds a NUL character, so it was not used.";
+    raise(number, ftp_source, std::move(description));
+}
+
+}  // namespace corvane
