@@ -3,6 +3,8 @@
 #include "frame/error.h"
 #include "frame/text.h"
 
+#include <optional>
+
 namespace corvane {
 
 namespace {
@@ -15,18 +17,30 @@ bool ends_or_cuts_a_line(std::string_view bytes)
     return bytes.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+[[noreturn]] void refuse(HRESULT number, std::wstring_view message, std::wstring_view what, std::wstring_view why)
+{
+    std::wstring description(message);
+    description += L" The ";
+    description += what;
+    description += L' ';
+    description += why;
+    description += L", so it was not sent.";
+    raise(number, ftp_source, std::move(description));
+}
+
 }  // namespace
 
 WireText::WireText(std::wstring_view text, HRESULT number, std::wstring_view message, std::wstring_view what)
-    : text_(text), ansi_(to_ansi(text))
+    : text_(text)
 {
-    if (ends_or_cuts_a_line(ansi_)) {
-        std::wstring description(message);
-        description += L" The ";
-        description += what;
-        description += L" holds a line break or NUL character, so it was not sent.";
-        raise(number, ftp_source, std::move(description));
-    }
+    // A character the code page cannot hold would go out as a stand-in
+    // ("?"), naming another file, or a pattern, on the server.
+    std::optional<std::string> exact = to_ansi_exact(text);
+    if (!exact)
+        refuse(number, message, what, L"holds characters the system code page cannot represent");
+    ansi_ = std::move(*exact);
+    if (ends_or_cuts_a_line(ansi_))
+        refuse(number, message, what, L"holds a line break or NUL character");
 }
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 
 #include "ftp/ftp.h"
 #include "tests/unit/com_test_support.h"
+#include "web/content_disposition.h"
 #include "tests/unit/fake_platform.h"
 #include "tools/asp_host/test_page.h"
 
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 namespace corvane {
 namespace {
@@ -377,6 +379,94 @@ TEST_F(Download, ReadFailureClosesTheFile)
     EXPECT_THAT(asp_host::calls_of(page.get()).back(), L"BinaryWrite 4096");
 }
 
+TEST_F(Download, TransferCutShortOrOverlongIsAReadError)
+{
+    const std::wstring prefix = L"Error reading file from the remote server. ";
+    const std::string binary_150 = "150 Opening BINARY mode data connection for big.bin (100000 bytes).";
+    struct Row {
+        const char* name;
+        Ftp_Transfer_Type type;
+        std::optional<unsigned long long> platform_size;  // none: the platform cannot tell
+        std::string open_reply;
+        size_t served;
+        std::string close_reply;
+        const wchar_t* content_length;  // nullptr: no such header
+        std::wstring reason;            // empty: the download succeeds
+        size_t written;
+    };
+    const std::vector<Row> rows = {
+        {"cut, size from the platform", TransferBinary, 100000, "150 Opening data connection.", 1000,
+         "150 Opening data connection.", L"100000", L"The transfer ended early: 1000 of 100000 bytes arrived.", 1000},
+        {"cut, size from the reply (Wine answers 0)", TransferBinary, 0, binary_150, 1000, binary_150, L"100000",
+         L"The transfer ended early: 1000 of 100000 bytes arrived.", 1000},
+        {"whole, size from the reply", TransferBinary, std::nullopt, "150 Opening (5 bytes).", 5,
+         "226 Transfer complete.", L"5", L"", 5},
+        {"cut, size over 4 GB", TransferBinary, 0x100000005ULL, "150 Opening.", 10, "226 Done.", L"4294967301",
+         L"The transfer ended early: 10 of 4294967301 bytes arrived.", 10},
+        {"more than announced", TransferBinary, 5, "150 Opening.", 8, "226 Done.", L"5",
+         L"The transfer brought more than the 5 bytes announced.", 0},
+        {"ascii counts differ: no length, no count", TransferASCII, 100000, binary_150, 1000, "226 Done.", nullptr,
+         L"", 1000},
+        {"no size, no final reply", TransferBinary, std::nullopt, "150 Opening.", 1000, "150 Opening.", nullptr,
+         L"The transfer ended without the server's final reply.", 1000},
+        {"no size, aborted by the server", TransferBinary, std::nullopt, "150 Opening.", 1000,
+         "451 Transfer aborted.", nullptr, L"451 Transfer aborted.", 1000},
+        {"hostile size text", TransferBinary, std::nullopt, "150 x (99999999999999999999 bytes).", 3,
+         "226 Done.", nullptr, L"", 3},
+        {"size text in a refusal", TransferBinary, std::nullopt, "550 x (100 bytes).", 3, "226 Done.", nullptr, L"",
+         3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        page = asp_host::new_page();
+        ftp = FTP::create().query<_FTP>();
+        bind_and_connect();
+        ASSERT_EQ(ftp->put_TransferType(row.type), S_OK);
+        serve_file(std::string(row.served, 'd'));
+        fake.on_FtpOpenFileA = [&](auto...) -> HINTERNET {
+            fake.last_response = row.open_reply;
+            return fake.new_handle();
+        };
+        fake.on_FtpGetFileSize = [&](HINTERNET, LPDWORD high) -> DWORD {
+            if (!row.platform_size) {
+                *high = 0;
+                fake.last_error = ERROR_NOT_SUPPORTED;
+                return INVALID_FILE_SIZE;
+            }
+            fake.last_error = NO_ERROR;
+            *high = static_cast<DWORD>(*row.platform_size >> 32);
+            return static_cast<DWORD>(*row.platform_size);
+        };
+        const std::string opened_file = "h" + std::to_string(fake.handles_opened() + 1);
+        fake.on_InternetCloseHandle = [&](HINTERNET handle) {
+            if (tests::FakePlatform::handle_name(handle) == opened_file)
+                fake.last_response = row.close_reply;
+            return TRUE;
+        };
+        Variant path = text_variant(L"big.bin");
+        const auto error = error_of(ftp->DownloadFileToClient(*path.get()));
+        if (row.reason.empty()) {
+            EXPECT_EQ(error.number, S_OK);
+            EXPECT_EQ(asp_host::calls_of(page.get()).back(), L"End");
+        } else {
+            EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040210));
+            EXPECT_EQ(error.description, prefix + row.reason);
+        }
+        EXPECT_EQ(asp_host::body_bytes_of(page.get()).size(), row.written);
+        std::vector<std::wstring> lengths;
+        for (const std::wstring& header : asp_host::headers_of(page.get())) {
+            if (header.rfind(L"Content-Length: ", 0) == 0)
+                lengths.push_back(header.substr(16));
+        }
+        if (row.content_length)
+            EXPECT_THAT(lengths, ElementsAre(row.content_length));
+        else
+            EXPECT_THAT(lengths, ::testing::IsEmpty());
+        fake.on_InternetCloseHandle = nullptr;
+        ftp.reset();
+    }
+}
+
 TEST_F(Download, WithoutAPageTheFileIsClosedAgain)
 {
     Variant url = text_variant(L"host");
@@ -471,13 +561,23 @@ TEST_F(Download, NameThatNeedsItIsQuoted)
              Case{L"\U0001F600\"x", L"attachment;filename=\"_\\\"x\";filename*=UTF-8''%F0%9F%98%80%22x"},
              Case{std::wstring(L"lone\xD800.txt"), L"attachment;filename=\"lone_.txt\";filename*=UTF-8''lone%EF%BF%BD.txt"},
          }) {
+        EXPECT_EQ(content_disposition(example.path), example.value);
+    }
+}
+
+// Text the code page cannot hold never names a remote file, so the header
+// is shown through the member with names it can.
+TEST_F(Download, AttachmentHeaderCarriesTheQuotedName)
+{
+    fake.ansi_code_page = 1252;
+    for (const std::wstring path : {L"/in/semi;filename=evil.exe", L"/in/r\u00e9sum\u00e9 1.pdf"}) {
         page = asp_host::new_page();
         ftp = FTP::create().query<_FTP>();
         serve_file("x");
         bind_and_connect();
-        Variant path = text_variant(example.path);
-        ASSERT_EQ(ftp->DownloadFileToClient(*path.get()), S_OK);
-        EXPECT_THAT(asp_host::headers_of(page.get()), ElementsAre(L"Content-Disposition: " + example.value));
+        Variant argument = text_variant(path);
+        ASSERT_EQ(ftp->DownloadFileToClient(*argument.get()), S_OK);
+        EXPECT_THAT(asp_host::headers_of(page.get()), ElementsAre(L"Content-Disposition: " + content_disposition(path)));
     }
 }
 
