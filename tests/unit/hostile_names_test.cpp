@@ -181,6 +181,21 @@ TEST_F(HostileNames, TextThatWouldAddACommandLineIsNeverSent)
         }
     }
 
+    // Nor does a name the code page cannot hold go out with stand-ins for
+    // the characters it lacks: "?" would name another file, or a pattern.
+    fake.ansi_code_page = 1252;
+    for (const Member& member : members) {
+        Variant text = text_variant(L"/\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac");
+        fake.calls.clear();
+        const auto error = error_of(member.call(*text.get()));
+        EXPECT_EQ(error.number, static_cast<HRESULT>(member.number)) << member.name;
+        EXPECT_EQ(error.description,
+                  member.message + std::wstring(L" The name holds characters the system code page cannot represent, "
+                                                L"so it was not sent."))
+            << member.name;
+        EXPECT_TRUE(fake.calls.empty()) << member.name << " called " << fake.calls.front().function;
+    }
+
     // A raw command is one command line, no more.
     for (const std::wstring& hostile : line_breakers) {
         Variant command = text_variant(L"NOOP" + hostile);
