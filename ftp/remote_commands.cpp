@@ -66,15 +66,21 @@ HRESULT FTP::ExecuteCommand(VARIANT str_command, VARIANT_BOOL bool_expect_respon
             raise_platform_failure(execute_command_error, ftp_source, L"Error executing command on FTP server.",
                                    L"ExecuteCommand");
 
-        // The whole reply, however the network splits it; a failing read
-        // ends it with what had arrived.
+        // The whole reply, however the network splits it. A read that fails
+        // leaves a reply cut short: passed off as the whole, it would be read
+        // as the server's complete answer.
         std::string reply;
         if (expect_response) {
             std::vector<char> chunk(command_read_size);
-            DWORD bytes_read = 0;
-            while (platform().InternetReadFile(data_channel.get(), chunk.data(), command_read_size, &bytes_read) &&
-                   bytes_read > 0)
+            for (;;) {
+                DWORD bytes_read = 0;
+                if (!platform().InternetReadFile(data_channel.get(), chunk.data(), command_read_size, &bytes_read))
+                    raise_platform_failure(execute_command_error, ftp_source,
+                                           L"Error executing command on FTP server.", L"ExecuteCommand");
+                if (bytes_read == 0)
+                    break;
                 reply.append(chunk.data(), bytes_read);
+            }
         }
         data_channel = InternetHandle();
         *result = allocate_bstr(from_ansi(reply));
