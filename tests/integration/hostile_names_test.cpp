@@ -4,6 +4,7 @@
 
 #include <winsock2.h>
 
+#include "tests/common/remove_tree.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
@@ -34,29 +35,7 @@ std::string read_bytes(const fs::path& path)
     return bytes.str();
 }
 
-// Removes a folder and everything in it, by names joined as text: a faulty
-// download can leave names such as "a:b", which std::filesystem reads as
-// a path on another drive. Bounded in depth and count, never throws.
-void remove_tree(const std::wstring& path, int depth = 0)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        int count = 0;
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring full = path + L"\\" + name;
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW(full.c_str());
-            else if (depth < 16)
-                remove_tree(full, depth + 1);
-        } while (++count < 10000 && FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
+using corvane::tests::remove_tree;
 
 class HostileNamesAgainstServer : public ::testing::Test {
 protected:

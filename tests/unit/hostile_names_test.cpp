@@ -3,6 +3,7 @@
 // folder of a tree download, and the guard on the resolved paths.
 
 #include "ftp/ftp.h"
+#include "tests/common/remove_tree.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 #include "transfer/local_names.h"
@@ -29,29 +30,7 @@ const std::wstring not_sent = L" The name holds a line break or NUL character, s
 const std::vector<std::wstring> line_breakers = {L"a\r\nMKD x", L"a\rb", L"a\nb", std::wstring(L"a\0b", 3),
                                                  L"\r\n"};
 
-// Removes a folder and everything in it, by names joined as text: a faulty
-// download can leave names such as "a:b", which std::filesystem reads as
-// a path on another drive. Bounded in depth and count, never throws.
-void remove_tree(const std::wstring& path, int depth = 0)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        int count = 0;
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring full = path + L"\\" + name;
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW(full.c_str());
-            else if (depth < 16)
-                remove_tree(full, depth + 1);
-        } while (++count < 10000 && FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
+using corvane::tests::remove_tree;
 
 class HostileNames : public ::testing::Test {
 protected:
