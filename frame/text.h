@@ -35,6 +35,12 @@ std::wstring text_of(const VARIANT& value);
 // Leading and trailing space characters (code 32 only) removed.
 std::wstring_view trim_spaces(std::wstring_view text);
 
+// C0 controls and DEL: what ends or bends a protocol line.
+inline bool is_control_character(wchar_t character)
+{
+    return character < 0x20 || character == 0x7F;
+}
+
 // A variant holding a copy of the text, for [out, retval] VARIANTs.
 void set_variant_text(VARIANT* out, std::wstring_view text);
 

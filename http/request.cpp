@@ -32,16 +32,11 @@ constexpr DWORD body_read_size = 32768;
 // More digits than any real body needs, and fewer than overflow.
 constexpr size_t longest_length_text = 18;
 
-bool is_control(wchar_t character)
-{
-    return character < 0x20 || character == 0x7F;
-}
-
 // A control character would end the request line and start lines of the
 // URL's choosing.
 void refuse_control_characters(std::wstring_view text)
 {
-    if (std::any_of(text.begin(), text.end(), is_control))
+    if (std::any_of(text.begin(), text.end(), is_control_character))
         raise_with_reason(connection_error, http_source, request_open_message,
                           L"The URL holds a control character.");
 }

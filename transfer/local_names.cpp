@@ -2,6 +2,7 @@
 
 #include "frame/error.h"
 #include "frame/platform.h"
+#include "frame/text.h"
 
 #include <array>
 
@@ -10,11 +11,6 @@ namespace corvane {
 namespace {
 
 constexpr size_t full_path_attempts = 3;
-
-bool is_control(wchar_t character)
-{
-    return character < 0x20 || character == 0x7F;
-}
 
 wchar_t ascii_upper(wchar_t character)
 {
@@ -71,7 +67,7 @@ std::wstring_view why_not_plain(std::wstring_view name)
     if (name.empty())
         return L"is empty";
     for (wchar_t character : name) {
-        if (is_control(character))
+        if (is_control_character(character))
             return L"holds a control character";
     }
     if (name.find_first_of(L"\\/") != std::wstring_view::npos)
@@ -99,7 +95,7 @@ std::wstring shown_name(std::wstring_view name)
             shown += L"\\n";
         } else if (character == L'\t') {
             shown += L"\\t";
-        } else if (is_control(character) || (character >= 0x80 && character <= 0x9F)) {
+        } else if (is_control_character(character) || (character >= 0x80 && character <= 0x9F)) {
             shown += L"\\x";
             shown += hex[(character >> 4) & 0xF];
             shown += hex[character & 0xF];

@@ -1,5 +1,7 @@
 #include "web/content_disposition.h"
 
+#include "frame/text.h"
+
 #include <algorithm>
 #include <string>
 
@@ -91,7 +93,7 @@ std::wstring content_disposition(std::wstring_view remote_path)
     const size_t slash = remote_path.rfind(L'/');
     std::wstring name;
     for (wchar_t character : remote_path.substr(slash == std::wstring::npos ? 0 : slash + 1)) {
-        if (character >= 0x20 && character != 0x7F)
+        if (!is_control_character(character))
             name += character;
     }
     if (name.empty())
