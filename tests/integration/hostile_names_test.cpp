@@ -4,7 +4,7 @@
 
 #include <winsock2.h>
 
-#include "tests/common/remove_tree.h"
+#include "tests/common/local_files.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
@@ -26,14 +26,7 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-std::string read_bytes(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << stream.rdbuf();
-    return bytes.str();
-}
+using corvane::tests::read_bytes;
 
 using corvane::tests::remove_tree;
 

@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include "tests/common/local_files.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
@@ -18,20 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::StartsWith;
-
-std::string read_bytes(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << stream.rdbuf();
-    return bytes.str();
-}
-
-void write_bytes(const fs::path& path, const std::string& bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using corvane::tests::read_bytes;
+using corvane::tests::write_bytes;
 
 // Every file under a folder, by relative path, with its bytes.
 std::map<std::string, std::string> tree_of(const fs::path& folder)

@@ -1,5 +1,6 @@
 #include "tests/unit/fake_platform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -76,6 +77,19 @@ std::vector<PlatformCall> FakePlatform::calls_to(const std::string& function) co
 size_t FakePlatform::count(const std::string& function) const
 {
     return calls_to(function).size();
+}
+
+std::vector<std::string> FakePlatform::options_among(const std::vector<std::string>& functions) const
+{
+    std::vector<std::string> steps;
+    for (const PlatformCall& call : calls) {
+        if (call.function == "InternetSetOptionA" && call.arguments.size() == 4)
+            steps.push_back(call.arguments[0] + " " + call.arguments[1] + "=" + call.arguments[2] + "/" +
+                            call.arguments[3]);
+        else if (std::find(functions.begin(), functions.end(), call.function) != functions.end())
+            steps.push_back(call.function);
+    }
+    return steps;
 }
 
 HINTERNET FakePlatform::new_handle()

@@ -35,6 +35,9 @@ public:
     std::vector<PlatformCall> calls;
     std::vector<PlatformCall> calls_to(const std::string& function) const;
     size_t count(const std::string& function) const;
+    // The recorded calls to `functions` by name, in order, with each option
+    // set on a handle shown as "h1 2=60000/4" (handle, option = value/size).
+    std::vector<std::string> options_among(const std::vector<std::string>& functions) const;
 
     // Handles: what the fake handed out and what was closed.
     HINTERNET new_handle();

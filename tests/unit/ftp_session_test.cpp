@@ -159,16 +159,7 @@ TEST_F(FtpSession, FailedConnectReleasesTheSessionAndStaysDisconnected)
 TEST_F(FtpSession, TimeoutsAreSetOnTheSessionBeforeTheConnect)
 {
     connect();
-    std::vector<std::string> steps;
-    for (const tests::PlatformCall& call : fake.calls) {
-        if (call.function == "InternetSetOptionA") {
-            ASSERT_EQ(call.arguments.size(), 4u);
-            steps.push_back(call.arguments[0] + " " + call.arguments[1] + "=" + call.arguments[2] + "/" +
-                            call.arguments[3]);
-        } else if (call.function == "InternetOpenA" || call.function == "InternetConnectA") {
-            steps.push_back(call.function);
-        }
-    }
+    const std::vector<std::string> steps = fake.options_among({"InternetOpenA", "InternetConnectA"});
     // Connect, control send and receive, data send and receive: 60 s each.
     EXPECT_THAT(steps, ElementsAre("InternetOpenA", "h1 2=60000/4", "h1 5=60000/4", "h1 6=60000/4",
                                    "h1 7=60000/4", "h1 8=60000/4", "InternetConnectA"));

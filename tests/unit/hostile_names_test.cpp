@@ -3,7 +3,7 @@
 // folder of a tree download, and the guard on the resolved paths.
 
 #include "ftp/ftp.h"
-#include "tests/common/remove_tree.h"
+#include "tests/common/local_files.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 #include "transfer/local_names.h"

@@ -417,16 +417,7 @@ TEST_F(Http, TimeoutsOnSessionAndConnectionBeforeTheRequest)
     set_url(L"server1/x");
     respond(block_of({"HTTP/1.1 200 OK"}));
     ASSERT_EQ(http->OpenConnection(), S_OK);
-    std::vector<std::string> steps;
-    for (const tests::PlatformCall& call : fake.calls) {
-        if (call.function == "InternetSetOptionA") {
-            ASSERT_EQ(call.arguments.size(), 4u);
-            steps.push_back(call.arguments[0] + " " + call.arguments[1] + "=" + call.arguments[2] + "/" +
-                            call.arguments[3]);
-        } else if (call.function == "InternetConnectA" || call.function == "HttpOpenRequestA") {
-            steps.push_back(call.function);
-        }
-    }
+    const std::vector<std::string> steps = fake.options_among({"InternetConnectA", "HttpOpenRequestA"});
     // Connect, send and receive, 60 s each, as 4-byte values.
     EXPECT_THAT(steps, ElementsAre("h1 2=60000/4", "h1 5=60000/4", "h1 6=60000/4", "InternetConnectA",
                                    "h2 2=60000/4", "h2 5=60000/4", "h2 6=60000/4", "HttpOpenRequestA"));

@@ -1,14 +1,32 @@
 #pragma once
-// Removes a folder and everything in it, by names joined as text: a faulty
-// download can leave names such as "a:b", which std::filesystem reads as
-// a path on another drive. Bounded in depth and count, never throws.
+// Local files as the tests see them, beside what a transfer wrote.
 
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace corvane::tests {
 
+inline std::string read_bytes(const std::filesystem::path& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << stream.rdbuf();
+    return bytes.str();
+}
+
+inline void write_bytes(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Removes a folder and everything in it, by names joined as text: a faulty
+// download can leave names such as "a:b", which std::filesystem reads as
+// a path on another drive. Bounded in depth and count, never throws.
 inline void remove_tree(const std::wstring& path, int depth = 0)
 {
     WIN32_FIND_DATAW entry;
