@@ -11,10 +11,11 @@
 #include "bench/bench_platform.h"
 #include "bench/heap_counter.h"
 #include "frame/com_ptr.h"
-#include "frame/interfaces.h"
+#include "frame/class_table.h"
+#include "component/interfaces.h"
 #include "frame/text.h"
-#include "ftp/ftp.h"
-#include "http/http.h"
+#include "component/ftp.h"
+#include "component/http.h"
 #include "tools/asp_host/test_page.h"
 
 #include <psapi.h>
@@ -94,7 +95,7 @@ Variant text_variant(std::wstring_view text)
 
 ComPtr<_FTP> connected_ftp()
 {
-    ComPtr<_FTP> ftp = FTP::create().query<_FTP>();
+    ComPtr<_FTP> ftp = create_instance<FTP>().query<_FTP>();
     Variant url = text_variant(L"127.0.0.1");
     Variant user = text_variant(L"bench");
     check(ftp->put_URL(*url.get()), "put_URL");
@@ -298,7 +299,7 @@ int http_child(size_t body_megabytes)
     // Type information and the first allocations, outside the figures.
     platform.body_size = 65536;
     {
-        ComPtr<_HTTP> http = HTTP::create().query<_HTTP>();
+        ComPtr<_HTTP> http = create_instance<HTTP>().query<_HTTP>();
         Bstr url(L"http://127.0.0.1/warm-up");
         check(http->put_URL(url.get()), "put_URL");
         check(http->OpenConnection(), "HTTP OpenConnection");
@@ -314,7 +315,7 @@ int http_child(size_t body_megabytes)
     size_t process_peak = 0, content_extra = 0;
     const double body = static_cast<double>(body_size);
     for (int repetition = 0; repetition < repetitions; ++repetition) {
-        ComPtr<_HTTP> http = HTTP::create().query<_HTTP>();
+        ComPtr<_HTTP> http = create_instance<HTTP>().query<_HTTP>();
         Bstr url(L"http://127.0.0.1/large");
         check(http->put_URL(url.get()), "put_URL");
 
@@ -403,7 +404,7 @@ double measure_page(size_t entries, size_t& body_bytes)
         for (auto [key, value] : {std::pair{L"HTTPS", L"off"}, std::pair{L"SERVER_NAME", L"127.0.0.1"},
                                   std::pair{L"SERVER_PORT", L"80"}, std::pair{L"SCRIPT_NAME", L"/browse.asp"}})
             check(page->SetServerVariable(Bstr(key).get(), Bstr(value).get()), "SetServerVariable");
-        ComPtr<_FTP> ftp = FTP::create().query<_FTP>();
+        ComPtr<_FTP> ftp = create_instance<FTP>().query<_FTP>();
         ComPtr<IDispatch> context = asp_host::context_of(page.get());
         Variant started;
         check(ftp->OnStartPage(context.get(), started.put()), "OnStartPage");

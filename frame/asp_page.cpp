@@ -56,10 +56,9 @@ template <class PageObject>
 PageObject& AspPage::bound(const ComPtr<PageObject>& object, const wchar_t* name) const
 {
     if (!object) {
-        raise(page_not_bound_error, ftp_source,
-              std::wstring(L"No ASP page is bound, so there is no ") + name +
-                  L" object.  Create the object with Server.CreateObject in the page, or pass the page's "
-                  L"ScriptingContext to OnStartPage.");
+        raise(not_bound_,
+              std::wstring(L"No ASP page is bound, so there is no ") + name + L" object.  " +
+                  std::wstring(not_bound_.message));
     }
     return *object.get();
 }

@@ -4,6 +4,7 @@
 // into the page or read the request use these references.
 
 #include "frame/com_ptr.h"
+#include "frame/error_code.h"
 #include "frame/win32.h"
 
 #include <asptlb.h>
@@ -13,12 +14,12 @@
 
 namespace corvane {
 
-// Raised by members that need a page when none is bound (source
-// "Corvane.FTP": only the FTP class binds to pages).
-inline constexpr HRESULT page_not_bound_error = static_cast<HRESULT>(0x80040212);
-
 class AspPage {
 public:
+    // Raised, with the name of the page object missing in front of its
+    // message, when a member needs a page and none is bound.
+    explicit AspPage(const ErrorCode& not_bound) : not_bound_(not_bound) {}
+
     // Takes the Response, Request and Server of the context, in that order;
     // each one stays bound even if a later one fails.
     void bind(IDispatch* scripting_context);
@@ -40,6 +41,7 @@ private:
     template <class PageObject>
     PageObject& bound(const ComPtr<PageObject>& object, const wchar_t* name) const;
 
+    ErrorCode not_bound_;
     ComPtr<IResponse> response_;
     ComPtr<IRequest> request_;
     ComPtr<IServer> server_;

@@ -1,6 +1,7 @@
 #include "frame/class_factory.h"
 
-#include "frame/unknown_object.h"
+#include "frame/com_object.h"
+#include "frame/error.h"
 
 #include <new>
 
@@ -10,7 +11,7 @@ namespace {
 
 // Class objects are small and stateless: one per request, counted like any
 // other object.
-class ClassFactory final : public UnknownObject<IClassFactory> {
+class ClassFactory final : public ComObject<IClassFactory> {
 public:
     explicit ClassFactory(const ComponentClass& component_class) : class_(component_class) {}
 
@@ -24,10 +25,8 @@ public:
         try {
             ComPtr<IUnknown> instance = class_.create();
             return instance->QueryInterface(interface_id, object);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
         } catch (...) {
-            return E_UNEXPECTED;
+            return hresult_of_current_exception();
         }
     }
 

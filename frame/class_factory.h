@@ -1,6 +1,6 @@
 #pragma once
 
-#include "frame/classes.h"
+#include "frame/class_table.h"
 #include "frame/win32.h"
 
 namespace corvane {

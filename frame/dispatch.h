@@ -5,51 +5,18 @@
 // ISupportErrorInfo. A class derives from DispatchObject<_ItsInterface>
 // and writes only its own members.
 
-#include "frame/com_ptr.h"
+#include "frame/com_object.h"
 #include "frame/error.h"
+#include "frame/type_library.h"
 #include "frame/win32.h"
 
 #include <utility>
 
 namespace corvane {
 
-// Type information of one of our interfaces, loaded once from the type
-// library embedded in the module that holds this code.
-ComPtr<ITypeInfo> load_interface_type_info(REFIID interface_id);
-
 template <class Interface>
-class DispatchObject : public Interface, public ISupportErrorInfo {
+class DispatchObject : public ComObject<Interface, ISupportErrorInfo> {
 public:
-    DispatchObject(const DispatchObject&) = delete;
-    DispatchObject& operator=(const DispatchObject&) = delete;
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (interface_id == IID_IUnknown || interface_id == IID_IDispatch || interface_id == __uuidof(Interface)) {
-            *object = static_cast<Interface*>(this);
-        } else if (interface_id == IID_ISupportErrorInfo) {
-            *object = static_cast<ISupportErrorInfo*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG remaining = InterlockedDecrement(&references_);
-        if (remaining == 0)
-            delete this;
-        return static_cast<ULONG>(remaining);
-    }
-
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
@@ -101,7 +68,7 @@ public:
 
 protected:
     DispatchObject() = default;
-    virtual ~DispatchObject() = default;
+    ~DispatchObject() override = default;
 
     // Runs a member body at the COM boundary (see run_member).
     template <class Body>
@@ -110,31 +77,17 @@ protected:
         return run_member(__uuidof(Interface), std::forward<Body>(body));
     }
 
-    // This object as its own interface, for calls through its own members.
-    Interface* self() { return static_cast<Interface*>(this); }
-
 private:
     template <class Use>
     static HRESULT with_type_info(Use&& use) noexcept
     {
         try {
-            static const ComPtr<ITypeInfo> info = load_interface_type_info(__uuidof(Interface));
+            static const ComPtr<ITypeInfo> info = interface_type_info(__uuidof(Interface));
             return use(info.get());
-        } catch (const ComponentError& error) {
-            return error.number();
         } catch (...) {
-            return E_OUTOFMEMORY;
+            return hresult_of_current_exception();
         }
     }
-
-    LONG references_ = 1;
 };
-
-// A new object of ours, holding the one reference its creator owns.
-template <class Object, class... Arguments>
-ComPtr<Object> make_object(Arguments&&... arguments)
-{
-    return ComPtr<Object>::adopt(new Object(std::forward<Arguments>(arguments)...));
-}
 
 }  // namespace corvane

@@ -6,9 +6,14 @@
 
 namespace corvane {
 
-void raise(HRESULT number, std::wstring_view source, std::wstring description)
+void raise(const ErrorCode& error)
 {
-    throw ComponentError(number, std::wstring(source), std::move(description));
+    throw ComponentError(error.number, std::wstring(error.source), std::wstring(error.message));
+}
+
+void raise(const ErrorCode& error, std::wstring description)
+{
+    throw ComponentError(error.number, std::wstring(error.source), std::move(description));
 }
 
 void raise_call_failure(HRESULT result, IUnknown* callee, REFIID interface_id)
@@ -30,20 +35,16 @@ void raise_call_failure(HRESULT result, IUnknown* callee, REFIID interface_id)
     throw ComponentError(result, std::move(source), std::move(description));
 }
 
-void raise_runtime_error(int runtime_number)
+void raise_runtime_error(RuntimeError error)
 {
     std::wstring description;
-    switch (runtime_number) {
-    case 5: description = L"Invalid procedure call or argument"; break;
-    case 6: description = L"Overflow"; break;
-    case 9: description = L"Subscript out of range"; break;
-    case 13: description = L"Type mismatch"; break;
-    case 94: description = L"Invalid use of Null"; break;
-    case 457: description = L"This key is already associated with an element of this collection"; break;
-    default: description = L"Application-defined or object-defined error"; break;
+    switch (error) {
+    case RuntimeError::invalid_argument: description = L"Invalid procedure call or argument"; break;
+    case RuntimeError::overflow: description = L"Overflow"; break;
+    case RuntimeError::subscript_out_of_range: description = L"Subscript out of range"; break;
+    case RuntimeError::type_mismatch: description = L"Type mismatch"; break;
     }
-    throw ComponentError(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, runtime_number), L"corvane",
-                         std::move(description));
+    throw ComponentError(runtime_error_number(error), L"corvane", std::move(description));
 }
 
 namespace {
@@ -71,18 +72,28 @@ HRESULT set_error_info(REFIID interface_id, const ComponentError& error)
 
 }  // namespace
 
+HRESULT hresult_of_current_exception() noexcept
+{
+    try {
+        throw;
+    } catch (const ComponentError& error) {
+        return error.number();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 HRESULT report_failure(REFIID interface_id) noexcept
 {
     try {
         throw;
     } catch (const ComponentError& error) {
         return set_error_info(interface_id, error);
-    } catch (const std::bad_alloc&) {
-        SetErrorInfo(0, nullptr);
-        return E_OUTOFMEMORY;
     } catch (...) {
         SetErrorInfo(0, nullptr);
-        return E_UNEXPECTED;
+        return hresult_of_current_exception();
     }
 }
 

@@ -3,6 +3,7 @@
 // boundary turns it into an HRESULT plus error info, so members can call
 // one another and an inner error reaches the script unchanged.
 
+#include "frame/error_code.h"
 #include "frame/win32.h"
 
 #include <exception>
@@ -10,9 +11,6 @@
 #include <string_view>
 
 namespace corvane {
-
-inline constexpr std::wstring_view ftp_source = L"Corvane.FTP";
-inline constexpr std::wstring_view http_source = L"Corvane.HTTP";
 
 class ComponentError : public std::exception {
 public:
@@ -32,7 +30,11 @@ private:
     std::wstring description_;
 };
 
-[[noreturn]] void raise(HRESULT number, std::wstring_view source, std::wstring description);
+// The catalogue entry's number and source, its message as the description.
+[[noreturn]] void raise(const ErrorCode& error);
+
+// The same number and source with a description of the caller's making.
+[[noreturn]] void raise(const ErrorCode& error, std::wstring description);
 
 // A failed automation library call (VariantChangeType and the like): the
 // number alone, so that the caller shows its own text for it.
@@ -52,17 +54,19 @@ inline void check_call(HRESULT result, IUnknown* callee, REFIID interface_id)
         raise_call_failure(result, callee, interface_id);
 }
 
-// The automation runtime's own errors (Err.Number 5, 6, 9, 457, ...), as a
-// script sees them from any automation object.
-[[noreturn]] void raise_runtime_error(int runtime_number);
+// The automation runtime's own errors, as a script sees them from any
+// automation object.
+[[noreturn]] void raise_runtime_error(RuntimeError error);
 
-// COM boundary: runs a member body and reports any failure to the caller
-// through the thread's error info, tagged with the interface it came from.
-template <class Body>
-HRESULT run_member(REFIID interface_id, Body&& body) noexcept;
+// The HRESULT for the exception in flight: what every entry point that is
+// no member (class objects, registration, type information) returns.
+HRESULT hresult_of_current_exception() noexcept;
 
-HRESULT report_failure(REFIID interface_id) noexcept;  // for the current exception
+// The same at a member's boundary, with the error info a script reads,
+// tagged with the interface the member belongs to.
+HRESULT report_failure(REFIID interface_id) noexcept;
 
+// COM boundary: runs a member body and reports any failure to the caller.
 template <class Body>
 HRESULT run_member(REFIID interface_id, Body&& body) noexcept
 {

@@ -33,7 +33,7 @@ bool is_negative_reply(std::wstring_view reply)
 
 }  // namespace
 
-std::wstring GetErrorText(LONG code, std::wstring_view procedure_name)
+std::wstring error_text(LONG code, std::wstring_view procedure_name)
 {
     std::array<char, buffer_capacity> buffer{};
     HMODULE wininet = platform().GetModuleHandleA("wininet.dll");
@@ -101,47 +101,36 @@ int reply_code(std::wstring_view reply)
     return (reply[0] - L'0') * 100 + (reply[1] - L'0') * 10 + (reply[2] - L'0');
 }
 
-std::optional<std::wstring> incomplete_transfer_reason()
-{
-    std::wstring reply = last_response_text();
-    if (reply.empty())
-        return std::nullopt;
-    const int code = reply_code(reply);
-    if (code >= 200 && code < 300)
-        return std::nullopt;
-    if (code >= 400)
-        return reply;
-    // A preliminary reply, or a line of the data itself (Wine reads listing
-    // lines into the same record), is the last thing the server said.
-    return std::wstring(L"The transfer ended without the server's final reply.");
-}
-
 std::wstring early_end_reason(unsigned long long arrived, unsigned long long announced)
 {
     return L"The transfer ended early: " + std::to_wstring(arrived) + L" of " + std::to_wstring(announced) +
            L" bytes arrived.";
 }
 
-void raise_platform_failure(HRESULT number, std::wstring_view source, std::wstring_view message,
-                            std::wstring_view procedure_name)
+void raise_platform_failure(const ErrorCode& error, std::wstring_view procedure_name)
 {
-    raise_platform_error(number, source, message, static_cast<LONG>(platform().GetLastError()), procedure_name);
+    raise_platform_error(error, static_cast<LONG>(platform().GetLastError()), procedure_name);
 }
 
-void raise_platform_error(HRESULT number, std::wstring_view source, std::wstring_view message, LONG code,
+void raise_platform_error(const ErrorCode& error, LONG code, std::wstring_view procedure_name)
+{
+    raise_platform_error(error, error.message, code, procedure_name);
+}
+
+void raise_platform_error(const ErrorCode& error, std::wstring_view message, LONG code,
                           std::wstring_view procedure_name)
 {
     std::wstring description(message);
-    description += GetErrorText(code, procedure_name);
-    raise(number, source, std::move(description));
+    description += error_text(code, procedure_name);
+    raise(error, std::move(description));
 }
 
-void raise_with_reason(HRESULT number, std::wstring_view source, std::wstring_view message, std::wstring_view reason)
+void raise_with_reason(const ErrorCode& error, std::wstring_view reason)
 {
-    std::wstring description(message);
+    std::wstring description(error.message);
     description += L' ';
     description += reason;
-    raise(number, source, std::move(description));
+    raise(error, std::move(description));
 }
 
 }  // namespace corvane

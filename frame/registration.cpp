@@ -1,9 +1,10 @@
 #include "frame/registration.h"
 
-#include "frame/classes.h"
+#include "frame/class_table.h"
 #include "frame/com_ptr.h"
 #include "frame/error.h"
-#include "frame/module.h"
+#include "frame/handles.h"
+#include "frame/type_library.h"
 
 #include <array>
 #include <cwchar>
@@ -14,23 +15,6 @@
 namespace corvane {
 
 namespace {
-
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey()
-    {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    HKEY get() const { return key_; }
-    HKEY* put() { return &key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 constexpr REGSAM this_view = 0;
 #ifdef _WIN64
@@ -83,13 +67,6 @@ void delete_tree(const std::wstring& key_path)
 std::wstring class_key(const ComponentClass& component_class)
 {
     return L"CLSID\\" + guid_text(component_class.class_id);
-}
-
-ComPtr<ITypeLib> embedded_library()
-{
-    ComPtr<ITypeLib> library;
-    check_com(LoadTypeLibEx(module_path().c_str(), REGKIND_NONE, library.put()));
-    return library;
 }
 
 struct LibraryVersion {
@@ -168,29 +145,25 @@ void unregister_classes(std::span<const ComponentClass> classes)
 HRESULT register_server(std::span<const ComponentClass> classes)
 {
     try {
-        const ComPtr<ITypeLib> library = embedded_library();
-        register_classes(classes, version_of(library.get()).id);
-        register_type_library(library.get());
+        ITypeLib& library = embedded_type_library();
+        register_classes(classes, version_of(&library).id);
+        register_type_library(&library);
         return S_OK;
-    } catch (const ComponentError& error) {
-        unregister_server(classes);
-        return error.number();
     } catch (...) {
+        const HRESULT result = hresult_of_current_exception();
         unregister_server(classes);
-        return E_UNEXPECTED;
+        return result;
     }
 }
 
 HRESULT unregister_server(std::span<const ComponentClass> classes)
 {
     try {
-        unregister_type_library(version_of(embedded_library().get()));
+        unregister_type_library(version_of(&embedded_type_library()));
         unregister_classes(classes);
         return S_OK;
-    } catch (const ComponentError& error) {
-        return error.number();
     } catch (...) {
-        return E_UNEXPECTED;
+        return hresult_of_current_exception();
     }
 }
 

@@ -2,7 +2,7 @@
 // Registration of a module's classes and of the type library embedded in
 // it, as DllRegisterServer and DllUnregisterServer do it.
 
-#include "frame/classes.h"
+#include "frame/class_table.h"
 #include "frame/win32.h"
 
 namespace corvane {

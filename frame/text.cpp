@@ -73,6 +73,18 @@ std::wstring from_ansi_buffer(const char* buffer, size_t capacity)
     return from_ansi({buffer, length});
 }
 
+std::wstring fold_case(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    std::wstring result(text.size(), L'\0');
+    const int length = checked_length(text.size());
+    if (platform().LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), length, result.data(), length) !=
+        length)
+        return std::wstring(text);
+    return result;
+}
+
 std::wstring text_of(const VARIANT& value)
 {
     if (V_VT(&value) == VT_BSTR)

@@ -35,6 +35,11 @@ std::wstring text_of(const VARIANT& value);
 // Leading and trailing space characters (code 32 only) removed.
 std::wstring_view trim_spaces(std::wstring_view text);
 
+// Upper case by the invariant locale, for comparisons that ignore case;
+// unchanged where the platform cannot map it, so that a comparison is
+// stricter, never looser.
+std::wstring fold_case(std::wstring_view text);
+
 // C0 controls and DEL: what ends or bends a protocol line.
 inline bool is_control_character(wchar_t character)
 {

@@ -12,14 +12,6 @@ namespace corvane {
 // Every connect, send and receive wait, control and data channel alike.
 inline constexpr DWORD default_timeout_milliseconds = 60000;
 
-inline constexpr DWORD http_timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                                                 INTERNET_OPTION_RECEIVE_TIMEOUT};
-
-// The plain send and receive options bound FTP's control channel only.
-inline constexpr DWORD ftp_timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                                                INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
-                                                INTERNET_OPTION_DATA_RECEIVE_TIMEOUT};
-
 // Sets each option on the handle. Stops at the first the platform refuses
 // and returns false, its last-error code left for the caller to read.
 inline bool set_timeouts(HINTERNET handle, std::span<const DWORD> options,

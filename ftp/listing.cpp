@@ -1,19 +1,23 @@
-// The current remote directory as a collection of entries and as text.
+// The current remote directory as entries and as text.
 
-#include "ftp/ftp.h"
+#include "ftp/listing.h"
 
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
-#include "ftp/ftp_files.h"
+#include "ftp/ftp_errors.h"
+#include "ftp/replies.h"
+#include "ftp/session.h"
+#include "ftp/time_text.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
-namespace corvane {
+namespace corvane::ftp {
 
 namespace {
 
-constexpr HRESULT listing_error = static_cast<HRESULT>(0x80040204);
 constexpr DWORD find_flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr std::wstring_view listing_procedure = L"GetDirectoryListing";
 constexpr size_t size_column_width = 15;
@@ -44,90 +48,95 @@ void check_listing_complete(bool nothing_listed)
     // their word stands.
     if (nothing_listed && reply_code(*reason) >= 400)
         return;
-    raise_with_reason(listing_error, ftp_source, L"Error retrieving directory listing.", *reason);
+    raise_with_reason(errors::listing, *reason);
 }
 
 }  // namespace
 
-ComPtr<FTPFiles> FTP::list_directory()
+ListingEntry ListingEntry::from_find_data(const WIN32_FIND_DATAA& record)
+{
+    ListingEntry entry;
+    entry.name = from_ansi_buffer(record.cFileName, sizeof record.cFileName);
+    entry.directory = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Both size words unsigned: sizes of 2 GiB and more stay positive.
+    entry.size = static_cast<double>(record.nFileSizeHigh) * 4294967296.0 + record.nFileSizeLow;
+    entry.last_access_time = file_time_text(record.ftLastAccessTime);
+    entry.last_write_time = file_time_text(record.ftLastWriteTime);
+    entry.creation_time = file_time_text(record.ftCreationTime);
+    return entry;
+}
+
+std::vector<ListingEntry> Session::list()
 {
     const PlatformStep step;
-    auto files = make_object<FTPFiles>();
+    std::vector<ListingEntry> entries;
     WIN32_FIND_DATAA record{};
     clear_name(record);
     // No search text: the whole current directory.
-    InternetHandle search(platform().FtpFindFirstFileA(lng_connection_handle.get(), nullptr, &record, find_flags, 0));
+    InternetHandle search(platform().FtpFindFirstFileA(connection_.get(), nullptr, &record, find_flags, 0));
     if (!search) {
         const DWORD code = platform().GetLastError();
         if (!is_end_of_listing(code))
-            raise_platform_error(listing_error, ftp_source, L"Error retrieving directory listing.(1)",
-                                 static_cast<LONG>(code), listing_procedure);
+            raise_platform_error(errors::listing_first, static_cast<LONG>(code), listing_procedure);
         check_listing_complete(true);
-        return files;
+        return entries;
     }
-    files->AddFile(record);
+    entries.push_back(ListingEntry::from_find_data(record));
     for (;;) {
         clear_name(record);
         if (platform().InternetFindNextFileA(search.get(), &record)) {
-            files->AddFile(record);
+            entries.push_back(ListingEntry::from_find_data(record));
             continue;
         }
         const DWORD code = platform().GetLastError();
         if (is_end_of_listing(code))
             break;
-        raise_platform_error(listing_error, ftp_source,
-                             L"Error retrieving directory listing.(2)(" + std::to_wstring(static_cast<LONG>(code)) +
-                                 L")(0)",
+        raise_platform_error(errors::listing_next,
+                             std::wstring(errors::listing_next.message) + L"(" +
+                                 std::to_wstring(static_cast<LONG>(code)) + L")(0)",
                              static_cast<LONG>(code), listing_procedure);
     }
     if (!search.close()) {
         search.release();  // the platform would not close it; no point asking again
-        raise_platform_failure(listing_error, ftp_source, L"Error retrieving directory listing.(3)",
-                               listing_procedure);
+        raise_platform_failure(errors::listing_close, listing_procedure);
     }
     check_listing_complete(false);
-    return files;
+    return entries;
 }
 
-HRESULT FTP::Files(_FTPFiles** result)
+std::wstring listing_text(const std::vector<ListingEntry>& entries, LONG shown)
 {
-    return member([&] {
-        ComPtr<FTPFiles> files = list_directory();
-        *result = files.detach();
-    });
-}
-
-std::wstring FTP::directory_listing(LONG listing_type)
-{
-    const ComPtr<FTPFiles> files = list_directory();
     std::wstring text;
-    for (size_t index = 0; index < files->size(); ++index) {
-        const FTPFile& entry = files->entry(index);
-        const bool wanted = (entry.file_type_value() == FTPDirectory && (listing_type & ShowDirectories)) ||
-                            (entry.file_type_value() == FTPFileEntry && (listing_type & ShowFiles));
+    for (const ListingEntry& entry : entries) {
+        const bool wanted = (entry.directory && (shown & columns::directories)) ||
+                            (!entry.directory && (shown & columns::files));
         if (!wanted)
             continue;
-        if (listing_type & ShowLastWriteTime)
-            text += entry.last_write();
-        if (listing_type & ShowLastAccessTime)
-            text += entry.last_access();
-        if (listing_type & ShowCreationTime)
-            text += entry.creation();
-        if (listing_type & ShowFileSize) {
-            const std::wstring size = size_text(entry.size());
+        if (shown & columns::last_write_time)
+            text += entry.last_write_time;
+        if (shown & columns::last_access_time)
+            text += entry.last_access_time;
+        if (shown & columns::creation_time)
+            text += entry.creation_time;
+        if (shown & columns::size) {
+            const std::wstring size = size_text(entry.size);
             text += size;
             if (size.size() < size_column_width)
                 text.append(size_column_width - size.size(), L' ');
         }
-        text += entry.filename();
+        text += entry.name;
         text += L"\r\n";
     }
     return text;
 }
 
-HRESULT FTP::GetDirectoryListing(Directory_Listing_Type lng_listing_type, BSTR* result)
+std::wstring size_text(double size)
 {
-    return member([&] { *result = allocate_bstr(directory_listing(lng_listing_type)); });
+    if (std::trunc(size) == size && std::fabs(size) < 1e18)
+        return std::to_wstring(static_cast<long long>(size));
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%.17g", size);
+    return text;
 }
 
-}  // namespace corvane
+}  // namespace corvane::ftp

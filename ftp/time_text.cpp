@@ -2,9 +2,9 @@
 
 #include "frame/platform.h"
 
-namespace corvane {
+namespace corvane::ftp {
 
-std::wstring ZeroPad(long long value, size_t width)
+std::wstring zero_pad(long long value, size_t width)
 {
     std::wstring text = std::to_wstring(value);
     if (text.size() < width)
@@ -12,7 +12,7 @@ std::wstring ZeroPad(long long value, size_t width)
     return text;
 }
 
-std::wstring FileTimeToText(const FILETIME& file_time)
+std::wstring file_time_text(const FILETIME& file_time)
 {
     constexpr std::wstring_view unknown = L"unknown             ";
     FILETIME local_time{};
@@ -21,13 +21,13 @@ std::wstring FileTimeToText(const FILETIME& file_time)
         !platform().FileTimeToSystemTime(&local_time, &fields))
         return std::wstring(unknown);
 
-    std::wstring text = ZeroPad(fields.wMonth, 2) + L"/" + ZeroPad(fields.wDay, 2) + L"/" + ZeroPad(fields.wYear, 2) + L" ";
+    std::wstring text = zero_pad(fields.wMonth, 2) + L"/" + zero_pad(fields.wDay, 2) + L"/" + zero_pad(fields.wYear, 2) + L" ";
     // A year of five digits only makes the date part longer.
     constexpr size_t date_width = 11;
     if (text.size() < date_width)
         text.append(date_width - text.size(), L' ');
-    text += ZeroPad(fields.wHour, 2) + L":" + ZeroPad(fields.wMinute, 2) + L":" + ZeroPad(fields.wSecond, 2) + L" ";
+    text += zero_pad(fields.wHour, 2) + L":" + zero_pad(fields.wMinute, 2) + L":" + zero_pad(fields.wSecond, 2) + L" ";
     return text + L" ";
 }
 
-}  // namespace corvane
+}  // namespace corvane::ftp

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace corvane {
+namespace corvane::ftp {
 
 namespace {
 
@@ -17,30 +17,30 @@ bool ends_or_cuts_a_line(std::string_view bytes)
     return bytes.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-[[noreturn]] void refuse(HRESULT number, std::wstring_view message, std::wstring_view what, std::wstring_view why)
+[[noreturn]] void refuse(const ErrorCode& error, std::wstring_view what, std::wstring_view why)
 {
-    std::wstring description(message);
+    std::wstring description(error.message);
     description += L" The ";
     description += what;
     description += L' ';
     description += why;
     description += L", so it was not sent.";
-    raise(number, ftp_source, std::move(description));
+    raise(error, std::move(description));
 }
 
 }  // namespace
 
-WireText::WireText(std::wstring_view text, HRESULT number, std::wstring_view message, std::wstring_view what)
+WireText::WireText(std::wstring_view text, const ErrorCode& error, std::wstring_view what)
     : text_(text)
 {
     // A character the code page cannot hold would go out as a stand-in
     // ("?"), naming another file, or a pattern, on the server.
     std::optional<std::string> exact = to_ansi_exact(text);
     if (!exact)
-        refuse(number, message, what, L"holds characters the system code page cannot represent");
+        refuse(error, what, L"holds characters the system code page cannot represent");
     ansi_ = std::move(*exact);
     if (ends_or_cuts_a_line(ansi_))
-        refuse(number, message, what, L"holds a line break or NUL character");
+        refuse(error, what, L"holds a line break or NUL character");
 }
 
-}  // namespace corvane
+}  // namespace corvane::ftp

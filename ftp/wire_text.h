@@ -5,18 +5,19 @@
 // ANSI copy would end early at a NUL, naming a different file than asked.
 // Such text is refused before anything is sent.
 
+#include "frame/error_code.h"
 #include "frame/win32.h"
 
 #include <string>
 #include <string_view>
 
-namespace corvane {
+namespace corvane::ftp {
 
 class WireText {
 public:
-    // Raises `number` with `message`, one space and the reason when the
+    // Raises `error` with its message, one space and the reason when the
     // text cannot go on the wire as it is; `what` names it in the reason.
-    WireText(std::wstring_view text, HRESULT number, std::wstring_view message, std::wstring_view what = L"name");
+    WireText(std::wstring_view text, const ErrorCode& error, std::wstring_view what = L"name");
 
     const std::wstring& text() const { return text_; }
     // What the platform gets.
@@ -27,4 +28,4 @@ private:
     std::string ansi_;
 };
 
-}  // namespace corvane
+}  // namespace corvane::ftp

@@ -2,31 +2,28 @@
 // header lines added to Headers, the body appended to Content, the handles
 // closed again.
 
-#include "http/http.h"
+#include "http/client.h"
 
+#include "frame/error.h"
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
 #include "frame/timeouts.h"
+#include "http/http_errors.h"
 
 #include <algorithm>
 #include <cwctype>
 #include <vector>
 
-namespace corvane {
+namespace corvane::http {
 
 namespace {
 
-constexpr LPCSTR http_agent = "Corvane.HTTP";
-constexpr HRESULT connection_error = static_cast<HRESULT>(0x800403e8);
-constexpr HRESULT send_error = static_cast<HRESULT>(0x800403e9);
-constexpr HRESULT query_error = static_cast<HRESULT>(0x800403ea);
-constexpr HRESULT read_error = static_cast<HRESULT>(0x800403eb);
-constexpr HRESULT url_or_close_error = static_cast<HRESULT>(0x800403ec);
+constexpr LPCSTR agent = "Corvane.HTTP";
+constexpr DWORD timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                     INTERNET_OPTION_RECEIVE_TIMEOUT};
 constexpr std::wstring_view open_procedure = L"OpenConnection";
 constexpr std::wstring_view request_procedure = L"GetString";
-constexpr std::wstring_view request_open_message = L"Error opening request to remote server.";
-constexpr std::wstring_view read_message = L"Error getting information out of request.";
 constexpr DWORD header_buffer_size = 32768;
 constexpr DWORD body_read_size = 32768;
 // More digits than any real body needs, and fewer than overflow.
@@ -37,8 +34,7 @@ constexpr size_t longest_length_text = 18;
 void refuse_control_characters(std::wstring_view text)
 {
     if (std::any_of(text.begin(), text.end(), is_control_character))
-        raise_with_reason(connection_error, http_source, request_open_message,
-                          L"The URL holds a control character.");
+        raise_with_reason(errors::open_request, L"The URL holds a control character.");
 }
 
 // URL text as the request sends it: exactly the characters the script gave,
@@ -48,8 +44,7 @@ std::string exact_ansi(std::wstring_view text)
 {
     std::optional<std::string> ansi = to_ansi_exact(text);
     if (!ansi)
-        raise_with_reason(connection_error, http_source, request_open_message,
-                          L"The URL holds characters the system code page cannot represent.");
+        raise_with_reason(errors::open_request, L"The URL holds characters the system code page cannot represent.");
     return std::move(*ansi);
 }
 
@@ -115,96 +110,86 @@ bool has_body(DWORD status)
 
 }  // namespace
 
-HRESULT HTTP::OpenConnection()
+void Client::fetch(const HeaderSink& header_sink)
 {
-    return member([&] { open_connection(); });
-}
-
-void HTTP::open_connection()
-{
-    if (open_mark)
+    if (open_)
         return;
-    if (trim_spaces(server_name).empty())
-        raise(url_or_close_error, http_source, L"No URL set.  Please ensure that the URL property is set.");
+    if (trim_spaces(server_name_).empty())
+        raise(errors::url_not_set);
 
     // Checked before anything is opened: a refused URL reaches no server.
-    refuse_control_characters(server_name);
-    refuse_control_characters(path);
-    const HostAndPort target = split_port(server_name);
+    refuse_control_characters(server_name_);
+    refuse_control_characters(path_);
+    const HostAndPort target = split_port(server_name_);
     const std::string host = exact_ansi(target.host);
-    const std::string object_name = exact_ansi(path);
+    const std::string object_name = exact_ansi(path_);
 
     // Until the request is sent, a failure takes the handles opened so far
     // with it.
-    InternetHandle session(platform().InternetOpenA(http_agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session || !set_timeouts(session.get(), http_timeout_options))
-        raise_platform_failure(connection_error, http_source, L"Error opening connection to the internet.",
-                               open_procedure);
+    InternetHandle session(platform().InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session || !set_timeouts(session.get(), timeout_options))
+        raise_platform_failure(errors::open_internet, open_procedure);
     const INTERNET_PORT port =
-        target.port ? target.port : (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
+        target.port ? target.port : (secure_ ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
     InternetHandle connection(platform().InternetConnectA(session.get(), host.c_str(), port, "", "",
                                                           INTERNET_SERVICE_HTTP, 0, 0));
     // Windows passes the session's timeouts on to its children; Wine keeps
     // only the connect timeout there and takes send and receive from the
     // connection.
-    if (!connection || !set_timeouts(connection.get(), http_timeout_options))
-        raise_platform_failure(connection_error, http_source, L"Error opening connection to remote server.",
-                               open_procedure);
+    if (!connection || !set_timeouts(connection.get(), timeout_options))
+        raise_platform_failure(errors::open_connection, open_procedure);
     InternetHandle request(platform().HttpOpenRequestA(connection.get(), "GET", object_name.c_str(), nullptr,
-                                                       nullptr, nullptr, secure ? INTERNET_FLAG_SECURE : 0, 0));
+                                                       nullptr, nullptr, secure_ ? INTERNET_FLAG_SECURE : 0, 0));
     if (!request)
-        raise_platform_failure(connection_error, http_source, request_open_message, open_procedure);
+        raise_platform_failure(errors::open_request, open_procedure);
 
-    session_handle = std::move(session);
-    connection_handle = std::move(connection);
-    request_handle = std::move(request);
-    open_mark = true;
+    session_ = std::move(session);
+    connection_ = std::move(connection);
+    request_ = std::move(request);
+    open_ = true;
     try {
-        request_and_read();
+        request_and_read(header_sink);
     } catch (...) {
-        // Left open, the object would answer every later OpenConnection
-        // with silence; closed, the next one really tries again.
-        request_handle = InternetHandle();
-        connection_handle = InternetHandle();
-        session_handle = InternetHandle();
-        open_mark = false;
+        // Left open, the object would answer every later fetch with
+        // silence; closed, the next one really tries again.
+        request_ = InternetHandle();
+        connection_ = InternetHandle();
+        session_ = InternetHandle();
+        open_ = false;
         throw;
     }
-    CloseHandles();
+    close_handles();
 }
 
-void HTTP::request_and_read()
+void Client::request_and_read(const HeaderSink& header_sink)
 {
-    if (!platform().HttpSendRequestA(request_handle.get(), nullptr, 0, nullptr, 0))
-        raise_platform_failure(send_error, http_source, L"Error opening request received from remote server.",
-                               request_procedure);
-    const std::optional<unsigned long long> announced_length = read_headers();
+    if (!platform().HttpSendRequestA(request_.get(), nullptr, 0, nullptr, 0))
+        raise_platform_failure(errors::send_request, request_procedure);
+    const std::optional<unsigned long long> announced_length = read_headers(header_sink);
     DWORD status = 0;
     DWORD status_length = sizeof status;
     DWORD index = 0;
-    if (!platform().HttpQueryInfoA(request_handle.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+    if (!platform().HttpQueryInfoA(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                                    &status_length, &index))
-        raise_platform_failure(query_error, http_source, L"Error getting information out of request(2).",
-                               request_procedure);
+        raise_platform_failure(errors::query_status, request_procedure);
     read_body(has_body(status) ? announced_length : std::nullopt);
 }
 
-std::optional<unsigned long long> HTTP::read_headers()
+std::optional<unsigned long long> Client::read_headers(const HeaderSink& header_sink)
 {
     std::vector<char> block(header_buffer_size + 1, '\0');
     DWORD length = header_buffer_size;
     DWORD index = 0;
-    BOOL read = platform().HttpQueryInfoA(request_handle.get(), HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
+    BOOL read = platform().HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
     // A block larger than the usual buffer: the platform says how much it
     // needs.
     if (!read && platform().GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > header_buffer_size) {
         block.assign(length + 1, '\0');
         index = 0;
-        read = platform().HttpQueryInfoA(request_handle.get(), HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
+        read = platform().HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
     }
     if (!read)
-        raise_platform_failure(query_error, http_source, L"Error getting information out of request(1).",
-                               request_procedure);
+        raise_platform_failure(errors::query_headers, request_procedure);
 
     // Lines separated by NULs; the status line and the empty pieces have no
     // colon and are no headers.
@@ -217,7 +202,7 @@ std::optional<unsigned long long> HTTP::read_headers()
             end = text.size();
         const std::wstring_view line(text.data() + start, end - start);
         if (const size_t colon = line.find(L':'); colon != std::wstring_view::npos) {
-            headers().AddHeader(std::wstring(line.substr(0, colon)), std::wstring(line.substr(colon + 1)));
+            header_sink(std::wstring(line.substr(0, colon)), std::wstring(line.substr(colon + 1)));
             promise.note(line.substr(0, colon), line.substr(colon + 1));
         }
         start = end + 1;
@@ -225,7 +210,7 @@ std::optional<unsigned long long> HTTP::read_headers()
     return promise.length();
 }
 
-void HTTP::read_body(std::optional<unsigned long long> announced_length)
+void Client::read_body(std::optional<unsigned long long> announced_length)
 {
     // The body is converted once, whole: a multi-byte character may fall
     // across two reads.
@@ -233,31 +218,31 @@ void HTTP::read_body(std::optional<unsigned long long> announced_length)
     std::vector<char> chunk(body_read_size);
     for (;;) {
         DWORD bytes_read = 0;
-        if (!platform().InternetReadFile(request_handle.get(), chunk.data(), body_read_size, &bytes_read)) {
+        if (!platform().InternetReadFile(request_.get(), chunk.data(), body_read_size, &bytes_read)) {
             const LONG code = static_cast<LONG>(platform().GetLastError());
-            append_from_ansi(content, body);  // what arrived before the failure stays
-            raise_platform_error(read_error, http_source, read_message, code, request_procedure);
+            append_from_ansi(content_, body);  // what arrived before the failure stays
+            raise_platform_error(errors::read_body, code, request_procedure);
         }
         if (bytes_read == 0)
             break;
         body.append(chunk.data(), bytes_read);
     }
-    append_from_ansi(content, body);
+    append_from_ansi(content_, body);
     // The platform ends a body the server cut short with an ordinary empty
     // read; only the length announced beforehand tells the two apart.
     if (announced_length && body.size() < *announced_length)
-        raise_with_reason(read_error, http_source, read_message, early_end_reason(body.size(), *announced_length));
+        raise_with_reason(errors::read_body, early_end_reason(body.size(), *announced_length));
 }
 
-void HTTP::CloseHandles()
+void Client::close_handles()
 {
-    if (!open_mark)
+    if (!open_)
         return;
     // The first failure is the one reported; the other handles are closed
     // all the same, so that the object is never stuck half open.
     bool failed = false;
     LONG first_code = 0;
-    for (InternetHandle* handle : {&request_handle, &connection_handle, &session_handle}) {
+    for (InternetHandle* handle : {&request_, &connection_, &session_}) {
         if (handle->close())
             continue;
         if (!failed)
@@ -265,10 +250,17 @@ void HTTP::CloseHandles()
         failed = true;
         handle->release();
     }
-    open_mark = false;
+    open_ = false;
     if (failed)
-        raise_platform_error(url_or_close_error, http_source, L"Error closing connection.", first_code,
-                             request_procedure);
+        raise_platform_error(errors::close_connection, first_code, request_procedure);
 }
 
-}  // namespace corvane
+Client::~Client()
+{
+    try {
+        close_handles();
+    } catch (...) {
+    }
+}
+
+}  // namespace corvane::http

@@ -6,7 +6,7 @@
 
 #include <array>
 
-namespace corvane {
+namespace corvane::transfer {
 
 namespace {
 
@@ -45,19 +45,6 @@ bool is_device_name(std::wstring_view name)
         return false;
     const std::wstring_view prefix = base.substr(0, 3);
     return equal_ignoring_ascii_case(prefix, L"COM") || equal_ignoring_ascii_case(prefix, L"LPT");
-}
-
-std::wstring folded(std::wstring_view text)
-{
-    if (text.empty())
-        return {};
-    std::wstring result(text.size(), L'\0');
-    const int length = static_cast<int>(text.size());
-    // Unmapped, the comparison is exact: stricter, never looser.
-    if (platform().LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), length, result.data(), length) !=
-        length)
-        return std::wstring(text);
-    return result;
 }
 
 }  // namespace
@@ -126,22 +113,22 @@ std::wstring full_path(const std::wstring& path)
 
 bool lies_inside(std::wstring_view folder, std::wstring_view path)
 {
-    std::wstring prefix = folded(folder);
+    std::wstring prefix = fold_case(folder);
     if (prefix.empty())
         return false;
     if (prefix.back() != L'\\')
         prefix += L'\\';
-    const std::wstring candidate = folded(path);
+    const std::wstring candidate = fold_case(path);
     return candidate.size() > prefix.size() && candidate.compare(0, prefix.size(), prefix) == 0;
 }
 
-void check_local_path(std::wstring_view path, HRESULT number, std::wstring_view message)
+void check_local_path(std::wstring_view path, const ErrorCode& error)
 {
     if (path.find(L'\0') == std::wstring_view::npos)
         return;
-    std::wstring description(message);
+    std::wstring description(error.message);
     description += L" The local path holds a NUL character, so it was not used.";
-    raise(number, ftp_source, std::move(description));
+    raise(error, std::move(description));
 }
 
-}  // namespace corvane
+}  // namespace corvane::transfer

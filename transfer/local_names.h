@@ -5,12 +5,13 @@
 // or merged with another, so a listed name is taken only as one plain path
 // component, and the path made of it must still resolve inside the folder.
 
+#include "frame/error_code.h"
 #include "frame/win32.h"
 
 #include <string>
 #include <string_view>
 
-namespace corvane {
+namespace corvane::transfer {
 
 // Why the name cannot stand as one plain local path component, as the end
 // of a sentence ("holds a path separator"); empty when it can.
@@ -27,8 +28,9 @@ std::wstring full_path(const std::wstring& path);
 // leading text regardless of case, up to a separator.
 bool lies_inside(std::wstring_view folder, std::wstring_view path);
 
-// Raises `number` with `message` and the reason when a local path given to
-// a member holds a NUL: the platform would stop at it and use another path.
-void check_local_path(std::wstring_view path, HRESULT number, std::wstring_view message);
+// Raises `error` with its message and the reason when a local path given
+// to a member holds a NUL: the platform would stop at it and use another
+// path.
+void check_local_path(std::wstring_view path, const ErrorCode& error);
 
-}  // namespace corvane
+}  // namespace corvane::transfer

@@ -1,71 +1,63 @@
-// One file between the server and the local disk, in one platform call.
+#include "transfer/single_file.h"
 
-#include "ftp/ftp.h"
-
+#include "frame/error.h"
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "ftp/ftp_errors.h"
 #include "transfer/local_names.h"
 
-namespace corvane {
+namespace corvane::transfer {
 
-namespace {
-
-constexpr HRESULT put_file_error = static_cast<HRESULT>(0x80040207);
-constexpr HRESULT get_file_error = static_cast<HRESULT>(0x80040208);
-constexpr std::wstring_view put_file_message = L"Error putting file to remote server.";
-constexpr std::wstring_view get_file_message = L"Error getting file from the remote server.";
-
-WireText upload_name(std::wstring_view text)
+ftp::WireText download_name(std::wstring_view text)
 {
-    return WireText(text, put_file_error, put_file_message);
+    return ftp::WireText(text, ftp::errors::get_file);
 }
 
-}  // namespace
-
-void FTP::get_file(const WireText& remote_path, const std::wstring& local_path, VARIANT_BOOL overwrite)
+ftp::WireText upload_name(std::wstring_view text)
 {
-    // Only a true overwrite (-1) replaces an existing local file.
+    return ftp::WireText(text, ftp::errors::put_file);
+}
+
+void download(ftp::Session& session, const ftp::WireText& remote_path, const std::wstring& local_path,
+              VARIANT_BOOL overwrite)
+{
+    // Anything but a true overwrite (-1) keeps an existing local file.
     const BOOL fail_if_exists = static_cast<WORD>(~static_cast<WORD>(overwrite));
     const PlatformStep step;
-    if (!platform().FtpGetFileA(lng_connection_handle.get(), remote_path.ansi(), to_ansi(local_path).c_str(),
+    if (!platform().FtpGetFileA(session.connection(), remote_path.ansi(), to_ansi(local_path).c_str(),
                                 fail_if_exists, FILE_ATTRIBUTE_NORMAL,
-                                static_cast<DWORD>(lng_transfer_type) | INTERNET_FLAG_NO_CACHE_WRITE, 0))
-        raise_platform_failure(get_file_error, ftp_source, get_file_message, L"GetFile");
+                                session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, 0))
+        raise_platform_failure(ftp::errors::get_file, L"GetFile");
 }
 
-void FTP::put_file(const std::wstring& local_path, const WireText& remote_path)
+void upload(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_path)
 {
-    const std::wstring saved_directory = current_directory();
+    const std::wstring saved_directory = session.current_directory();
     const std::wstring& path = remote_path.text();
     const size_t slash = path.rfind(L'/');
     if (slash != std::wstring::npos)
-        change_directory(upload_name(path.substr(0, slash + 1)));
-    const WireText remote_name = slash == std::wstring::npos ? remote_path : upload_name(path.substr(slash + 1));
+        session.change_directory(upload_name(path.substr(0, slash + 1)));
+    const ftp::WireText remote_name = slash == std::wstring::npos ? remote_path : upload_name(path.substr(slash + 1));
     const PlatformStep step;
-    if (!platform().FtpPutFileA(lng_connection_handle.get(), to_ansi(local_path).c_str(), remote_name.ansi(),
-                                static_cast<DWORD>(lng_transfer_type), 0))
-        raise_platform_failure(put_file_error, ftp_source, put_file_message, L"PutFile");
-    change_directory(upload_name(saved_directory));
+    if (!platform().FtpPutFileA(session.connection(), to_ansi(local_path).c_str(), remote_name.ansi(),
+                                session.transfer_flags(), 0))
+        raise_platform_failure(ftp::errors::put_file, L"PutFile");
+    session.change_directory(upload_name(saved_directory));
 }
 
-HRESULT FTP::GetFile(VARIANT str_remote_path, VARIANT str_local_path, VARIANT_BOOL bool_overwrite)
+void get_file(ftp::Session& session, std::wstring_view remote_path, const std::wstring& local_path,
+              VARIANT_BOOL overwrite)
 {
-    return member([&] {
-        const WireText remote_path(text_of(str_remote_path), get_file_error, get_file_message);
-        const std::wstring local_path = text_of(str_local_path);
-        check_local_path(local_path, get_file_error, get_file_message);
-        get_file(remote_path, local_path, bool_overwrite);
-    });
+    const ftp::WireText remote = download_name(remote_path);
+    check_local_path(local_path, ftp::errors::get_file);
+    download(session, remote, local_path, overwrite);
 }
 
-HRESULT FTP::PutFile(VARIANT str_local_path, VARIANT str_remote_path)
+void put_file(ftp::Session& session, const std::wstring& local_path, std::wstring_view remote_path)
 {
-    return member([&] {
-        const std::wstring local_path = text_of(str_local_path);
-        check_local_path(local_path, put_file_error, put_file_message);
-        put_file(local_path, upload_name(text_of(str_remote_path)));
-    });
+    check_local_path(local_path, ftp::errors::put_file);
+    upload(session, local_path, upload_name(remote_path));
 }
 
-}  // namespace corvane
+}  // namespace corvane::transfer

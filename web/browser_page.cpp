@@ -1,18 +1,23 @@
 // The directory browser written into an ASP page: a parent link, then the
 // directories, then the files, each linking back to the same page.
 
-#include "ftp/ftp.h"
+#include "web/browser_page.h"
 
 #include "frame/text.h"
+#include "ftp/ftp_errors.h"
+#include "ftp/listing.h"
+#include "web/download.h"
+
+#include <cwctype>
 
 #include <array>
 
-namespace corvane {
+namespace corvane::web {
 
 namespace {
 
-constexpr HRESULT set_directory_error = static_cast<HRESULT>(0x80040203);
-constexpr HRESULT open_error = static_cast<HRESULT>(0x80040211);
+using ftp::ListingEntry;
+using ftp::WireText;
 
 constexpr std::array<std::wstring_view, 14> table_start = {
     L"<style><!--\n",
@@ -78,9 +83,8 @@ std::wstring parent_path(const std::wstring& directory)
     return slash == std::wstring::npos ? L"/" : directory.substr(0, slash + 1);
 }
 
-}  // namespace
-
-std::wstring FTP::GetPageURL()
+// The address of the page itself, for its links.
+std::wstring page_url(const AspPage& page)
 {
     std::wstring https = page.server_variable(L"HTTPS");
     for (wchar_t& character : https)
@@ -94,66 +98,62 @@ std::wstring FTP::GetPageURL()
     return url;
 }
 
-std::wstring FTP::GetTableRow(const FTPFile& entry, unsigned parity, const std::wstring& page_url,
-                              const std::wstring& directory)
+std::wstring table_row(const AspPage& page, const ListingEntry& entry, unsigned parity, const std::wstring& url,
+                       const std::wstring& directory)
 {
     std::wstring row = L"<tr class=\"ftp_alternating_line_" + std::to_wstring(parity + 1) + L"\">";
-    const std::wstring target = page.url_encode(directory + entry.filename());
-    const std::wstring link_start = L"<td><a href=\"" + attribute_encode(page_url);
-    if (entry.file_type_value() == FTPFileEntry) {
-        row += link_start + L"?f=" + target + L"\">" + html_encode(entry.filename()) + L"</a></td>";
-        row += L"<td>" + size_text(entry.size()) + L"</td>";
+    const std::wstring target = page.url_encode(directory + entry.name);
+    const std::wstring link_start = L"<td><a href=\"" + attribute_encode(url);
+    if (!entry.directory) {
+        row += link_start + L"?f=" + target + L"\">" + html_encode(entry.name) + L"</a></td>";
+        row += L"<td>" + ftp::size_text(entry.size) + L"</td>";
     } else {
-        row += link_start + L"?d=" + target + L"\">" + html_encode(entry.filename()) + L"</a></td>";
+        row += link_start + L"?d=" + target + L"\">" + html_encode(entry.name) + L"</a></td>";
         row += L"<td>&nbsp;</td>";
     }
     return row + L"</tr>";
 }
 
-void FTP::print_client()
+}  // namespace
+
+void print_client(ftp::Session& session, const AspPage& page)
 {
-    if (!bool_connected)
+    if (!session.connected())
         return;
     // Any visitor of the page chooses these; both are checked before the
     // first command goes out.
-    const WireText requested_directory(page.query_string(L"d"), set_directory_error, L"Error setting directory.");
-    const WireText requested_file(page.query_string(L"f"), open_error, L"Error attempting to open file.");
-    const std::wstring previous_directory = current_directory();
+    const WireText requested_directory(page.query_string(L"d"), ftp::errors::set_directory);
+    const WireText requested_file(page.query_string(L"f"), ftp::errors::open_file);
+    const std::wstring previous_directory = session.current_directory();
 
     std::wstring parent = L"/";
     if (!trim_spaces(requested_directory.text()).empty()) {
-        change_directory(requested_directory);
+        session.change_directory(requested_directory);
         parent = parent_path(requested_directory.text());
     }
 
     if (!trim_spaces(requested_file.text()).empty() || !trim_spaces(page.form(L"u")).empty()) {
-        download_file_to_client(requested_file);
+        send_file(session, page, requested_file);
     } else {
-        const ComPtr<FTPFiles> files = list_directory();
+        const std::vector<ListingEntry> entries = session.list();
         // Once per call, not once per row.
-        const std::wstring page_url = GetPageURL();
-        const std::wstring directory = files->size() ? current_directory() : std::wstring();
+        const std::wstring url = page_url(page);
+        const std::wstring directory = entries.empty() ? std::wstring() : session.current_directory();
 
         for (std::wstring_view piece : table_start)
             page.write(piece);
-        page.write(std::wstring(parent_row_start) + attribute_encode(page_url) + L"?d=" + page.url_encode(parent) +
+        page.write(std::wstring(parent_row_start) + attribute_encode(url) + L"?d=" + page.url_encode(parent) +
                    std::wstring(parent_row_end));
         unsigned long rows = 0;
-        for (LONG wanted : {LONG{FTPDirectory}, LONG{FTPFileEntry}}) {
-            for (size_t index = 0; index < files->size(); ++index) {
-                const FTPFile& entry = files->entry(index);
-                if (entry.file_type_value() == wanted)
-                    page.write(GetTableRow(entry, rows++ % 2, page_url, directory));
+        for (const bool directories : {true, false}) {
+            for (const ListingEntry& entry : entries) {
+                if (entry.directory == directories)
+                    page.write(table_row(page, entry, rows++ % 2, url, directory));
             }
         }
         page.write(L"</table>");
     }
-    change_directory(WireText(previous_directory, set_directory_error, L"Error setting directory."));
+    session.change_directory(WireText(previous_directory, ftp::errors::set_directory));
 }
 
-HRESULT FTP::PrintClient()
-{
-    return member([&] { print_client(); });
-}
-
-}  // namespace corvane
+}  // namespace corvane::web

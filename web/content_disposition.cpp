@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-namespace corvane {
+namespace corvane::web {
 
 namespace {
 
@@ -119,4 +119,4 @@ std::wstring content_disposition(std::wstring_view remote_path)
     return quoted;
 }
 
-}  // namespace corvane
+}  // namespace corvane::web

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvane {
+namespace corvane::web {
 
 // The Content-Disposition value that offers a remote file under the name
 // after its last "/". Control characters are taken out, so that the name
@@ -14,4 +14,4 @@ namespace corvane {
 // all this is "download".
 std::wstring content_disposition(std::wstring_view remote_path);
 
-}  // namespace corvane
+}  // namespace corvane::web

@@ -1,23 +1,24 @@
 // A remote file sent to the browser as an attachment, in place of the page.
 
-#include "ftp/ftp.h"
+#include "web/download.h"
 
+#include "frame/error.h"
 #include "frame/error_text.h"
+#include "frame/handles.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "ftp/ftp_errors.h"
+#include "ftp/replies.h"
 #include "web/content_disposition.h"
 
 #include <optional>
 #include <vector>
 
-namespace corvane {
+namespace corvane::web {
 
 namespace {
 
-constexpr HRESULT read_error = static_cast<HRESULT>(0x80040210);
-constexpr HRESULT open_error = static_cast<HRESULT>(0x80040211);
 constexpr DWORD chunk_size = 4096;
-constexpr std::wstring_view read_message = L"Error reading file from the remote server.";
 // More digits than any real file needs, and fewer than overflow.
 constexpr size_t longest_size_text = 18;
 
@@ -81,16 +82,17 @@ unsigned long long size_before_transfer(HINTERNET file)
 
 }  // namespace
 
-void FTP::download_file_to_client(const WireText& remote_path)
+void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& remote_path)
 {
     const PlatformStep step;
-    InternetHandle file(platform().FtpOpenFileA(lng_connection_handle.get(), remote_path.ansi(), GENERIC_READ,
-                                                static_cast<DWORD>(lng_transfer_type), 0));
+    InternetHandle file(platform().FtpOpenFileA(session.connection(), remote_path.ansi(), GENERIC_READ,
+                                                session.transfer_flags(), 0));
     if (!file)
-        raise_platform_failure(open_error, ftp_source, L"Error attempting to open file.", L"FtpOpenFile");
+        raise_platform_failure(ftp::errors::open_file, L"FtpOpenFile");
     // Only a binary transfer brings the file's bytes unchanged; an ASCII one
     // may change the line ends, and with them the count.
-    const unsigned long long size = lng_transfer_type == TransferBinary ? size_before_transfer(file.get()) : 0;
+    const unsigned long long size =
+        session.transfer_type() == ftp::TransferType::binary ? size_before_transfer(file.get()) : 0;
 
     IResponse& response = page.response();
     check_call(response.Clear(), &response, IID_IResponse);
@@ -111,12 +113,11 @@ void FTP::download_file_to_client(const WireText& remote_path)
     DWORD bytes_read = 0;
     do {
         if (!platform().InternetReadFile(file.get(), chunk.data(), chunk_size, &bytes_read))
-            raise_platform_failure(read_error, ftp_source, read_message, L"InternetReadFile");
+            raise_platform_failure(ftp::errors::read_file, L"InternetReadFile");
         // Bytes past the length announced would reach the browser as the
         // start of another response.
         if (size > 0 && bytes_read > size - arrived)
-            raise_with_reason(read_error, ftp_source, read_message,
-                              L"The transfer brought more than the " + std::to_wstring(size) +
+            raise_with_reason(ftp::errors::read_file, L"The transfer brought more than the " + std::to_wstring(size) +
                                   L" bytes announced.");
         if (bytes_read > 0) {
             Variant bytes = byte_array(chunk.data(), bytes_read);
@@ -128,21 +129,19 @@ void FTP::download_file_to_client(const WireText& remote_path)
     // empty read: the size announced and the server's final reply, which
     // closing the file collects, are what tell.
     if (arrived < size)
-        raise_with_reason(read_error, ftp_source, read_message, early_end_reason(arrived, size));
+        raise_with_reason(ftp::errors::read_file, early_end_reason(arrived, size));
     if (!file.close()) {
         file.release();  // the platform would not close it; no point asking again
-        raise_platform_failure(read_error, ftp_source, read_message, L"InternetCloseHandle");
+        raise_platform_failure(ftp::errors::read_file, L"InternetCloseHandle");
     }
-    if (const std::optional<std::wstring> reason = incomplete_transfer_reason())
-        raise_with_reason(read_error, ftp_source, read_message, *reason);
+    if (const std::optional<std::wstring> reason = ftp::incomplete_transfer_reason())
+        raise_with_reason(ftp::errors::read_file, *reason);
     check_call(response.End(), &response, IID_IResponse);
 }
 
-HRESULT FTP::DownloadFileToClient(VARIANT str_remote_path)
+void download_file_to_client(ftp::Session& session, const AspPage& page, std::wstring_view remote_path)
 {
-    return member([&] {
-        download_file_to_client(WireText(text_of(str_remote_path), open_error, L"Error attempting to open file."));
-    });
+    send_file(session, page, ftp::WireText(remote_path, ftp::errors::open_file));
 }
 
-}  // namespace corvane
+}  // namespace corvane::web

@@ -2,7 +2,7 @@
 // Helpers for calling our objects early-bound in unit tests.
 
 #include "frame/com_ptr.h"
-#include "frame/interfaces.h"
+#include "component/interfaces.h"
 #include "frame/text.h"
 
 #include <string>

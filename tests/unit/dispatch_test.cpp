@@ -2,11 +2,12 @@
 // late-bound calls through IDispatch, errors delivered with their number,
 // source and description, and exact reference counts.
 
+#include "component/classes.h"
 #include "frame/class_factory.h"
 #include "frame/dispatch.h"
 #include "frame/error.h"
-#include "frame/interfaces.h"
-#include "frame/module.h"
+#include "component/interfaces.h"
+#include "frame/type_library.h"
 #include "frame/text.h"
 
 #include <gmock/gmock.h>
@@ -279,7 +280,7 @@ public:
     {
         return member([&] {
             if (fail_with)
-                raise(fail_with, L"Corvane.HTTP", L"Counting failed.Count error code: 5 Message: ");
+                throw ComponentError(fail_with, L"Corvane.HTTP", L"Counting failed.Count error code: 5 Message: ");
             *result = 7;
         });
     }

@@ -1,5 +1,7 @@
 #include "frame/error.h"
 #include "frame/error_text.h"
+#include "ftp/ftp_errors.h"
+#include "ftp/replies.h"
 #include "tests/unit/fake_platform.h"
 
 #include <gmock/gmock.h>
@@ -49,7 +51,7 @@ TEST_F(ErrorText, ComposesProcedureCodeAndMessageKeepingTheLineEnd)
     fake.on_GetModuleHandleA = [&](LPCSTR) { return wininet; };
     message_for(12002, "The operation timed out\r\n");
 
-    EXPECT_EQ(GetErrorText(12002, L"OpenConnection"),
+    EXPECT_EQ(error_text(12002, L"OpenConnection"),
               L"OpenConnection error code: 12002 Message: The operation timed out\r\n");
 
     EXPECT_THAT(fake.calls_to("GetModuleHandleA")[0].arguments, ElementsAre("\"wininet.dll\""));
@@ -64,7 +66,7 @@ TEST_F(ErrorText, ComposesProcedureCodeAndMessageKeepingTheLineEnd)
 TEST_F(ErrorText, CodeWithoutTextEndsAfterMessageLabel)
 {
     message_for(1, "unused");
-    EXPECT_EQ(GetErrorText(12345, L"Directory"), L"Directory error code: 12345 Message: ");
+    EXPECT_EQ(error_text(12345, L"Directory"), L"Directory error code: 12345 Message: ");
 }
 
 TEST_F(ErrorText, NegativeCodesKeepTheirSign)
@@ -74,7 +76,7 @@ TEST_F(ErrorText, NegativeCodesKeepTheirSign)
         asked_for = message_id;
         return 0;
     };
-    EXPECT_EQ(GetErrorText(-2147012889, L"GetString"), L"GetString error code: -2147012889 Message: ");
+    EXPECT_EQ(error_text(-2147012889, L"GetString"), L"GetString error code: -2147012889 Message: ");
     EXPECT_EQ(asked_for, 0x80072EE7u);
 }
 
@@ -82,7 +84,7 @@ TEST_F(ErrorText, ExtendedErrorIsTheServerReplyAlone)
 {
     message_for(12003, "The server returned extended information");
     fake.last_response = "550 No such file or directory.\r\n550 Second line";
-    EXPECT_EQ(GetErrorText(12003, L"DeleteFile"), L"550 No such file or directory.\r\n550 Second line");
+    EXPECT_EQ(error_text(12003, L"DeleteFile"), L"550 No such file or directory.\r\n550 Second line");
     ASSERT_EQ(fake.count("InternetGetLastResponseInfoA"), 1u);
     EXPECT_THAT(fake.calls_to("InternetGetLastResponseInfoA")[0].arguments, ElementsAre("2048"));
 }
@@ -91,7 +93,7 @@ TEST_F(ErrorText, ExtendedErrorWithoutReplyKeepsTheComposedText)
 {
     message_for(12003, "Extended error");
     fake.last_response.clear();
-    EXPECT_EQ(GetErrorText(12003, L"RenameFile"), L"RenameFile error code: 12003 Message: Extended error");
+    EXPECT_EQ(error_text(12003, L"RenameFile"), L"RenameFile error code: 12003 Message: Extended error");
 }
 
 TEST_F(ErrorText, LongMessagesAreCutAt255Characters)
@@ -101,14 +103,14 @@ TEST_F(ErrorText, LongMessagesAreCutAt255Characters)
         std::memset(buffer, 'x', size - 1);
         return size - 1;
     };
-    const std::wstring text = GetErrorText(7, L"P");
+    const std::wstring text = error_text(7, L"P");
     EXPECT_EQ(text, L"P error code: 7 Message: " + std::wstring(255, L'x'));
 }
 
 TEST_F(ErrorText, SystemMessageTableIsTheFallback)
 {
     fake.on_FormatMessageA = nullptr;  // the real lookup
-    const std::wstring text = GetErrorText(ERROR_FILE_NOT_FOUND, L"GetFile");
+    const std::wstring text = error_text(ERROR_FILE_NOT_FOUND, L"GetFile");
     EXPECT_THAT(text, StartsWith(L"GetFile error code: 2 Message: "));
     EXPECT_GT(text.size(), std::wstring(L"GetFile error code: 2 Message: ").size());
 }
@@ -118,10 +120,10 @@ TEST_F(ErrorText, PlatformFailureReadsTheLastErrorFirst)
     message_for(12014, "Incorrect password");
     fake.last_error = 12014;
     try {
-        raise_platform_failure(0x80040202, ftp_source, L"Error opening FTP connection.", L"OpenConnection");
+        raise_platform_failure(ftp::errors::open_connection, L"OpenConnection");
         FAIL() << "no error raised";
     } catch (const ComponentError& error) {
-        EXPECT_EQ(error.number(), static_cast<HRESULT>(0x80040202));
+        EXPECT_EQ(error.number(), ftp::errors::open_connection.number);
         EXPECT_EQ(error.source(), L"Corvane.FTP");
         EXPECT_EQ(error.description(),
                   L"Error opening FTP connection.OpenConnection error code: 12014 Message: Incorrect password");
@@ -168,7 +170,7 @@ TEST_F(ErrorText, ReplyExplainsAFailureOnlyWhenNegativeAndLeftByTheFailingStep)
         if (row.in_step)
             step.emplace();
         fake.last_response = row.after;
-        EXPECT_EQ(GetErrorText(row.code, L"P"), row.expected) << row.name;
+        EXPECT_EQ(error_text(row.code, L"P"), row.expected) << row.name;
     }
 }
 
@@ -192,7 +194,7 @@ TEST(TransferEnd, JudgedByTheLastReplyTheServerLeft)
              Row{"551-Page type unknown.\r\n551 End", L"551-Page type unknown.\r\n551 End"},
          }) {
         fake.last_response = row.reply;
-        EXPECT_EQ(incomplete_transfer_reason(), row.reason) << row.reply;
+        EXPECT_EQ(ftp::incomplete_transfer_reason(), row.reason) << row.reply;
     }
 }
 

@@ -8,8 +8,9 @@
 // A member that starts making a call the table does not know fails here,
 // naming both, until its row says what that failure should do.
 
-#include "ftp/ftp.h"
-#include "http/http.h"
+#include "frame/class_table.h"
+#include "component/ftp.h"
+#include "component/http.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 #include "tools/asp_host/test_page.h"
@@ -389,7 +390,7 @@ bool let(Session& session, const wchar_t* name, Variant value)
 
 bool new_ftp(Session& session)
 {
-    session.object = FTP::create().query<IDispatch>();
+    session.object = create_instance<FTP>().query<IDispatch>();
     return true;
 }
 
@@ -459,7 +460,7 @@ bool ftp_remote_folders_exist(Session& session)
 
 bool new_http(Session& session)
 {
-    session.object = HTTP::create().query<IDispatch>();
+    session.object = create_instance<HTTP>().query<IDispatch>();
     return true;
 }
 

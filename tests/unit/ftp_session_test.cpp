@@ -1,7 +1,8 @@
 // The FTP session and remote commands through the platform seam: the exact
 // platform calls, every failure path, and what the object holds after it.
 
-#include "ftp/ftp.h"
+#include "frame/class_table.h"
+#include "component/ftp.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 
@@ -23,7 +24,7 @@ using tests::text_variant;
 
 class FtpSession : public ::testing::Test {
 protected:
-    FtpSession() { ftp = FTP::create().query<_FTP>(); }
+    FtpSession() { ftp = create_instance<FTP>().query<_FTP>(); }
 
     void set_text(HRESULT (STDMETHODCALLTYPE _FTP::*setter)(VARIANT), std::wstring_view text)
     {
@@ -250,7 +251,7 @@ TEST_F(FtpSession, CloseFailureKeepsTheObjectConnectedOnlyWhileItsConnectionIsOp
     for (const std::string failing : {"h2", "h1"}) {
         tests::FakePlatform round;
         round.on_FormatMessageA = fake.on_FormatMessageA;
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         connect();
         round.on_InternetCloseHandle = [&](HINTERNET handle) {
             if (tests::FakePlatform::handle_name(handle) == failing)

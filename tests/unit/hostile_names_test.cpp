@@ -2,7 +2,8 @@
 // that would add a command line, listed names that would leave the target
 // folder of a tree download, and the guard on the resolved paths.
 
-#include "ftp/ftp.h"
+#include "frame/class_table.h"
+#include "component/ftp.h"
 #include "tests/common/local_files.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
@@ -37,7 +38,7 @@ protected:
     HostileNames()
     {
         fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         remove_tree(scratch.wstring());
         fs::create_directories(scratch);
     }
@@ -197,7 +198,7 @@ TEST_F(HostileNames, LoginTextThatWouldAddACommandLineIsNeverSent)
                                      Property{&_FTP::put_Password, L"password"},
                                      Property{&_FTP::put_Proxy, L"proxy"}}) {
         for (const std::wstring& hostile : line_breakers) {
-            ftp = FTP::create().query<_FTP>();
+            ftp = create_instance<FTP>().query<_FTP>();
             Variant url = text_variant(L"host");
             Variant user = text_variant(L"tester");
             ASSERT_EQ(ftp->put_URL(*url.get()), S_OK);
@@ -392,14 +393,14 @@ TEST(LocalNames, InsideMeansBelowTheFolderAtASeparator)
              Case{L"C:\\out", L"D:\\out\\a", false},
              Case{L"", L"C:\\a", false},
          })
-        EXPECT_EQ(lies_inside(example.folder, example.path), example.inside)
+        EXPECT_EQ(transfer::lies_inside(example.folder, example.path), example.inside)
             << to_ansi(example.folder) << " / " << to_ansi(example.path);
 }
 
 TEST(LocalNames, LocalPathWithANulIsRefused)
 {
     tests::FakePlatform fake;
-    ComPtr<_FTP> ftp = FTP::create().query<_FTP>();
+    ComPtr<_FTP> ftp = create_instance<FTP>().query<_FTP>();
     Variant remote = text_variant(L"r.txt");
     Variant local = text_variant(std::wstring(L"C:\\out\\x.asp\0.txt", 17));
     auto error = error_of(ftp->GetFile(*remote.get(), *local.get(), VARIANT_TRUE));

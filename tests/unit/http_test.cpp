@@ -1,9 +1,10 @@
 // The HTTP object through the platform seam: URL parsing, the exact
 // request, every failure row, the header block and the body.
 
-#include "http/http.h"
-#include "http/http_header.h"
-#include "http/http_headers.h"
+#include "frame/class_table.h"
+#include "component/http.h"
+#include "component/http_header.h"
+#include "component/http_headers.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 
@@ -38,7 +39,7 @@ protected:
     Http()
     {
         fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
-        http = HTTP::create().query<_HTTP>();
+        http = create_instance<HTTP>().query<_HTTP>();
     }
 
     void set_url(std::wstring_view url)
@@ -551,7 +552,7 @@ TEST_F(Http, BodyShorterThanItsLengthIsAReadError)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        http = HTTP::create().query<_HTTP>();
+        http = create_instance<HTTP>().query<_HTTP>();
         set_url(L"server1");
         std::string block = "HTTP/1.1 " + std::to_string(row.status) + " X";
         block += '\0';
@@ -579,7 +580,7 @@ TEST_F(Http, BodyShorterThanItsLengthIsAReadError)
 
 TEST(HttpHeaderEntries, FreeStandingEntriesAndAnEmptyCollection)
 {
-    auto entry = HTTPHeader::create().query<_HTTPHeader>();
+    auto entry = create_instance<HTTPHeader>().query<_HTTPHeader>();
     Bstr first(L"first"), second(L"second");
     entry->put_ID(first.get());
     entry->put_ID(second.get());
@@ -601,7 +602,7 @@ TEST(HttpHeaderEntries, FreeStandingEntriesAndAnEmptyCollection)
     made->get_ID(&id);
     EXPECT_EQ(take_text(id), L"Name");
 
-    auto collection = HTTPHeaders::create().query<_HTTPHeaders>();
+    auto collection = create_instance<HTTPHeaders>().query<_HTTPHeaders>();
     Variant position;
     V_VT(position.get()) = VT_I4;
     V_I4(position.get()) = 1;

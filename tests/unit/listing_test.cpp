@@ -2,9 +2,10 @@
 // record becomes an entry, the collection's lookups and errors, the text
 // listing, and the search handle on every path.
 
-#include "ftp/ftp.h"
-#include "ftp/ftp_file.h"
-#include "ftp/ftp_files.h"
+#include "frame/class_table.h"
+#include "component/ftp.h"
+#include "component/ftp_file.h"
+#include "component/ftp_files.h"
 #include "ftp/time_text.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
@@ -51,7 +52,7 @@ protected:
             return TRUE;
         };
         fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         Variant url = text_variant(L"host");
         Variant user = text_variant(L"tester");
         ftp->put_URL(*url.get());
@@ -404,9 +405,9 @@ TEST_F(Listing, TimesThatCannotBeConverted)
 
 TEST(TimeText, FixedWidthsAndPadding)
 {
-    EXPECT_EQ(ZeroPad(7, 2), L"07");
-    EXPECT_EQ(ZeroPad(2004, 2), L"2004");
-    EXPECT_EQ(ZeroPad(123, 2), L"123");
+    EXPECT_EQ(ftp::zero_pad(7, 2), L"07");
+    EXPECT_EQ(ftp::zero_pad(2004, 2), L"2004");
+    EXPECT_EQ(ftp::zero_pad(123, 2), L"123");
 
     tests::FakePlatform fake;
     SYSTEMTIME fields{};
@@ -419,10 +420,10 @@ TEST(TimeText, FixedWidthsAndPadding)
         return TRUE;
     };
     fields = {999, 12, 0, 31, 23, 59, 58, 0};
-    EXPECT_EQ(FileTimeToText({}), L"12/31/999  23:59:58  ");
+    EXPECT_EQ(ftp::file_time_text({}), L"12/31/999  23:59:58  ");
     // A five-digit year only widens the date.
     fields = {30000, 1, 0, 2, 3, 4, 5, 0};
-    EXPECT_EQ(FileTimeToText({}), L"01/02/30000 03:04:05  ");
+    EXPECT_EQ(ftp::file_time_text({}), L"01/02/30000 03:04:05  ");
 }
 
 TEST(TimeText, LocalTimeComesFromThePlatform)
@@ -436,12 +437,12 @@ TEST(TimeText, LocalTimeComesFromThePlatform)
         return TRUE;
     };
     const FILETIME time{static_cast<DWORD>(february_2004), static_cast<DWORD>(february_2004 >> 32)};
-    EXPECT_EQ(FileTimeToText(time), L"02/01/2004 10:05:03  ");
+    EXPECT_EQ(ftp::file_time_text(time), L"02/01/2004 10:05:03  ");
 }
 
 TEST(FtpFileEntry, IdIsWrittenOnceAndSizeKeepsItsType)
 {
-    auto entry = FTPFile::create().query<_FTPFile>();
+    auto entry = create_instance<FTPFile>().query<_FTPFile>();
     Bstr first(L"first"), second(L"second");
     EXPECT_EQ(entry->put_ID(first.get()), S_OK);
     EXPECT_EQ(entry->put_ID(second.get()), S_OK);

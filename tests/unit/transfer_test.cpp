@@ -1,7 +1,8 @@
 // Transfers through the platform seam: the exact flags and names handed to
 // the platform, and a listing that names the directory and its parent.
 
-#include "ftp/ftp.h"
+#include "frame/class_table.h"
+#include "component/ftp.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 
@@ -23,7 +24,7 @@ protected:
     Transfer()
     {
         fake.on_FormatMessageA = [](DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*) -> DWORD { return 0; };
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         Variant url = text_variant(L"host");
         Variant user = text_variant(L"tester");
         ftp->put_URL(*url.get());

@@ -2,7 +2,8 @@
 // and the platform scripted: the exact output, the links, hostile names
 // and queries, and every failure path of the download.
 
-#include "ftp/ftp.h"
+#include "frame/class_table.h"
+#include "component/ftp.h"
 #include "tests/unit/com_test_support.h"
 #include "web/content_disposition.h"
 #include "tests/unit/fake_platform.h"
@@ -64,7 +65,7 @@ protected:
         };
         page = asp_host::new_page();
         set_server_variables(L"off", L"www.example", L"80", L"/browse.asp");
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
     }
 
     void fill(WIN32_FIND_DATAA* data)
@@ -160,7 +161,7 @@ TEST_F(BrowserPage, RequestedDirectoryAndItsParent)
         set_server_variables(L"", L"h", L"80", L"/p.asp");
         query(L"d", example.d);
         server_directory = "/start";
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         bind_and_connect();
         ASSERT_EQ(ftp->PrintClient(), S_OK);
         EXPECT_THAT(body(), HasSubstr(std::wstring(L"<a href=\"http://h/p.asp?d=") + example.parent + L"\">..</a>"));
@@ -192,7 +193,7 @@ TEST_F(BrowserPage, PageAddressFromTheServerVariables)
                                 Case{L"On", L"80", L"https://srv/app/p.asp"}, Case{L"", L"8080", L"http://srv:8080/app/p.asp"}}) {
         page = asp_host::new_page();
         set_server_variables(example.https, L"srv", example.port, L"/app/p.asp");
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         bind_and_connect();
         ASSERT_EQ(ftp->PrintClient(), S_OK);
         EXPECT_THAT(body(), HasSubstr(std::wstring(L"<a href=\"") + example.expected + L"?d=%2F\">..</a>"));
@@ -419,7 +420,7 @@ TEST_F(Download, TransferCutShortOrOverlongIsAReadError)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         page = asp_host::new_page();
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         bind_and_connect();
         ASSERT_EQ(ftp->put_TransferType(row.type), S_OK);
         serve_file(std::string(row.served, 'd'));
@@ -527,7 +528,7 @@ TEST_F(BrowserPage, QueryThatWouldAddACommandIsRefusedBeforeAnyIsSent)
         page = asp_host::new_page();
         set_server_variables(L"off", L"h", L"80", L"/p.asp");
         page->SetQueryString(Bstr(example.key).get(), Bstr(example.value).get());
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         bind_and_connect();
         fake.calls.clear();
         const auto error = error_of(ftp->PrintClient());
@@ -561,7 +562,7 @@ TEST_F(Download, NameThatNeedsItIsQuoted)
              Case{L"\U0001F600\"x", L"attachment;filename=\"_\\\"x\";filename*=UTF-8''%F0%9F%98%80%22x"},
              Case{std::wstring(L"lone\xD800.txt"), L"attachment;filename=\"lone_.txt\";filename*=UTF-8''lone%EF%BF%BD.txt"},
          }) {
-        EXPECT_EQ(content_disposition(example.path), example.value);
+        EXPECT_EQ(web::content_disposition(example.path), example.value);
     }
 }
 
@@ -572,12 +573,12 @@ TEST_F(Download, AttachmentHeaderCarriesTheQuotedName)
     fake.ansi_code_page = 1252;
     for (const std::wstring path : {L"/in/semi;filename=evil.exe", L"/in/r\u00e9sum\u00e9 1.pdf"}) {
         page = asp_host::new_page();
-        ftp = FTP::create().query<_FTP>();
+        ftp = create_instance<FTP>().query<_FTP>();
         serve_file("x");
         bind_and_connect();
         Variant argument = text_variant(path);
         ASSERT_EQ(ftp->DownloadFileToClient(*argument.get()), S_OK);
-        EXPECT_THAT(asp_host::headers_of(page.get()), ElementsAre(L"Content-Disposition: " + content_disposition(path)));
+        EXPECT_THAT(asp_host::headers_of(page.get()), ElementsAre(L"Content-Disposition: " + web::content_disposition(path)));
     }
 }
 

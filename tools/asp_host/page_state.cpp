@@ -181,7 +181,7 @@ void PageState::enter(std::wstring_view object, std::wstring_view member)
         if (names_call(failure->call, object, member)) {
             Failure chosen = std::move(*failure);
             failures_.erase(failure);
-            raise(chosen.number, std::wstring(object) + L" object", std::move(chosen.description));
+            throw ComponentError(chosen.number, std::wstring(object) + L" object", std::move(chosen.description));
         }
     }
 }

@@ -5,7 +5,7 @@
 #include "tools/asp_host/page_objects.h"
 
 #include "frame/text.h"
-#include "frame/unknown_object.h"
+#include "frame/com_object.h"
 
 #include <memory>
 
@@ -14,7 +14,7 @@ namespace corvane::asp_host {
 namespace {
 
 // For Each over keys or values: a snapshot taken when the loop starts.
-class TextEnumerator final : public UnknownObject<IEnumVARIANT> {
+class TextEnumerator final : public ComObject<IEnumVARIANT> {
 public:
     explicit TextEnumerator(std::shared_ptr<const std::vector<std::wstring>> items, size_t position = 0)
         : items_(std::move(items)), position_(position)
@@ -75,7 +75,7 @@ void set_enumerator(IUnknown** out, std::vector<std::wstring> items)
 
 [[noreturn]] void raise_bad_index()
 {
-    raise(DISP_E_BADINDEX, L"Request object", L"Index out of range");
+    throw ComponentError(DISP_E_BADINDEX, L"Request object", L"Index out of range");
 }
 
 int count_of(size_t size)

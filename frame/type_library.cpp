@@ -1,7 +1,5 @@
-#include "frame/module.h"
+#include "frame/type_library.h"
 
-#include "frame/com_ptr.h"
-#include "frame/dispatch.h"
 #include "frame/error.h"
 
 #include <vector>
@@ -29,15 +27,20 @@ std::wstring module_path()
     }
 }
 
-ComPtr<ITypeInfo> load_interface_type_info(REFIID interface_id)
+ITypeLib& embedded_type_library()
 {
     static const ComPtr<ITypeLib> library = [] {
         ComPtr<ITypeLib> loaded;
         check_com(LoadTypeLibEx(module_path().c_str(), REGKIND_NONE, loaded.put()));
         return loaded;
     }();
+    return *library.get();
+}
+
+ComPtr<ITypeInfo> interface_type_info(REFIID interface_id)
+{
     ComPtr<ITypeInfo> info;
-    check_com(library->GetTypeInfoOfGuid(interface_id, info.put()));
+    check_com(embedded_type_library().GetTypeInfoOfGuid(interface_id, info.put()));
     return info;
 }
 

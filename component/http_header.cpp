@@ -1,13 +1,8 @@
-#include "http/http_header.h"
+#include "component/http_header.h"
 
 #include "frame/text.h"
 
 namespace corvane {
-
-ComPtr<IUnknown> HTTPHeader::create()
-{
-    return ComPtr<IUnknown>::adopt(static_cast<_HTTPHeader*>(make_object<HTTPHeader>().detach()));
-}
 
 ComPtr<HTTPHeader> HTTPHeader::from_line(std::wstring name, std::wstring value)
 {
@@ -24,12 +19,12 @@ HRESULT HTTPHeader::get_ID(BSTR* result)
     return member([&] { *result = allocate_bstr(id_); });
 }
 
-HRESULT HTTPHeader::put_ID(BSTR str_new)
+HRESULT HTTPHeader::put_ID(BSTR id)
 {
     return member([&] {
         if (id_assigned_)
             return;
-        id_ = Bstr::view_of(str_new);
+        id_ = Bstr::view_of(id);
         id_assigned_ = true;
     });
 }
@@ -39,9 +34,9 @@ HRESULT HTTPHeader::get_Name(BSTR* result)
     return member([&] { *result = allocate_bstr(name_); });
 }
 
-HRESULT HTTPHeader::put_Name(BSTR str_name)
+HRESULT HTTPHeader::put_Name(BSTR name)
 {
-    return member([&] { name_ = Bstr::view_of(str_name); });
+    return member([&] { name_ = Bstr::view_of(name); });
 }
 
 HRESULT HTTPHeader::get_Value(BSTR* result)
@@ -49,9 +44,9 @@ HRESULT HTTPHeader::get_Value(BSTR* result)
     return member([&] { *result = allocate_bstr(value_); });
 }
 
-HRESULT HTTPHeader::put_Value(BSTR str_value)
+HRESULT HTTPHeader::put_Value(BSTR value)
 {
-    return member([&] { value_ = Bstr::view_of(str_value); });
+    return member([&] { value_ = Bstr::view_of(value); });
 }
 
 }  // namespace corvane

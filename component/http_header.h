@@ -1,7 +1,7 @@
 #pragma once
 
+#include "component/interfaces.h"
 #include "frame/dispatch.h"
-#include "frame/interfaces.h"
 
 #include <string>
 
@@ -10,14 +10,12 @@ namespace corvane {
 // One response header line.
 class HTTPHeader final : public DispatchObject<_HTTPHeader> {
 public:
-    static ComPtr<IUnknown> create();
-
     HRESULT STDMETHODCALLTYPE get_ID(BSTR* result) override;
-    HRESULT STDMETHODCALLTYPE put_ID(BSTR str_new) override;
+    HRESULT STDMETHODCALLTYPE put_ID(BSTR id) override;
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* result) override;
-    HRESULT STDMETHODCALLTYPE put_Name(BSTR str_name) override;
+    HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override;
     HRESULT STDMETHODCALLTYPE get_Value(BSTR* result) override;
-    HRESULT STDMETHODCALLTYPE put_Value(BSTR str_value) override;
+    HRESULT STDMETHODCALLTYPE put_Value(BSTR value) override;
 
     // An entry as a request makes it: ID and Name the header name.
     static ComPtr<HTTPHeader> from_line(std::wstring name, std::wstring value);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "component/http_header.h"
+#include "component/interfaces.h"
 #include "frame/dispatch.h"
-#include "frame/interfaces.h"
 #include "frame/keyed_collection.h"
-#include "http/http_header.h"
 
 namespace corvane {
 
@@ -12,18 +12,16 @@ namespace corvane {
 // adds an entry all the same; the first entry of a name holds the key.
 class HTTPHeaders final : public DispatchObject<_HTTPHeaders> {
 public:
-    static ComPtr<IUnknown> create();
-
     HRESULT STDMETHODCALLTYPE Count(LONG* result) override;
-    HRESULT STDMETHODCALLTYPE Item(VARIANT var_idx, BSTR* result) override;
+    HRESULT STDMETHODCALLTYPE Item(VARIANT index, BSTR* result) override;
     HRESULT STDMETHODCALLTYPE NewEnum(IUnknown** result) override;
 
-    void AddHeader(std::wstring name, std::wstring value);
+    void add(std::wstring name, std::wstring value);
 
 private:
     ~HTTPHeaders() override = default;
 
-    KeyedCollection entries;
+    KeyedCollection<HTTPHeader> entries_;
 };
 
 }  // namespace corvane

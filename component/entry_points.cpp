@@ -1,5 +1,6 @@
 // The four exports of the DLL.
 
+#include "component/classes.h"
 #include "frame/class_factory.h"
 #include "frame/registration.h"
 #include "frame/win32.h"

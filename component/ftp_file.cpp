@@ -1,0 +1,114 @@
+#include "component/ftp_file.h"
+
+#include "frame/text.h"
+
+#include <cmath>
+
+namespace corvane {
+
+ComPtr<FTPFile> FTPFile::from_listing_entry(ftp::ListingEntry entry)
+{
+    auto file = make_object<FTPFile>();
+    file->assign_id(entry.name);
+    file->filename_ = std::move(entry.name);
+    file->file_type_ = entry.directory ? FTPDirectory : FTPFileEntry;
+    file->file_size_ = entry.size;
+    file->last_access_time_ = std::move(entry.last_access_time);
+    file->last_write_time_ = std::move(entry.last_write_time);
+    file->creation_time_ = std::move(entry.creation_time);
+    return file;
+}
+
+void FTPFile::assign_id(std::wstring_view id)
+{
+    if (id_assigned_)
+        return;
+    id_ = id;
+    id_assigned_ = true;
+}
+
+HRESULT FTPFile::get_ID(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(id_); });
+}
+
+HRESULT FTPFile::put_ID(BSTR id)
+{
+    return member([&] { assign_id(Bstr::view_of(id)); });
+}
+
+HRESULT FTPFile::put_Filename(BSTR filename)
+{
+    return member([&] { filename_ = Bstr::view_of(filename); });
+}
+
+HRESULT FTPFile::get_Filename(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(filename_); });
+}
+
+HRESULT FTPFile::put_FileType(enum_FileType file_type)
+{
+    return member([&] { file_type_ = file_type; });
+}
+
+HRESULT FTPFile::get_FileType(enum_FileType* result)
+{
+    return member([&] { *result = static_cast<enum_FileType>(file_type_); });
+}
+
+HRESULT FTPFile::put_FileSize(VARIANT file_size)
+{
+    return member([&] {
+        Variant number;
+        check_com(VariantChangeType(number.get(), &file_size, 0, VT_R8));
+        file_size_ = V_R8(number.get());
+    });
+}
+
+HRESULT FTPFile::get_FileSize(VARIANT* result)
+{
+    return member([&] {
+        // A Long while the size fits one, as scripts have always seen it.
+        VariantInit(result);
+        if (file_size_ >= -2147483648.0 && file_size_ <= 2147483647.0 && std::trunc(file_size_) == file_size_) {
+            V_VT(result) = VT_I4;
+            V_I4(result) = static_cast<LONG>(file_size_);
+        } else {
+            V_VT(result) = VT_R8;
+            V_R8(result) = file_size_;
+        }
+    });
+}
+
+HRESULT FTPFile::put_LastAccessTime(BSTR time)
+{
+    return member([&] { last_access_time_ = Bstr::view_of(time); });
+}
+
+HRESULT FTPFile::get_LastAccessTime(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(last_access_time_); });
+}
+
+HRESULT FTPFile::put_LastWriteTime(BSTR time)
+{
+    return member([&] { last_write_time_ = Bstr::view_of(time); });
+}
+
+HRESULT FTPFile::get_LastWriteTime(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(last_write_time_); });
+}
+
+HRESULT FTPFile::put_CreationTime(BSTR time)
+{
+    return member([&] { creation_time_ = Bstr::view_of(time); });
+}
+
+HRESULT FTPFile::get_CreationTime(BSTR* result)
+{
+    return member([&] { *result = allocate_bstr(creation_time_); });
+}
+
+}  // namespace corvane
