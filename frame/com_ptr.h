@@ -141,12 +141,6 @@ public:
         VariantClear(&value_);
         return &value_;
     }
-    // Moves the value into an [out, retval] VARIANT.
-    void detach_to(VARIANT* out)
-    {
-        *out = value_;
-        VariantInit(&value_);
-    }
 
 private:
     VARIANT value_;

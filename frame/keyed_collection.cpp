@@ -36,14 +36,9 @@ bool is_number(VARTYPE type)
 
 }  // namespace
 
-std::wstring KeyIndex::folded(std::wstring_view key)
-{
-    return fold_case(key);
-}
-
 void KeyIndex::add(std::wstring_view key, size_t position)
 {
-    first_with_key_.try_emplace(folded(key), position);
+    first_with_key_.try_emplace(fold_case(key), position);
 }
 
 size_t KeyIndex::find(const VARIANT& index, size_t size) const
@@ -51,7 +46,7 @@ size_t KeyIndex::find(const VARIANT& index, size_t size) const
     Variant plain = plain_index(index);
     const VARTYPE type = V_VT(plain.get());
     if (type == VT_BSTR) {
-        const auto found = first_with_key_.find(folded(Bstr::view_of(V_BSTR(plain.get()))));
+        const auto found = first_with_key_.find(fold_case(Bstr::view_of(V_BSTR(plain.get()))));
         if (found == first_with_key_.end())
             raise_runtime_error(RuntimeError::invalid_argument);
         return found->second;

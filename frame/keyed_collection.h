@@ -33,9 +33,6 @@ public:
     // such position), 5 (no such key) and 13 (an index that is neither).
     size_t find(const VARIANT& index, size_t size) const;
 
-    // Keys compare as equal exactly when these are equal.
-    static std::wstring folded(std::wstring_view key);
-
 private:
     std::unordered_map<std::wstring, size_t> first_with_key_;
 };

@@ -31,7 +31,7 @@ done
 [ ${#archs[@]} -gt 0 ] || { echo "FAIL no architecture to register"; exit 1; }
 
 # Every id of ours: library, classes, interfaces, enumerations, ProgIDs.
-ours=$(grep -oiE 'uuid\([0-9A-F-]+\)' "$source_dir/frame/corvane.idl" | sed -E 's/uuid\((.*)\)/\1/' | paste -sd'|')
+ours=$(grep -oiE 'uuid\([0-9A-F-]+\)' "$source_dir/component/corvane.idl" | sed -E 's/uuid\((.*)\)/\1/' | paste -sd'|')
 # ProgIDs as key names or values; not a path that happens to hold the word.
 ours="$ours"'|^\[.*\\corvane\.[A-Za-z]+(\\[^]]*)?\]$|="corvane\.[A-Za-z]+"'
 
