@@ -52,7 +52,8 @@ HRESULT HTTP::get_Headers(_HTTPHeaders** result)
 HRESULT HTTP::OpenConnection()
 {
     return member([&] {
-        client_.fetch([this](std::wstring name, std::wstring value) { headers().add(std::move(name), std::move(value)); });
+        client_.fetch(
+            [this](std::wstring name, std::wstring value) { headers().add(std::move(name), std::move(value)); });
     });
 }
 

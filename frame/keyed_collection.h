@@ -1,5 +1,5 @@
 #pragma once
-// The ordered, keyed collection behind FTPFiles and HTTPHeaders: entries in
+// The ordered, keyed collection behind the component's collections: entries in
 // the order added, positions from 1, text keys compared without regard to
 // case. Several entries may share a key (two files "Makefile" and
 // "makefile", two Set-Cookie lines): the first holds the key, the others

@@ -31,7 +31,8 @@ Variant invoke(IDispatch* object, DISPID id, WORD flags, std::span<VARIANT> argu
         *source.put() = exception.bstrSource;
         *description.put() = exception.bstrDescription;
         *help_file.put() = exception.bstrHelpFile;
-        const HRESULT number = exception.scode ? exception.scode : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode);
+        const HRESULT number =
+            exception.scode ? exception.scode : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode);
         throw ComponentError(number, std::wstring(source.view()), std::wstring(description.view()));
     }
     check_call(outcome, object, IID_IDispatch);

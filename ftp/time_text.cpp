@@ -21,7 +21,8 @@ std::wstring file_time_text(const FILETIME& file_time)
         !platform().FileTimeToSystemTime(&local_time, &fields))
         return std::wstring(unknown);
 
-    std::wstring text = zero_pad(fields.wMonth, 2) + L"/" + zero_pad(fields.wDay, 2) + L"/" + zero_pad(fields.wYear, 2) + L" ";
+    std::wstring text =
+        zero_pad(fields.wMonth, 2) + L"/" + zero_pad(fields.wDay, 2) + L"/" + zero_pad(fields.wYear, 2) + L" ";
     // A year of five digits only makes the date part longer.
     constexpr size_t date_width = 11;
     if (text.size() < date_width)

@@ -77,8 +77,9 @@ std::wstring resolved(const std::wstring& path)
 // The entries of one listing that a download copies, every one of them
 // checked before the first is written: a refused name leaves nothing of
 // the listing behind.
-std::vector<const ListingEntry*> entries_to_copy(const std::vector<ListingEntry>& listing, const WireText& remote_path,
-                                                 const std::wstring& local_path, bool traverse_sub_directories)
+std::vector<const ListingEntry*> entries_to_copy(const std::vector<ListingEntry>& listing,
+                                                 const WireText& remote_path, const std::wstring& local_path,
+                                                 bool traverse_sub_directories)
 {
     std::vector<const ListingEntry*> entries;
     for (const ListingEntry& entry : listing) {

@@ -205,7 +205,8 @@ HRESULT Response::Clear()
     return member([&] {
         record(L"Clear", L"Clear", [&] {
             if (!state_->buffer)
-                throw ComponentError(E_FAIL, std::wstring(source), L"Buffering Off: the response is not buffered, so there is nothing to clear");
+                throw ComponentError(E_FAIL, std::wstring(source),
+                                     L"Buffering Off: the response is not buffered, so there is nothing to clear");
             state_->body.resize(state_->flushed);
         });
     });
