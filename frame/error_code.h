@@ -14,6 +14,12 @@ struct ErrorCode {
     std::wstring_view message;
 };
 
+// A catalogue number as written, 0x8004...: the HRESULT of its bits.
+constexpr HRESULT error_number(unsigned long bits)
+{
+    return static_cast<HRESULT>(bits);
+}
+
 // The script runtime's own errors (Err.Number 5, 6, 9, ...), which
 // collections raise as any automation collection does.
 enum class RuntimeError : int {

@@ -10,41 +10,39 @@ namespace corvane::ftp::errors {
 
 inline constexpr std::wstring_view source = L"Corvane.FTP";
 
-constexpr HRESULT number(unsigned long value)
-{
-    return static_cast<HRESULT>(value);
-}
-
-inline constexpr ErrorCode invalid_port{number(0x80040201), source, L"The port number that you entered is invalid"};
-inline constexpr ErrorCode open_connection{number(0x80040202), source, L"Error opening FTP connection."};
+inline constexpr ErrorCode invalid_port{
+    error_number(0x80040201), source, L"The port number that you entered is invalid"};
+inline constexpr ErrorCode open_connection{error_number(0x80040202), source, L"Error opening FTP connection."};
 // Shares its number with open_connection.
-inline constexpr ErrorCode retrieve_directory{number(0x80040202), source, L"Error retrieving directory."};
-inline constexpr ErrorCode set_directory{number(0x80040203), source, L"Error setting directory."};
-inline constexpr ErrorCode listing{number(0x80040204), source, L"Error retrieving directory listing."};
+inline constexpr ErrorCode retrieve_directory{error_number(0x80040202), source, L"Error retrieving directory."};
+inline constexpr ErrorCode set_directory{error_number(0x80040203), source, L"Error setting directory."};
+inline constexpr ErrorCode listing{error_number(0x80040204), source, L"Error retrieving directory listing."};
 // The listing's steps, as the message tells them apart: the first entry,
 // the next one (followed by "(<code>)(0)"), the close.
-inline constexpr ErrorCode listing_first{number(0x80040204), source, L"Error retrieving directory listing.(1)"};
-inline constexpr ErrorCode listing_next{number(0x80040204), source, L"Error retrieving directory listing.(2)"};
-inline constexpr ErrorCode listing_close{number(0x80040204), source, L"Error retrieving directory listing.(3)"};
-inline constexpr ErrorCode create_directory{number(0x80040205), source, L"Error creating directory."};
-inline constexpr ErrorCode rename_file{number(0x80040206), source, L"Error renaming file/directory."};
-inline constexpr ErrorCode put_file{number(0x80040207), source, L"Error putting file to remote server."};
-inline constexpr ErrorCode get_file{number(0x80040208), source, L"Error getting file from the remote server."};
-inline constexpr ErrorCode delete_file{number(0x80040209), source, L"Error deleting file from the remote server."};
-inline constexpr ErrorCode close_connection{number(0x8004020a), source, L"Error closing connection to remote server."};
-inline constexpr ErrorCode url_not_set{number(0x8004020b), source, L"Needed Property not set.  URL"};
-inline constexpr ErrorCode username_not_set{number(0x8004020b), source, L"Needed Parameter not set.  Username"};
-inline constexpr ErrorCode remove_directory{number(0x8004020c), source, L"Error removing directory."};
-inline constexpr ErrorCode not_connected{number(0x8004020d), source,
-                                         L"Error getting/setting directory.  No connection open."};
+inline constexpr ErrorCode listing_first{error_number(0x80040204), source, L"Error retrieving directory listing.(1)"};
+inline constexpr ErrorCode listing_next{error_number(0x80040204), source, L"Error retrieving directory listing.(2)"};
+inline constexpr ErrorCode listing_close{error_number(0x80040204), source, L"Error retrieving directory listing.(3)"};
+inline constexpr ErrorCode create_directory{error_number(0x80040205), source, L"Error creating directory."};
+inline constexpr ErrorCode rename_file{error_number(0x80040206), source, L"Error renaming file/directory."};
+inline constexpr ErrorCode put_file{error_number(0x80040207), source, L"Error putting file to remote server."};
+inline constexpr ErrorCode get_file{error_number(0x80040208), source, L"Error getting file from the remote server."};
+inline constexpr ErrorCode delete_file{
+    error_number(0x80040209), source, L"Error deleting file from the remote server."};
+inline constexpr ErrorCode close_connection{
+    error_number(0x8004020a), source, L"Error closing connection to remote server."};
+inline constexpr ErrorCode url_not_set{error_number(0x8004020b), source, L"Needed Property not set.  URL"};
+inline constexpr ErrorCode username_not_set{error_number(0x8004020b), source, L"Needed Parameter not set.  Username"};
+inline constexpr ErrorCode remove_directory{error_number(0x8004020c), source, L"Error removing directory."};
+inline constexpr ErrorCode not_connected{
+    error_number(0x8004020d), source, L"Error getting/setting directory.  No connection open."};
 // The message is "Folder :<path> does not exist."
-inline constexpr ErrorCode missing_folder{number(0x8004020e), source, L"Folder :"};
-inline constexpr ErrorCode execute_command{number(0x8004020f), source, L"Error executing command on FTP server."};
-inline constexpr ErrorCode read_file{number(0x80040210), source, L"Error reading file from the remote server."};
-inline constexpr ErrorCode open_file{number(0x80040211), source, L"Error attempting to open file."};
+inline constexpr ErrorCode missing_folder{error_number(0x8004020e), source, L"Folder :"};
+inline constexpr ErrorCode execute_command{error_number(0x8004020f), source, L"Error executing command on FTP server."};
+inline constexpr ErrorCode read_file{error_number(0x80040210), source, L"Error reading file from the remote server."};
+inline constexpr ErrorCode open_file{error_number(0x80040211), source, L"Error attempting to open file."};
 // After "No ASP page is bound, so there is no <object> object.  ".
 inline constexpr ErrorCode page_not_bound{
-    number(0x80040212), source,
+    error_number(0x80040212), source,
     L"Create the object with Server.CreateObject in the page, or pass the page's ScriptingContext to OnStartPage."};
 
 }  // namespace corvane::ftp::errors

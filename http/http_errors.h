@@ -10,22 +10,21 @@ namespace corvane::http::errors {
 
 inline constexpr std::wstring_view source = L"Corvane.HTTP";
 
-constexpr HRESULT number(unsigned long value)
-{
-    return static_cast<HRESULT>(value);
-}
-
-inline constexpr ErrorCode open_internet{number(0x800403e8), source, L"Error opening connection to the internet."};
-inline constexpr ErrorCode open_connection{number(0x800403e8), source, L"Error opening connection to remote server."};
-inline constexpr ErrorCode open_request{number(0x800403e8), source, L"Error opening request to remote server."};
-inline constexpr ErrorCode send_request{number(0x800403e9), source,
-                                        L"Error opening request received from remote server."};
-inline constexpr ErrorCode query_headers{number(0x800403ea), source, L"Error getting information out of request(1)."};
-inline constexpr ErrorCode query_status{number(0x800403ea), source, L"Error getting information out of request(2)."};
-inline constexpr ErrorCode read_body{number(0x800403eb), source, L"Error getting information out of request."};
-inline constexpr ErrorCode url_not_set{number(0x800403ec), source,
-                                       L"No URL set.  Please ensure that the URL property is set."};
+inline constexpr ErrorCode open_internet{
+    error_number(0x800403e8), source, L"Error opening connection to the internet."};
+inline constexpr ErrorCode open_connection{
+    error_number(0x800403e8), source, L"Error opening connection to remote server."};
+inline constexpr ErrorCode open_request{error_number(0x800403e8), source, L"Error opening request to remote server."};
+inline constexpr ErrorCode send_request{
+    error_number(0x800403e9), source, L"Error opening request received from remote server."};
+inline constexpr ErrorCode query_headers{
+    error_number(0x800403ea), source, L"Error getting information out of request(1)."};
+inline constexpr ErrorCode query_status{
+    error_number(0x800403ea), source, L"Error getting information out of request(2)."};
+inline constexpr ErrorCode read_body{error_number(0x800403eb), source, L"Error getting information out of request."};
+inline constexpr ErrorCode url_not_set{
+    error_number(0x800403ec), source, L"No URL set.  Please ensure that the URL property is set."};
 // Shares its number with url_not_set.
-inline constexpr ErrorCode close_connection{number(0x800403ec), source, L"Error closing connection."};
+inline constexpr ErrorCode close_connection{error_number(0x800403ec), source, L"Error closing connection."};
 
 }  // namespace corvane::http::errors
