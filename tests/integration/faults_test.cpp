@@ -3,6 +3,8 @@
 
 #include <winsock2.h>
 
+#include "ftp/ftp_errors.h"
+#include "http/http_errors.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 #include "tools/asp_host/test_page.h"
@@ -56,21 +58,25 @@ TEST(FtpAgainstMisbehavingServer, TransferCutShortIsAReadError)
         const char* scenario;
         bool passive;
         std::function<void(Automation&, IAspTestPage*)> call;
-        unsigned number;
+        HRESULT number;
         const wchar_t* description;
         size_t body_bytes;  // what the page wrote before the error
     };
     const std::vector<Row> rows = {
         {"Files, active", "drop-listing", false, [](Automation& ftp, IAspTestPage*) { ftp.call(L"Files"); },
-         0x80040204, L"Error retrieving directory listing. The transfer ended without the server's final reply.", 0},
+         ftp::errors::listing.number,
+         L"Error retrieving directory listing. The transfer ended without the server's final reply.", 0},
         {"GetDirectoryListing, passive", "drop-listing", true,
-         [](Automation& ftp, IAspTestPage*) { ftp.call(L"GetDirectoryListing", {15}); }, 0x80040204,
+         [](Automation& ftp, IAspTestPage*) { ftp.call(L"GetDirectoryListing", {15}); },
+         ftp::errors::listing.number,
          L"Error retrieving directory listing. The transfer ended without the server's final reply.", 0},
         {"DownloadFileToClient, passive", "drop-file", true,
-         [](Automation& ftp, IAspTestPage*) { ftp.call(L"DownloadFileToClient", {L"/pub/big.bin"}); }, 0x80040210,
+         [](Automation& ftp, IAspTestPage*) { ftp.call(L"DownloadFileToClient", {L"/pub/big.bin"}); },
+         ftp::errors::read_file.number,
          L"Error reading file from the remote server. The transfer ended early: 1000 of 100000 bytes arrived.", 1000},
         {"DownloadFileToClient, active", "drop-file", false,
-         [](Automation& ftp, IAspTestPage*) { ftp.call(L"DownloadFileToClient", {L"big.bin"}); }, 0x80040210,
+         [](Automation& ftp, IAspTestPage*) { ftp.call(L"DownloadFileToClient", {L"big.bin"}); },
+         ftp::errors::read_file.number,
          L"Error reading file from the remote server. The transfer ended early: 1000 of 100000 bytes arrived.", 1000},
     };
     for (const Row& row : rows) {
@@ -83,8 +89,8 @@ TEST(FtpAgainstMisbehavingServer, TransferCutShortIsAReadError)
         ftp.call(L"OpenConnection");
 
         const ScriptError error = error_of([&] { row.call(ftp, page.get()); });
-        EXPECT_EQ(error.number, static_cast<HRESULT>(row.number));
-        EXPECT_EQ(error.source, L"Corvane.FTP");
+        EXPECT_EQ(error.number, row.number);
+        EXPECT_EQ(error.source, ftp::errors::source);
         EXPECT_EQ(error.description, row.description);
         EXPECT_EQ(asp_host::body_bytes_of(page.get()).size(), row.body_bytes);
         if (row.body_bytes > 0) {
@@ -102,12 +108,12 @@ TEST(FtpAgainstMisbehavingServer, ErrorTextKeepsItsOwnReason)
     struct Row {
         const char* scenario;
         std::function<void(const LoopbackServer&)> call;
-        unsigned number;
+        HRESULT number;
         std::function<void(const std::string&)> check;
     };
     const std::vector<Row> rows = {
         {"greeting-421", [](const LoopbackServer& server) { ftp_for(server, false).call(L"OpenConnection"); },
-         0x80040202,
+         ftp::errors::open_connection.number,
          [](const std::string& description) {
              EXPECT_THAT(description, StartsWith("Error opening FTP connection."));
              EXPECT_THAT(description, HasSubstr("421 Service not available, closing control connection."));
@@ -121,7 +127,7 @@ TEST(FtpAgainstMisbehavingServer, ErrorTextKeepsItsOwnReason)
              ftp.call(L"OpenConnection");
              ftp.call(L"GetFile", {L"/pub/a.bin", local.wstring(), true});
          },
-         0x80040208,
+         ftp::errors::get_file.number,
          [](const std::string& description) {
              EXPECT_THAT(description, StartsWith("Error getting file from the remote server.GetFile error code: "));
              EXPECT_THAT(description, Not(HasSubstr("227")));
@@ -131,7 +137,7 @@ TEST(FtpAgainstMisbehavingServer, ErrorTextKeepsItsOwnReason)
         SCOPED_TRACE(row.scenario);
         LoopbackServer server = LoopbackServer::start_misbehaving_ftp(row.scenario);
         const ScriptError error = error_of([&] { row.call(server); });
-        EXPECT_EQ(error.number, static_cast<HRESULT>(row.number));
+        EXPECT_EQ(error.number, row.number);
         row.check(narrow(error.description));
     }
     std::error_code ignored;
@@ -167,7 +173,7 @@ TEST_F(HttpAgainstMisbehavingServer, SilentServerTimesOutAndTheObjectWorksAgain)
     Automation http = Automation::create(L"corvane.HTTP");
     http.put(L"URL", url(L"/hang"));
     const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e9));
+    EXPECT_EQ(error.number, http::errors::send_request.number);
     // Windows reports the timeout as 12002; Wine's receive fails as 12030.
     EXPECT_THAT(narrow(error.description),
                 AnyOf(StartsWith("Error opening request received from remote server.GetString error code: 12002 "),
@@ -185,12 +191,12 @@ TEST_F(HttpAgainstMisbehavingServer, BodyShorterThanItsLengthIsAReadError)
     struct Row {
         const char* target;
         std::string raw;
-        unsigned number;
+        HRESULT number;
         const wchar_t* description;
         size_t content_size;
     };
     const std::vector<Row> rows = {
-        {"/short", response("200 OK", "Content-Length: 100000\r\n", thousand), 0x800403eb,
+        {"/short", response("200 OK", "Content-Length: 100000\r\n", thousand), http::errors::read_body.number,
          L"Error getting information out of request. The transfer ended early: 1000 of 100000 bytes arrived.", 1000},
         {"/whole", response("200 OK", "Content-Length: 1000\r\n", thousand), 0, L"", 1000},
         {"/chunked", response("200 OK", "Transfer-Encoding: chunked\r\n", "5\r\nhello\r\n0\r\n\r\n"), 0, L"", 5},
@@ -202,7 +208,7 @@ TEST_F(HttpAgainstMisbehavingServer, BodyShorterThanItsLengthIsAReadError)
         Automation http = Automation::create(L"corvane.HTTP");
         http.put(L"URL", url(std::wstring(row.target, row.target + std::strlen(row.target))));
         const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
-        EXPECT_EQ(error.number, static_cast<HRESULT>(row.number));
+        EXPECT_EQ(error.number, row.number);
         EXPECT_EQ(error.description, row.description);
         EXPECT_EQ(http.get(L"Content").text().size(), row.content_size);
     }
@@ -231,8 +237,8 @@ TEST_F(HttpAgainstMisbehavingServer, UrlThatWouldNotGoOutAsWrittenIsRefused)
         Automation http = Automation::create(L"corvane.HTTP");
         http.put(L"URL", url(row.target));
         const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e8));
-        EXPECT_EQ(error.source, L"Corvane.HTTP");
+        EXPECT_EQ(error.number, http::errors::open_request.number);
+        EXPECT_EQ(error.source, http::errors::source);
         EXPECT_EQ(error.description, row.description);
     }
     EXPECT_EQ(server->requests_json(), before);

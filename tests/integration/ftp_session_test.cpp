@@ -3,6 +3,7 @@
 
 #include <winsock2.h>
 
+#include "ftp/ftp_errors.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
@@ -18,8 +19,6 @@ namespace {
 
 using ::testing::AnyOf;
 using ::testing::StartsWith;
-
-constexpr HRESULT not_connected = static_cast<HRESULT>(0x8004020d);
 
 class FtpSessionAgainstServer : public ::testing::Test {
 protected:
@@ -58,7 +57,7 @@ TEST_F(FtpSessionAgainstServer, ConnectsActiveAndPassiveOnAHighPort)
         EXPECT_EQ(ftp.get(L"Passive").integer(), passive ? -1 : 0);
         EXPECT_EQ(ftp.get(L"Directory").text(), L"/");
         ftp.call(L"CloseConnection");
-        EXPECT_EQ(error_of([&] { ftp.get(L"Directory"); }).number, not_connected);
+        EXPECT_EQ(error_of([&] { ftp.get(L"Directory"); }).number, ftp::errors::not_connected.number);
     }
 }
 
@@ -70,14 +69,14 @@ TEST_F(FtpSessionAgainstServer, WrongPasswordShowsTheServersReply)
     ftp.put(L"Username", L"tester");
     ftp.put(L"Password", L"wrong");
     const ScriptError error = error_of([&] { ftp.call(L"OpenConnection"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
-    EXPECT_EQ(error.source, L"Corvane.FTP");
+    EXPECT_EQ(error.number, ftp::errors::open_connection.number);
+    EXPECT_EQ(error.source, ftp::errors::source);
     // Windows reports the refusal as extended error 12003, whose text is the
     // server's reply; Wine's WinInet reports a login failure (12015).
     EXPECT_THAT(narrow(error.description),
                 AnyOf(StartsWith("Error opening FTP connection.530"),
                       StartsWith("Error opening FTP connection.OpenConnection error code: 12015 ")));
-    EXPECT_EQ(error_of([&] { ftp.get(L"Directory"); }).number, not_connected);
+    EXPECT_EQ(error_of([&] { ftp.get(L"Directory"); }).number, ftp::errors::not_connected.number);
 }
 
 TEST_F(FtpSessionAgainstServer, NothingListeningIsAConnectFailure)
@@ -88,7 +87,7 @@ TEST_F(FtpSessionAgainstServer, NothingListeningIsAConnectFailure)
     ftp.put(L"Port", unused_loopback_port());
     ftp.put(L"Username", L"tester");
     const ScriptError error = error_of([&] { ftp.call(L"OpenConnection"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
+    EXPECT_EQ(error.number, ftp::errors::open_connection.number);
     EXPECT_THAT(narrow(error.description), StartsWith("Error opening FTP connection.OpenConnection error code: 120"));
 }
 
@@ -103,7 +102,7 @@ TEST_F(FtpSessionAgainstServer, DirectoryFollowsTheServer)
     EXPECT_EQ(ftp.get(L"Directory").text(), L"/pub/docs/");
 
     const ScriptError error = error_of([&] { ftp.put(L"Directory", L"/missing"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040203));
+    EXPECT_EQ(error.number, ftp::errors::set_directory.number);
     EXPECT_THAT(narrow(error.description), StartsWith("Error setting directory.550"));
     EXPECT_EQ(ftp.get(L"Directory").text(), L"/pub/docs/");
 }
@@ -129,18 +128,18 @@ TEST_F(FtpSessionAgainstServer, CreateRenameRemoveAndDelete)
         const char* message;
     };
     for (const Failure& failure : {
-             Failure{L"CreateDirectory", {L"/no/such/parent/x"}, static_cast<HRESULT>(0x80040205),
+             Failure{L"CreateDirectory", {L"/no/such/parent/x"}, ftp::errors::create_directory.number,
                      "Error creating directory.550"},
-             Failure{L"RemoveDirectory", {L"missing"}, static_cast<HRESULT>(0x8004020c),
+             Failure{L"RemoveDirectory", {L"missing"}, ftp::errors::remove_directory.number,
                      "Error removing directory.550"},
-             Failure{L"RenameFile", {L"missing", L"other"}, static_cast<HRESULT>(0x80040206),
+             Failure{L"RenameFile", {L"missing", L"other"}, ftp::errors::rename_file.number,
                      "Error renaming file/directory.550"},
-             Failure{L"DeleteFile", {L"missing.txt"}, static_cast<HRESULT>(0x80040209),
+             Failure{L"DeleteFile", {L"missing.txt"}, ftp::errors::delete_file.number,
                      "Error deleting file from the remote server.550"},
          }) {
         const ScriptError error = error_of([&] { ftp.call(failure.member, failure.arguments); });
         EXPECT_EQ(error.number, failure.number) << narrow(failure.member);
-        EXPECT_EQ(error.source, L"Corvane.FTP");
+        EXPECT_EQ(error.source, ftp::errors::source);
         EXPECT_THAT(narrow(error.description), StartsWith(failure.message));
     }
 }
@@ -169,15 +168,15 @@ TEST_F(FtpSessionAgainstServer, LastResponseIsEmptyOnAFreshThreadAndTheReplyAfte
 TEST_F(FtpSessionAgainstServer, MembersWithoutAConnection)
 {
     Automation ftp = Automation::create(L"corvane.FTP");
-    EXPECT_EQ(error_of([&] { ftp.get(L"Directory"); }).number, not_connected);
+    EXPECT_EQ(error_of([&] { ftp.get(L"Directory"); }).number, ftp::errors::not_connected.number);
     EXPECT_EQ(error_of([&] { ftp.put(L"Directory", L"/"); }).description,
               L"Error getting/setting directory.  No connection open.");
     const ScriptError error = error_of([&] { ftp.call(L"CreateDirectory", {L"x"}); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040205));
+    EXPECT_EQ(error.number, ftp::errors::create_directory.number);
     // The platform refuses the missing connection handle.
     EXPECT_THAT(narrow(error.description), StartsWith("Error creating directory.CreateDirectory error code: 6 "));
     EXPECT_EQ(error_of([&] { ftp.call(L"ExecuteCommand", {L"NOOP", false}); }).number,
-              static_cast<HRESULT>(0x8004020f));
+              ftp::errors::execute_command.number);
 }
 
 TEST_F(FtpSessionAgainstServer, CommandWithoutDataReply)
@@ -187,7 +186,7 @@ TEST_F(FtpSessionAgainstServer, CommandWithoutDataReply)
     EXPECT_EQ(ftp.call(L"ExecuteCommand", {L"NOOP", false}).text(), L"");
     EXPECT_THAT(narrow(ftp.call(L"GetLastResponse").text()), StartsWith("200"));
     const ScriptError error = error_of([&] { ftp.call(L"ExecuteCommand", {L"BOGUS", false}); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020f));
+    EXPECT_EQ(error.number, ftp::errors::execute_command.number);
     EXPECT_THAT(narrow(error.description), StartsWith("Error executing command on FTP server.500"));
 }
 
@@ -199,7 +198,7 @@ TEST_F(FtpSessionAgainstServer, PropertiesTakeEffectAtTheNextConnect)
     EXPECT_EQ(ftp.get(L"Directory").text(), L"/");
     ftp.call(L"CloseConnection");
     ftp.call(L"CloseConnection");
-    EXPECT_EQ(error_of([&] { ftp.call(L"OpenConnection"); }).number, static_cast<HRESULT>(0x80040202));
+    EXPECT_EQ(error_of([&] { ftp.call(L"OpenConnection"); }).number, ftp::errors::open_connection.number);
     ftp.put(L"Password", L"secret");
     ftp.call(L"OpenConnection");
     EXPECT_EQ(ftp.get(L"Directory").text(), L"/");
@@ -213,7 +212,7 @@ TEST_F(FtpSessionAgainstServer, PropertiesAsAScriptSetsThem)
     ftp.put(L"Port", L"2121");  // text converts as a script expects
     EXPECT_EQ(ftp.get(L"Port").integer(), 2121);
     const ScriptError error = error_of([&] { ftp.put(L"Port", 0); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040201));
+    EXPECT_EQ(error.number, ftp::errors::invalid_port.number);
     EXPECT_EQ(error.description, L"The port number that you entered is invalid");
     EXPECT_EQ(ftp.get(L"Port").integer(), 2121);
     ftp.put(L"URL", 12);

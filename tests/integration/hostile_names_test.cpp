@@ -4,6 +4,7 @@
 
 #include <winsock2.h>
 
+#include "ftp/ftp_errors.h"
 #include "tests/common/local_files.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
@@ -107,24 +108,26 @@ TEST_F(HostileNamesAgainstServer, NoMemberSendsASecondCommand)
         const wchar_t* injected;  // the directory the second command would make
     };
     const std::vector<Row> rows = {
-        {L"Directory", {L"/pub\r\nMKD injected-directory"}, static_cast<HRESULT>(0x80040203), L"injected-directory"},
-        {L"CreateDirectory", {L"made\r\nMKD injected-create"}, static_cast<HRESULT>(0x80040205), L"injected-create"},
-        {L"RemoveDirectory", {L"victim\r\nMKD injected-remove"}, static_cast<HRESULT>(0x8004020c), L"injected-remove"},
-        {L"RenameFile", {L"victim\r\nMKD injected-rename-old", L"renamed"}, static_cast<HRESULT>(0x80040206),
+        {L"Directory", {L"/pub\r\nMKD injected-directory"}, ftp::errors::set_directory.number, L"injected-directory"},
+        {L"CreateDirectory", {L"made\r\nMKD injected-create"}, ftp::errors::create_directory.number,
+         L"injected-create"},
+        {L"RemoveDirectory", {L"victim\r\nMKD injected-remove"}, ftp::errors::remove_directory.number,
+         L"injected-remove"},
+        {L"RenameFile", {L"victim\r\nMKD injected-rename-old", L"renamed"}, ftp::errors::rename_file.number,
          L"injected-rename-old"},
-        {L"RenameFile", {L"victim", L"renamed\r\nMKD injected-rename-new"}, static_cast<HRESULT>(0x80040206),
+        {L"RenameFile", {L"victim", L"renamed\r\nMKD injected-rename-new"}, ftp::errors::rename_file.number,
          L"injected-rename-new"},
-        {L"DeleteFile", {L"pub/keep.txt\r\nMKD injected-delete"}, static_cast<HRESULT>(0x80040209), L"injected-delete"},
+        {L"DeleteFile", {L"pub/keep.txt\r\nMKD injected-delete"}, ftp::errors::delete_file.number, L"injected-delete"},
         {L"GetFile", {L"pub/keep.txt\r\nMKD injected-get", local_folder + L"\\got.txt", true},
-         static_cast<HRESULT>(0x80040208), L"injected-get"},
-        {L"PutFile", {local_file, L"up.txt\r\nMKD injected-put"}, static_cast<HRESULT>(0x80040207), L"injected-put"},
+         ftp::errors::get_file.number, L"injected-get"},
+        {L"PutFile", {local_file, L"up.txt\r\nMKD injected-put"}, ftp::errors::put_file.number, L"injected-put"},
         {L"GetDirectory", {L"/pub\r\nMKD injected-get-tree", download_folder, true, true},
-         static_cast<HRESULT>(0x80040208), L"injected-get-tree"},
-        {L"PutDirectory", {local_folder, L"/pub\r\nMKD injected-put-tree", true}, static_cast<HRESULT>(0x80040207),
+         ftp::errors::get_file.number, L"injected-get-tree"},
+        {L"PutDirectory", {local_folder, L"/pub\r\nMKD injected-put-tree", true}, ftp::errors::put_file.number,
          L"injected-put-tree"},
-        {L"DownloadFileToClient", {L"/pub/keep.txt\r\nMKD injected-download"}, static_cast<HRESULT>(0x80040211),
+        {L"DownloadFileToClient", {L"/pub/keep.txt\r\nMKD injected-download"}, ftp::errors::open_file.number,
          L"injected-download"},
-        {L"ExecuteCommand", {L"NOOP\r\nMKD injected-command", false}, static_cast<HRESULT>(0x8004020f),
+        {L"ExecuteCommand", {L"NOOP\r\nMKD injected-command", false}, ftp::errors::execute_command.number,
          L"injected-command"},
     };
     for (const Row& row : rows) {
@@ -145,7 +148,7 @@ TEST_F(HostileNamesAgainstServer, NoMemberSendsASecondCommand)
             }
         });
         EXPECT_EQ(error.number, row.number) << narrow(row.injected);
-        EXPECT_EQ(error.source, L"Corvane.FTP") << narrow(row.injected);
+        EXPECT_EQ(error.source, ftp::errors::source) << narrow(row.injected);
         EXPECT_THAT(narrow(error.description), EndsWith("holds a line break or NUL character, so it was not sent."))
             << narrow(row.injected);
         EXPECT_FALSE(fs::exists(root() / row.injected)) << narrow(row.injected);
@@ -155,7 +158,7 @@ TEST_F(HostileNamesAgainstServer, NoMemberSendsASecondCommand)
     // in and then run whatever follows.
     Automation login = connected(L"secret\r\nMKD injected-login");
     const ScriptError error = error_of([&] { login.call(L"OpenConnection"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
+    EXPECT_EQ(error.number, ftp::errors::open_connection.number);
     EXPECT_FALSE(fs::exists(root() / "injected-login"));
 
     // The log does record what a session sends.
@@ -199,7 +202,7 @@ TEST_F(HostileNamesAgainstServer, TreeDownloadRefusesListedNamesThatAreNotPlain)
         const fs::path target = local / folder;
 
         const ScriptError error = error_of([&] { ftp.call(L"GetDirectory", {L"/" + folder, target.wstring(), true, true}); });
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208)) << example.shown;
+        EXPECT_EQ(error.number, ftp::errors::get_file.number) << example.shown;
         EXPECT_EQ(narrow(error.description), "Error getting file from the remote server. The entry " +
                                                  std::string(example.shown) + " listed in /" + narrow(folder) + " " +
                                                  example.reason + ", so nothing of that directory was copied.");
@@ -213,7 +216,7 @@ TEST_F(HostileNamesAgainstServer, TreeDownloadRefusesListedNamesThatAreNotPlain)
     upload(L"tree/..\\..\\escaped/payload.txt", "payload");
     const ScriptError error =
         error_of([&] { ftp.call(L"GetDirectory", {L"/tree", (local / "deep" / "tree").wstring(), true, true}); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error.number, ftp::errors::get_file.number);
     EXPECT_THAT(narrow(error.description), HasSubstr("\"..\\..\\escaped\" listed in /tree holds a path separator"));
     EXPECT_FALSE(fs::exists(local / "escaped"));
     EXPECT_FALSE(fs::exists(local / "deep" / "escaped"));

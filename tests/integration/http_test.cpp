@@ -3,6 +3,7 @@
 
 #include <winsock2.h>
 
+#include "http/http_errors.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
@@ -171,8 +172,8 @@ TEST_F(HttpAgainstServer, NothingListeningFailsEveryTime)
     http.put(L"URL", L"127.0.0.1:" + std::to_wstring(unused_loopback_port()) + L"/x");
     for (int attempt = 0; attempt < 2; ++attempt) {
         const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e9)) << attempt;
-        EXPECT_EQ(error.source, L"Corvane.HTTP");
+        EXPECT_EQ(error.number, http::errors::send_request.number) << attempt;
+        EXPECT_EQ(error.source, http::errors::source);
         EXPECT_THAT(narrow(error.description),
                     StartsWith("Error opening request received from remote server.GetString error code: 120"));
     }
@@ -183,7 +184,7 @@ TEST_F(HttpAgainstServer, UrlWithoutServer)
     Automation http = Automation::create(L"corvane.HTTP");
     http.put(L"URL", L"/only/a/path");
     const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403ec));
+    EXPECT_EQ(error.number, http::errors::url_not_set.number);
     EXPECT_EQ(error.description, L"No URL set.  Please ensure that the URL property is set.");
 }
 

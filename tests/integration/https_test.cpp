@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "http/http_errors.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
@@ -24,8 +25,6 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
-
-constexpr HRESULT send_error = static_cast<HRESULT>(0x800403e9);
 
 std::filesystem::path on_drive_z(const std::string& unix_path)
 {
@@ -246,7 +245,7 @@ TEST_F(HttpsAgainstServer, CertificateForAnotherNameIsRefused)
 
     // The certificate names localhost, not the address.
     const ScriptError error = error_of([] { fetch(url(L"https", L"127.0.0.1", *server)); });
-    EXPECT_EQ(error.number, send_error);
+    EXPECT_EQ(error.number, http::errors::send_request.number);
     EXPECT_THAT(narrow(error.description), HasSubstr("error code: 12038 "));  // ERROR_INTERNET_SEC_CERT_CN_INVALID
     EXPECT_EQ(request_count(*server), before);
 }
@@ -258,7 +257,7 @@ TEST_F(HttpsAgainstServer, CertificateFromAnUntrustedCaIsRefused)
     stranger.route("/secure", response("untrusted"));
 
     const ScriptError error = error_of([&] { fetch(url(L"https", L"localhost", stranger)); });
-    EXPECT_EQ(error.number, send_error);
+    EXPECT_EQ(error.number, http::errors::send_request.number);
     EXPECT_THAT(narrow(error.description), HasSubstr("error code: 12045 "));  // ERROR_INTERNET_INVALID_CA
     EXPECT_EQ(request_count(stranger), 0u);
 }

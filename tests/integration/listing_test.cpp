@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include "frame/error_code.h"
+#include "ftp/ftp_errors.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
@@ -170,10 +172,10 @@ TEST_F(ListingAgainstServer, LookupErrorsAsAScriptSeesThem)
     Automation collection = files();
     EXPECT_EQ(name_of(collection.item(L"readme")), L"README");
     ScriptError error = error_of([&] { collection.item(2); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800A0009));
+    EXPECT_EQ(error.number, runtime_error_number(RuntimeError::subscript_out_of_range));
     EXPECT_EQ(error.description, L"Subscript out of range");
     error = error_of([&] { collection.item(L"1"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800A0005));
+    EXPECT_EQ(error.number, runtime_error_number(RuntimeError::invalid_argument));
 }
 
 TEST_F(ListingAgainstServer, ListsTheCurrentDirectory)
@@ -190,7 +192,7 @@ TEST_F(ListingAgainstServer, WithoutAConnection)
 {
     Automation idle = Automation::create(L"corvane.FTP");
     const ScriptError error = error_of([&] { idle.call(L"Files"); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040204));
+    EXPECT_EQ(error.number, ftp::errors::listing_first.number);
     EXPECT_EQ(narrow(error.description).rfind("Error retrieving directory listing.(1)GetDirectoryListing error code: ", 0),
               0u);
 }

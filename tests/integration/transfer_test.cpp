@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include "ftp/ftp_errors.h"
 #include "tests/common/local_files.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
@@ -113,8 +114,8 @@ TEST_F(TransferAgainstServer, OverwriteOnlyWhenAskedTo)
     write_bytes(root() / "new.txt", "new");
     write_bytes(local / "new.txt", "old");
     const ScriptError error = error_of([&] { ftp.call(L"GetFile", {L"new.txt", local_path("new.txt"), false}); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
-    EXPECT_EQ(error.source, L"Corvane.FTP");
+    EXPECT_EQ(error.number, ftp::errors::get_file.number);
+    EXPECT_EQ(error.source, ftp::errors::source);
     EXPECT_THAT(narrow(error.description), StartsWith("Error getting file from the remote server.GetFile error code: 80 "));
     EXPECT_EQ(read_bytes(local / "new.txt"), "old");
 
@@ -140,7 +141,7 @@ TEST_F(TransferAgainstServer, PutFileSplitsAtTheLastSlashAndComesBack)
     EXPECT_EQ(ftp.call(L"GetDirectoryListing", {1}).text().find(L"x\\y.txt\r\n") != std::wstring::npos, true);
 
     const ScriptError error = error_of([&] { ftp.call(L"PutFile", {local_path("up.txt"), L"/a/"}); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040207));
+    EXPECT_EQ(error.number, ftp::errors::put_file.number);
     EXPECT_THAT(narrow(error.description), StartsWith("Error putting file to remote server."));
     EXPECT_EQ(ftp.get(L"Directory").text(), L"/a/");
 }
@@ -150,9 +151,9 @@ TEST_F(TransferAgainstServer, WithoutAConnection)
     Automation idle = Automation::create(L"corvane.FTP");
     write_bytes(local / "up.txt", "x");
     EXPECT_EQ(error_of([&] { idle.call(L"GetFile", {L"a", local_path("a"), true}); }).number,
-              static_cast<HRESULT>(0x80040208));
+              ftp::errors::get_file.number);
     EXPECT_EQ(error_of([&] { idle.call(L"PutFile", {local_path("up.txt"), L"a"}); }).number,
-              static_cast<HRESULT>(0x8004020d));
+              ftp::errors::not_connected.number);
     EXPECT_FALSE(fs::exists(local / "a"));
 }
 
@@ -230,7 +231,7 @@ TEST_F(TransferAgainstServer, OverwriteFalseStopsAtTheFirstExistingFile)
 
     const ScriptError error =
         error_of([&] { ftp.call(L"GetDirectory", {L"/flat", local_path("flat"), false, true}); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error.number, ftp::errors::get_file.number);
     EXPECT_EQ(read_bytes(local / "flat" / order[0]), order[0]);
     EXPECT_EQ(read_bytes(local / "flat" / order[1]), order[1]);
     EXPECT_EQ(read_bytes(local / "flat" / order[2]), "kept");
@@ -244,8 +245,8 @@ TEST_F(TransferAgainstServer, MissingLocalFolderForUpload)
     fs::create_directories(root() / "target");
     const std::wstring missing = local_path("missing");
     const ScriptError error = error_of([&] { ftp.call(L"PutDirectory", {missing, L"/target", true}); });
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020e));
-    EXPECT_EQ(error.source, L"Corvane.FTP");
+    EXPECT_EQ(error.number, ftp::errors::missing_folder.number);
+    EXPECT_EQ(error.source, ftp::errors::source);
     EXPECT_THAT(narrow(error.description),
                 StartsWith(narrow(L"Folder :" + missing + L" does not exist.PutDirectory error code: ")));
     EXPECT_EQ(ftp.get(L"Directory").text(), L"/target/");

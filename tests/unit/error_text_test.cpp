@@ -124,7 +124,7 @@ TEST_F(ErrorText, PlatformFailureReadsTheLastErrorFirst)
         FAIL() << "no error raised";
     } catch (const ComponentError& error) {
         EXPECT_EQ(error.number(), ftp::errors::open_connection.number);
-        EXPECT_EQ(error.source(), L"Corvane.FTP");
+        EXPECT_EQ(error.source(), ftp::errors::source);
         EXPECT_EQ(error.description(),
                   L"Error opening FTP connection.OpenConnection error code: 12014 Message: Incorrect password");
     }

@@ -11,6 +11,8 @@
 #include "frame/class_table.h"
 #include "component/ftp.h"
 #include "component/http.h"
+#include "ftp/ftp_errors.h"
+#include "http/http_errors.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 #include "tools/asp_host/test_page.h"
@@ -509,9 +511,9 @@ struct Expectation {
     std::optional<After> after;
 };
 
-Expectation raises(unsigned number, std::wstring message, std::wstring procedure, std::optional<After> after = {})
+Expectation raises(HRESULT number, std::wstring message, std::wstring procedure, std::optional<After> after = {})
 {
-    return {false, static_cast<HRESULT>(number), std::move(message), std::move(procedure), after};
+    return {false, number, std::move(message), std::move(procedure), after};
 }
 
 const Expectation tolerated = [] {
@@ -550,24 +552,31 @@ std::wstring listing_next_message()
 }
 
 const Rule directory_read{"FtpGetCurrentDirectoryA", {},
-                          raises(0x80040202, L"Error retrieving directory.", L"Directory")};
+                          raises(ftp::errors::retrieve_directory.number, L"Error retrieving directory.", L"Directory")};
 const Rule directory_change{"FtpSetCurrentDirectoryA", {},
-                            raises(0x80040203, L"Error setting directory.", L"Directory")};
+                            raises(ftp::errors::set_directory.number, L"Error setting directory.", L"Directory")};
 const Rule listing_first{"FtpFindFirstFileA", {},
-                         raises(0x80040204, L"Error retrieving directory listing.(1)", L"GetDirectoryListing")};
+                         raises(ftp::errors::listing_first.number, L"Error retrieving directory listing.(1)",
+                                L"GetDirectoryListing")};
 const Rule listing_next{"InternetFindNextFileA", {},
-                        raises(0x80040204, listing_next_message(), L"GetDirectoryListing")};
+                        raises(ftp::errors::listing_next.number, listing_next_message(), L"GetDirectoryListing")};
 const Rule listing_close{"InternetCloseHandle", {},
-                         raises(0x80040204, L"Error retrieving directory listing.(3)", L"GetDirectoryListing")};
-const Rule file_get{"FtpGetFileA", {}, raises(0x80040208, L"Error getting file from the remote server.", L"GetFile")};
-const Rule file_put{"FtpPutFileA", {}, raises(0x80040207, L"Error putting file to remote server.", L"PutFile")};
-const Rule file_open{"FtpOpenFileA", {}, raises(0x80040211, L"Error attempting to open file.", L"FtpOpenFile")};
+                         raises(ftp::errors::listing_close.number, L"Error retrieving directory listing.(3)",
+                                L"GetDirectoryListing")};
+const Rule file_get{"FtpGetFileA", {},
+                    raises(ftp::errors::get_file.number, L"Error getting file from the remote server.", L"GetFile")};
+const Rule file_put{"FtpPutFileA", {},
+                    raises(ftp::errors::put_file.number, L"Error putting file to remote server.", L"PutFile")};
+const Rule file_open{"FtpOpenFileA", {},
+                     raises(ftp::errors::open_file.number, L"Error attempting to open file.", L"FtpOpenFile")};
 const Rule file_read{"InternetReadFile", {},
-                     raises(0x80040210, L"Error reading file from the remote server.", L"InternetReadFile")};
+                     raises(ftp::errors::read_file.number, L"Error reading file from the remote server.",
+                            L"InternetReadFile")};
 // The close reads the server's final reply: without it, nobody knows the
 // file arrived whole.
 const Rule file_close{"InternetCloseHandle", {},
-                      raises(0x80040210, L"Error reading file from the remote server.", L"InternetCloseHandle")};
+                      raises(ftp::errors::read_file.number, L"Error reading file from the remote server.",
+                             L"InternetCloseHandle")};
 
 // Lose only text: a message, a server reply, a time.
 const std::vector<Rule> text_and_time_rules = {
@@ -606,18 +615,19 @@ std::vector<Member> ftp_members()
         property("FTP.TransferType let", L"TransferType", let_kind,
                  [](Session&) { return variants(long_variant(TransferBinary)); }),
         Member{.label = "FTP.OpenConnection", .name = L"OpenConnection", .kind = method, .setup = ftp_ready,
-               .default_error = raises(0x80040202, L"Error opening FTP connection.", L"OpenConnection"),
+               .default_error = raises(ftp::errors::open_connection.number, L"Error opening FTP connection.",
+                                       L"OpenConnection"),
                .own_calls = {"InternetOpenA", "InternetSetOptionA", "InternetConnectA"},
                .after_failure = After::ftp_disconnected},
         // A connection that would not close is still there; once it is
         // closed, a session that would not follow is of no use.
         Member{.label = "FTP.CloseConnection", .name = L"CloseConnection", .kind = method, .setup = ftp_connected,
                .rules = {{"InternetCloseHandle", 0,
-                          raises(0x8004020a, L"Error closing connection to remote server.", L"CloseConnection",
-                                 After::ftp_connected)},
+                          raises(ftp::errors::close_connection.number, L"Error closing connection to remote server.",
+                                 L"CloseConnection", After::ftp_connected)},
                          {"InternetCloseHandle", 1,
-                          raises(0x8004020a, L"Error closing connection to remote server.", L"CloseConnection",
-                                 After::ftp_disconnected)}}},
+                          raises(ftp::errors::close_connection.number, L"Error closing connection to remote server.",
+                                 L"CloseConnection", After::ftp_disconnected)}}},
         Member{.label = "FTP.PrintClient", .name = L"PrintClient", .kind = method, .setup = ftp_page_browsing,
                .rules = {directory_read, directory_change, listing_first, listing_next, listing_close},
                .after_failure = After::ftp_connected},
@@ -632,7 +642,8 @@ std::vector<Member> ftp_members()
         // The channel's close comes after the whole reply.
         Member{.label = "FTP.ExecuteCommand", .name = L"ExecuteCommand", .kind = method, .setup = ftp_connected,
                .arguments = [](Session&) { return variants(text_variant(L"HELP"), bool_variant(true)); },
-               .default_error = raises(0x8004020f, L"Error executing command on FTP server.", L"ExecuteCommand"),
+               .default_error = raises(ftp::errors::execute_command.number, L"Error executing command on FTP server.",
+                                       L"ExecuteCommand"),
                .own_calls = {"FtpCommandA", "InternetReadFile"},
                .rules = {{"InternetCloseHandle", {}, tolerated}},
                .after_failure = After::ftp_connected},
@@ -649,21 +660,25 @@ std::vector<Member> ftp_members()
                .rules = {listing_first, listing_next, listing_close}, .after_failure = After::ftp_connected},
         Member{.label = "FTP.CreateDirectory", .name = L"CreateDirectory", .kind = method, .setup = ftp_connected,
                .arguments = [](Session&) { return variants(text_variant(L"new")); },
-               .default_error = raises(0x80040205, L"Error creating directory.", L"CreateDirectory"),
+               .default_error = raises(ftp::errors::create_directory.number, L"Error creating directory.",
+                                       L"CreateDirectory"),
                .own_calls = {"FtpCreateDirectoryA"}, .after_failure = After::ftp_connected},
         Member{.label = "FTP.RemoveDirectory", .name = L"RemoveDirectory", .kind = method, .setup = ftp_connected,
                .arguments = [](Session&) { return variants(text_variant(L"old")); },
-               .default_error = raises(0x8004020c, L"Error removing directory.", L"RemoveDirectory"),
+               .default_error = raises(ftp::errors::remove_directory.number, L"Error removing directory.",
+                                       L"RemoveDirectory"),
                .own_calls = {"FtpRemoveDirectoryA"}, .after_failure = After::ftp_connected},
         Member{.label = "FTP.RenameFile", .name = L"RenameFile", .kind = method, .setup = ftp_connected,
                .arguments = [](Session&) { return variants(text_variant(L"a.txt"), text_variant(L"c.txt")); },
-               .default_error = raises(0x80040206, L"Error renaming file/directory.", L"RenameFile"),
+               .default_error = raises(ftp::errors::rename_file.number, L"Error renaming file/directory.",
+                                       L"RenameFile"),
                .own_calls = {"FtpRenameFileA"}, .after_failure = After::ftp_connected},
         Member{.label = "FTP.GetDirectory", .name = L"GetDirectory", .kind = method, .setup = ftp_connected,
                .arguments = get_directory_arguments,
                .rules = {directory_read, directory_change, listing_first, listing_next, listing_close, file_get,
                          {"GetFullPathNameW", {},
-                          raises(0x80040208, L"Error getting file from the remote server.", L"GetDirectory")}},
+                          raises(ftp::errors::get_file.number, L"Error getting file from the remote server.",
+                                 L"GetDirectory")}},
                .after_failure = After::ftp_connected},
         // A subfolder that cannot be made most often exists already; the
         // descent into it says so if not.
@@ -688,7 +703,8 @@ std::vector<Member> ftp_members()
                .rules = {directory_read, directory_change, file_put}, .after_failure = After::ftp_connected},
         Member{.label = "FTP.DeleteFile", .name = L"DeleteFile", .kind = method, .setup = ftp_connected,
                .arguments = [](Session&) { return variants(text_variant(L"a.txt")); },
-               .default_error = raises(0x80040209, L"Error deleting file from the remote server.", L"DeleteFile"),
+               .default_error = raises(ftp::errors::delete_file.number, L"Error deleting file from the remote server.",
+                                       L"DeleteFile"),
                .own_calls = {"FtpDeleteFileA"}, .after_failure = After::ftp_connected},
     };
 }
@@ -709,28 +725,39 @@ std::vector<Member> http_members()
         property("HTTP.Content get", L"Content", get),
         property("HTTP.Headers get", L"Headers", get),
         Member{.label = "HTTP.OpenConnection", .name = L"OpenConnection", .kind = method, .setup = http_with_url,
-               .default_error = raises(0x800403e8, L"Error opening connection to the internet.", opening),
+               .default_error = raises(http::errors::open_internet.number, L"Error opening connection to the internet.",
+                                       opening),
                .own_calls = {"InternetOpenA", "InternetSetOptionA"},
                .rules = {{"InternetConnectA", {},
-                          raises(0x800403e8, L"Error opening connection to remote server.", opening)},
+                          raises(http::errors::open_connection.number, L"Error opening connection to remote server.",
+                                 opening)},
                          // Three timeouts on the session, then the same three on the connection.
                          {"InternetSetOptionA", 3,
-                          raises(0x800403e8, L"Error opening connection to remote server.", opening)},
+                          raises(http::errors::open_connection.number, L"Error opening connection to remote server.",
+                                 opening)},
                          {"InternetSetOptionA", 4,
-                          raises(0x800403e8, L"Error opening connection to remote server.", opening)},
+                          raises(http::errors::open_connection.number, L"Error opening connection to remote server.",
+                                 opening)},
                          {"InternetSetOptionA", 5,
-                          raises(0x800403e8, L"Error opening connection to remote server.", opening)},
+                          raises(http::errors::open_connection.number, L"Error opening connection to remote server.",
+                                 opening)},
                          {"HttpOpenRequestA", {},
-                          raises(0x800403e8, L"Error opening request to remote server.", opening)},
+                          raises(http::errors::open_request.number, L"Error opening request to remote server.",
+                                 opening)},
                          {"HttpSendRequestA", {},
-                          raises(0x800403e9, L"Error opening request received from remote server.", request)},
+                          raises(http::errors::send_request.number,
+                                 L"Error opening request received from remote server.", request)},
                          {"HttpQueryInfoA", 0,
-                          raises(0x800403ea, L"Error getting information out of request(1).", request)},
+                          raises(http::errors::query_headers.number, L"Error getting information out of request(1).",
+                                 request)},
                          {"HttpQueryInfoA", 1,
-                          raises(0x800403ea, L"Error getting information out of request(2).", request)},
+                          raises(http::errors::query_status.number, L"Error getting information out of request(2).",
+                                 request)},
                          {"InternetReadFile", {},
-                          raises(0x800403eb, L"Error getting information out of request.", request)},
-                         {"InternetCloseHandle", {}, raises(0x800403ec, L"Error closing connection.", request)}},
+                          raises(http::errors::read_body.number, L"Error getting information out of request.",
+                                 request)},
+                         {"InternetCloseHandle", {},
+                          raises(http::errors::close_connection.number, L"Error closing connection.", request)}},
                .after_failure = After::http_retries},
     };
 }
@@ -768,9 +795,9 @@ size_t occurrence_of(const std::vector<PlatformCall>& calls, size_t index)
     return before;
 }
 
-std::wstring source_of(const Member& member)
+std::wstring_view source_of(const Member& member)
 {
-    return member.label.starts_with("HTTP") ? L"Corvane.HTTP" : L"Corvane.FTP";
+    return member.label.starts_with("HTTP") ? http::errors::source : ftp::errors::source;
 }
 
 void check_raised(const Member& member, const Expectation& expected, const Outcome& outcome)
@@ -808,7 +835,8 @@ void check_state(Session& session, After after)
         return;
     }
     case After::ftp_disconnected: {
-        EXPECT_EQ(hex(call_by_name(object, L"Directory", get).error.number), hex(0x8004020d))
+        EXPECT_EQ(hex(call_by_name(object, L"Directory", get).error.number),
+                  hex(ftp::errors::not_connected.number))
             << "still counts as connected";
         if (!succeeded(call_by_name(object, L"OpenConnection", method), "a later OpenConnection"))
             return;

@@ -3,6 +3,7 @@
 
 #include "frame/class_table.h"
 #include "component/ftp.h"
+#include "ftp/ftp_errors.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 
@@ -79,8 +80,8 @@ TEST_F(FtpSession, PortAcceptsOneTo65535Only)
     LONG port = 0;
     for (LONG bad : {0L, -5L, 65536L}) {
         const auto error = error_of(ftp->put_Port(bad));
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040201));
-        EXPECT_EQ(error.source, L"Corvane.FTP");
+        EXPECT_EQ(error.number, ftp::errors::invalid_port.number);
+        EXPECT_EQ(error.source, ftp::errors::source);
         EXPECT_EQ(error.description, L"The port number that you entered is invalid");
         ftp->get_Port(&port);
         EXPECT_EQ(port, 21);
@@ -129,13 +130,13 @@ TEST_F(FtpSession, MissingUrlIsReportedBeforeMissingUsername)
 {
     set_text(&_FTP::put_URL, L"   ");
     auto error = error_of(ftp->OpenConnection());
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020b));
+    EXPECT_EQ(error.number, ftp::errors::url_not_set.number);
     EXPECT_EQ(error.description, L"Needed Property not set.  URL");
 
     set_text(&_FTP::put_URL, L"host");
     set_text(&_FTP::put_Username, L" ");
     error = error_of(ftp->OpenConnection());
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020b));
+    EXPECT_EQ(error.number, ftp::errors::username_not_set.number);
     EXPECT_EQ(error.description, L"Needed Parameter not set.  Username");
     EXPECT_TRUE(fake.calls.empty());
 }
@@ -150,11 +151,11 @@ TEST_F(FtpSession, FailedConnectReleasesTheSessionAndStaysDisconnected)
     set_text(&_FTP::put_URL, L"host");
     set_text(&_FTP::put_Username, L"tester");
     const auto error = error_of(ftp->OpenConnection());
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
-    EXPECT_EQ(error.source, L"Corvane.FTP");
+    EXPECT_EQ(error.number, ftp::errors::open_connection.number);
+    EXPECT_EQ(error.source, ftp::errors::source);
     EXPECT_EQ(error.description, L"Error opening FTP connection.OpenConnection error code: 12029 Message: ");
     EXPECT_EQ(fake.handles_open(), 0u);
-    EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, static_cast<HRESULT>(0x8004020d));
+    EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, ftp::errors::not_connected.number);
 }
 
 TEST_F(FtpSession, TimeoutsAreSetOnTheSessionBeforeTheConnect)
@@ -202,13 +203,13 @@ TEST_F(FtpSession, RefusedTimeoutOrSessionFailsTheConnectAndLeavesNothingOpen)
         const size_t connects = fake.count("InternetConnectA");
         row.make_it_fail();
         const auto error = error_of(ftp->OpenConnection());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
+        EXPECT_EQ(error.number, ftp::errors::open_connection.number);
         EXPECT_EQ(error.description, row.description);
         EXPECT_EQ(fake.count("InternetConnectA"), connects);
         EXPECT_EQ(fake.handles_open(), 0u);
         VARIANT directory_value;
         VariantInit(&directory_value);
-        EXPECT_EQ(error_of(ftp->get_Directory(&directory_value)).number, static_cast<HRESULT>(0x8004020d));
+        EXPECT_EQ(error_of(ftp->get_Directory(&directory_value)).number, ftp::errors::not_connected.number);
         VariantClear(&directory_value);
         // Nothing is kept: the next OpenConnection starts over.
         fake.on_InternetSetOptionA = nullptr;
@@ -259,7 +260,7 @@ TEST_F(FtpSession, CloseFailureKeepsTheObjectConnectedOnlyWhileItsConnectionIsOp
             return TRUE;
         };
         const auto error = error_of(ftp->CloseConnection());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020a)) << failing;
+        EXPECT_EQ(error.number, ftp::errors::close_connection.number) << failing;
         EXPECT_EQ(error.description,
                   L"Error closing connection to remote server.CloseConnection error code: 12017 Message: ");
         round.on_InternetCloseHandle = nullptr;
@@ -269,7 +270,7 @@ TEST_F(FtpSession, CloseFailureKeepsTheObjectConnectedOnlyWhileItsConnectionIsOp
         } else {
             // The connection closed before the session failed to: nothing
             // left to ask, and a new connection can be opened.
-            EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, static_cast<HRESULT>(0x8004020d));
+            EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, ftp::errors::not_connected.number);
             ASSERT_EQ(ftp->OpenConnection(), S_OK);
             EXPECT_EQ(round.count("InternetConnectA"), 2u);
         }
@@ -338,7 +339,7 @@ TEST_F(FtpSession, FailingCommandAndFailingRead)
     BSTR result = nullptr;
     Variant command = text_variant(L"BOGUS");
     auto error = error_of(ftp->ExecuteCommand(*command.get(), VARIANT_TRUE, &result));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020f));
+    EXPECT_EQ(error.number, ftp::errors::execute_command.number);
     EXPECT_EQ(error.description, L"Error executing command on FTP server.500 Unknown command.");
 
     // A read that fails cuts the reply short: an error, not a shorter reply,
@@ -353,7 +354,7 @@ TEST_F(FtpSession, FailingCommandAndFailingRead)
         return TRUE;
     };
     error = error_of(ftp->ExecuteCommand(*command.get(), VARIANT_TRUE, &result));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020f));
+    EXPECT_EQ(error.number, ftp::errors::execute_command.number);
     EXPECT_THAT(error.description,
                 StartsWith(L"Error executing command on FTP server.ExecuteCommand error code: 12030 Message: "));
     EXPECT_EQ(fake.handles_open(), 2u);
@@ -429,7 +430,7 @@ TEST_F(FtpSession, LongDirectoryIsAskedForWithAGrowingBuffer)
         fake.calls.clear();
         VARIANT value;
         const auto error = error_of(ftp->get_Directory(&value));
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
+        EXPECT_EQ(error.number, ftp::errors::retrieve_directory.number);
         EXPECT_EQ(error.description, L"Error retrieving directory.Directory error code: 122 Message: ");
         const auto calls = fake.calls_to("FtpGetCurrentDirectoryA");
         ASSERT_FALSE(calls.empty());
@@ -445,7 +446,7 @@ TEST_F(FtpSession, DirectoryNeedsAConnectionAndReportsFailures)
     for (auto call : std::vector<std::function<HRESULT()>>{[&] { return ftp->get_Directory(&value); },
                                                           [&] { return ftp->put_Directory(*target.get()); }}) {
         const auto error = error_of(call());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020d));
+        EXPECT_EQ(error.number, ftp::errors::not_connected.number);
         EXPECT_EQ(error.description, L"Error getting/setting directory.  No connection open.");
     }
     EXPECT_TRUE(fake.calls.empty());
@@ -456,10 +457,10 @@ TEST_F(FtpSession, DirectoryNeedsAConnectionAndReportsFailures)
     fake.on_FtpSetCurrentDirectoryA = [&](auto...) { return fake.fail(12003); };
     fake.last_response = "550 /pub: No such file or directory.";
     auto error = error_of(ftp->get_Directory(&value));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202));
+    EXPECT_EQ(error.number, ftp::errors::retrieve_directory.number);
     EXPECT_EQ(error.description, L"Error retrieving directory.Directory error code: 12030 Message: ");
     error = error_of(ftp->put_Directory(*target.get()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040203));
+    EXPECT_EQ(error.number, ftp::errors::set_directory.number);
     EXPECT_EQ(error.description, L"Error setting directory.550 /pub: No such file or directory.");
     EXPECT_THAT(arguments_of("FtpSetCurrentDirectoryA"), ElementsAre("h2", "\"/pub\""));
 }
@@ -480,24 +481,25 @@ TEST_F(FtpSession, SingleCallOperationsRaiseTheirOwnErrors)
     BSTR reply = nullptr;
     struct Expected {
         std::function<HRESULT()> call;
-        unsigned number;
+        HRESULT number;
         const wchar_t* description;
     };
     for (const Expected& expected : {
-             Expected{[&] { return ftp->CreateDirectory(*name.get()); }, 0x80040205,
+             Expected{[&] { return ftp->CreateDirectory(*name.get()); }, ftp::errors::create_directory.number,
                       L"Error creating directory.CreateDirectory error code: 6 Message: "},
-             Expected{[&] { return ftp->RemoveDirectory(*name.get()); }, 0x8004020c,
+             Expected{[&] { return ftp->RemoveDirectory(*name.get()); }, ftp::errors::remove_directory.number,
                       L"Error removing directory.RemoveDirectory error code: 6 Message: "},
-             Expected{[&] { return ftp->RenameFile(*name.get(), *other.get()); }, 0x80040206,
+             Expected{[&] { return ftp->RenameFile(*name.get(), *other.get()); }, ftp::errors::rename_file.number,
                       L"Error renaming file/directory.RenameFile error code: 6 Message: "},
-             Expected{[&] { return ftp->DeleteFile(*name.get()); }, 0x80040209,
+             Expected{[&] { return ftp->DeleteFile(*name.get()); }, ftp::errors::delete_file.number,
                       L"Error deleting file from the remote server.DeleteFile error code: 6 Message: "},
-             Expected{[&] { return ftp->ExecuteCommand(*name.get(), VARIANT_FALSE, &reply); }, 0x8004020f,
+             Expected{[&] { return ftp->ExecuteCommand(*name.get(), VARIANT_FALSE, &reply); },
+                      ftp::errors::execute_command.number,
                       L"Error executing command on FTP server.ExecuteCommand error code: 6 Message: "},
          }) {
         const auto error = error_of(expected.call());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(expected.number));
-        EXPECT_EQ(error.source, L"Corvane.FTP");
+        EXPECT_EQ(error.number, expected.number);
+        EXPECT_EQ(error.source, ftp::errors::source);
         EXPECT_EQ(error.description, expected.description);
     }
 

@@ -4,6 +4,7 @@
 
 #include "frame/class_table.h"
 #include "component/ftp.h"
+#include "ftp/ftp_errors.h"
 #include "tests/common/local_files.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
@@ -119,7 +120,7 @@ TEST_F(HostileNames, TextThatWouldAddACommandLineIsNeverSent)
     struct Member {
         const char* name;
         std::function<HRESULT(VARIANT)> call;
-        unsigned number;
+        HRESULT number;
         const wchar_t* message;
     };
     Variant plain = text_variant(L"plain");
@@ -127,35 +128,36 @@ TEST_F(HostileNames, TextThatWouldAddACommandLineIsNeverSent)
     Variant local = text_variant((fresh_folder("never") / "local.txt").wstring());
     BSTR reply = nullptr;
     const std::vector<Member> members = {
-        {"Directory", [&](VARIANT text) { return ftp->put_Directory(text); }, 0x80040203, L"Error setting directory."},
-        {"CreateDirectory", [&](VARIANT text) { return ftp->CreateDirectory(text); }, 0x80040205,
-         L"Error creating directory."},
-        {"RemoveDirectory", [&](VARIANT text) { return ftp->RemoveDirectory(text); }, 0x8004020c,
-         L"Error removing directory."},
-        {"RenameFile old", [&](VARIANT text) { return ftp->RenameFile(text, *plain.get()); }, 0x80040206,
-         L"Error renaming file/directory."},
-        {"RenameFile new", [&](VARIANT text) { return ftp->RenameFile(*plain.get(), text); }, 0x80040206,
-         L"Error renaming file/directory."},
-        {"DeleteFile", [&](VARIANT text) { return ftp->DeleteFile(text); }, 0x80040209,
+        {"Directory", [&](VARIANT text) { return ftp->put_Directory(text); }, ftp::errors::set_directory.number,
+         L"Error setting directory."},
+        {"CreateDirectory", [&](VARIANT text) { return ftp->CreateDirectory(text); },
+         ftp::errors::create_directory.number, L"Error creating directory."},
+        {"RemoveDirectory", [&](VARIANT text) { return ftp->RemoveDirectory(text); },
+         ftp::errors::remove_directory.number, L"Error removing directory."},
+        {"RenameFile old", [&](VARIANT text) { return ftp->RenameFile(text, *plain.get()); },
+         ftp::errors::rename_file.number, L"Error renaming file/directory."},
+        {"RenameFile new", [&](VARIANT text) { return ftp->RenameFile(*plain.get(), text); },
+         ftp::errors::rename_file.number, L"Error renaming file/directory."},
+        {"DeleteFile", [&](VARIANT text) { return ftp->DeleteFile(text); }, ftp::errors::delete_file.number,
          L"Error deleting file from the remote server."},
-        {"GetFile", [&](VARIANT text) { return ftp->GetFile(text, *local.get(), VARIANT_TRUE); }, 0x80040208,
-         L"Error getting file from the remote server."},
-        {"PutFile", [&](VARIANT text) { return ftp->PutFile(*local.get(), text); }, 0x80040207,
+        {"GetFile", [&](VARIANT text) { return ftp->GetFile(text, *local.get(), VARIANT_TRUE); },
+         ftp::errors::get_file.number, L"Error getting file from the remote server."},
+        {"PutFile", [&](VARIANT text) { return ftp->PutFile(*local.get(), text); }, ftp::errors::put_file.number,
          L"Error putting file to remote server."},
         {"GetDirectory", [&](VARIANT text) { return ftp->GetDirectory(text, *local.get(), VARIANT_TRUE, VARIANT_TRUE); },
-         0x80040208, L"Error getting file from the remote server."},
-        {"PutDirectory", [&](VARIANT text) { return ftp->PutDirectory(*local.get(), text, VARIANT_TRUE); }, 0x80040207,
-         L"Error putting file to remote server."},
-        {"DownloadFileToClient", [&](VARIANT text) { return ftp->DownloadFileToClient(text); }, 0x80040211,
-         L"Error attempting to open file."},
+         ftp::errors::get_file.number, L"Error getting file from the remote server."},
+        {"PutDirectory", [&](VARIANT text) { return ftp->PutDirectory(*local.get(), text, VARIANT_TRUE); },
+         ftp::errors::put_file.number, L"Error putting file to remote server."},
+        {"DownloadFileToClient", [&](VARIANT text) { return ftp->DownloadFileToClient(text); },
+         ftp::errors::open_file.number, L"Error attempting to open file."},
     };
     for (const Member& member : members) {
         for (const std::wstring& hostile : line_breakers) {
             Variant text = text_variant(hostile);
             fake.calls.clear();
             const auto error = error_of(member.call(*text.get()));
-            EXPECT_EQ(error.number, static_cast<HRESULT>(member.number)) << member.name;
-            EXPECT_EQ(error.source, L"Corvane.FTP") << member.name;
+            EXPECT_EQ(error.number, member.number) << member.name;
+            EXPECT_EQ(error.source, ftp::errors::source) << member.name;
             EXPECT_EQ(error.description, member.message + not_sent) << member.name;
             EXPECT_TRUE(fake.calls.empty()) << member.name << " called " << fake.calls.front().function;
         }
@@ -168,7 +170,7 @@ TEST_F(HostileNames, TextThatWouldAddACommandLineIsNeverSent)
         Variant text = text_variant(L"/\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac");
         fake.calls.clear();
         const auto error = error_of(member.call(*text.get()));
-        EXPECT_EQ(error.number, static_cast<HRESULT>(member.number)) << member.name;
+        EXPECT_EQ(error.number, member.number) << member.name;
         EXPECT_EQ(error.description,
                   member.message + std::wstring(L" The name holds characters the system code page cannot represent, "
                                                 L"so it was not sent."))
@@ -181,7 +183,7 @@ TEST_F(HostileNames, TextThatWouldAddACommandLineIsNeverSent)
         Variant command = text_variant(L"NOOP" + hostile);
         fake.calls.clear();
         const auto error = error_of(ftp->ExecuteCommand(*command.get(), VARIANT_FALSE, &reply));
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x8004020f));
+        EXPECT_EQ(error.number, ftp::errors::execute_command.number);
         EXPECT_EQ(error.description, L"Error executing command on FTP server. The command holds a line break or NUL "
                                      L"character, so it was not sent.");
         EXPECT_TRUE(fake.calls.empty());
@@ -207,7 +209,7 @@ TEST_F(HostileNames, LoginTextThatWouldAddACommandLineIsNeverSent)
             ASSERT_EQ((ftp.get()->*property.setter)(*text.get()), S_OK);
             fake.calls.clear();
             const auto error = error_of(ftp->OpenConnection());
-            EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040202)) << property.what;
+            EXPECT_EQ(error.number, ftp::errors::open_connection.number) << property.what;
             EXPECT_EQ(error.description, L"Error opening FTP connection. The " + std::wstring(property.what) +
                                              L" holds a line break or NUL character, so it was not sent.");
             EXPECT_TRUE(fake.calls.empty()) << property.what;
@@ -290,8 +292,8 @@ TEST_F(HostileNames, TreeDownloadTakesAListedNameOnlyAsOnePlainComponent)
                 }
                 continue;
             }
-            EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208)) << label;
-            EXPECT_EQ(error.source, L"Corvane.FTP");
+            EXPECT_EQ(error.number, ftp::errors::get_file.number) << label;
+            EXPECT_EQ(error.source, ftp::errors::source);
             const std::wstring shown = example.shown ? example.shown : L"\"" + from_ansi(example.name) + L"\"";
             EXPECT_EQ(error.description, L"Error getting file from the remote server. The entry " + shown +
                                              L" listed in /top " + example.refusal +
@@ -315,7 +317,7 @@ TEST_F(HostileNames, UntraversedDirectoryIsNotCheckedAndTheDirectoryItselfIsSkip
 
     // Traversed, the same listing is refused.
     fake.calls.clear();
-    EXPECT_EQ(error_of(get_directory(L"/top", local, true)).number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error_of(get_directory(L"/top", local, true)).number, ftp::errors::get_file.number);
     EXPECT_EQ(fake.count("FtpGetFileA"), 0u);
 }
 
@@ -342,7 +344,7 @@ TEST_F(HostileNames, ResolvedPathMustStayInsideTheTargetFolder)
         escape_to = outside;
         fake.calls.clear();
         const auto error = error_of(get_directory(L"/top", local));
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208)) << to_ansi(outside);
+        EXPECT_EQ(error.number, ftp::errors::get_file.number) << to_ansi(outside);
         EXPECT_EQ(error.description, L"Error getting file from the remote server. The entry \"b.txt\" listed in /top "
                                      L"would be written at " +
                                          outside + L", outside " + folder +
@@ -366,7 +368,7 @@ TEST_F(HostileNames, ResolvedPathMustStayInsideTheTargetFolder)
     };
     fake.calls.clear();
     const auto error = error_of(get_directory(L"/top", fresh_folder("unresolved")));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error.number, ftp::errors::get_file.number);
     EXPECT_EQ(error.description, L"Error getting file from the remote server.GetDirectory error code: 206 Message: ");
     EXPECT_EQ(fake.count("FtpGetFileA"), 0u);
 }
@@ -404,17 +406,17 @@ TEST(LocalNames, LocalPathWithANulIsRefused)
     Variant remote = text_variant(L"r.txt");
     Variant local = text_variant(std::wstring(L"C:\\out\\x.asp\0.txt", 17));
     auto error = error_of(ftp->GetFile(*remote.get(), *local.get(), VARIANT_TRUE));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040208));
+    EXPECT_EQ(error.number, ftp::errors::get_file.number);
     EXPECT_EQ(error.description,
               L"Error getting file from the remote server. The local path holds a NUL character, so it was not used.");
     error = error_of(ftp->PutFile(*local.get(), *remote.get()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040207));
+    EXPECT_EQ(error.number, ftp::errors::put_file.number);
     EXPECT_EQ(error.description,
               L"Error putting file to remote server. The local path holds a NUL character, so it was not used.");
     EXPECT_EQ(error_of(ftp->GetDirectory(*remote.get(), *local.get(), VARIANT_TRUE, VARIANT_TRUE)).number,
-              static_cast<HRESULT>(0x80040208));
+              ftp::errors::get_file.number);
     EXPECT_EQ(error_of(ftp->PutDirectory(*local.get(), *remote.get(), VARIANT_TRUE)).number,
-              static_cast<HRESULT>(0x80040207));
+              ftp::errors::put_file.number);
     EXPECT_TRUE(fake.calls.empty());
 }
 

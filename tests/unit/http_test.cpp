@@ -5,6 +5,8 @@
 #include "component/http.h"
 #include "component/http_header.h"
 #include "component/http_headers.h"
+#include "frame/error_code.h"
+#include "http/http_errors.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 
@@ -163,7 +165,7 @@ TEST_F(Http, BlankOrOverlongUrlChangesNothing)
 
     Bstr overlong(std::wstring(40000, L'h') + L"/x");
     const auto error = error_of(http->put_URL(overlong.get()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800A0006));
+    EXPECT_EQ(error.number, runtime_error_number(RuntimeError::overflow));
     EXPECT_EQ(error.description, L"Overflow");
     EXPECT_EQ(server_name(), L"server1");
     Bstr longest(std::wstring(32766, L'h') + L"/x");
@@ -238,11 +240,11 @@ TEST_F(Http, SecureAndExplicitPorts)
 TEST_F(Http, NoUrlIsReportedBeforeAnyPlatformCall)
 {
     const auto error = error_of(http->OpenConnection());
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403ec));
-    EXPECT_EQ(error.source, L"Corvane.HTTP");
+    EXPECT_EQ(error.number, http::errors::url_not_set.number);
+    EXPECT_EQ(error.source, http::errors::source);
     EXPECT_EQ(error.description, L"No URL set.  Please ensure that the URL property is set.");
     set_url(L"/only/a/path");
-    EXPECT_EQ(error_of(http->OpenConnection()).number, static_cast<HRESULT>(0x800403ec));
+    EXPECT_EQ(error_of(http->OpenConnection()).number, http::errors::url_not_set.number);
     EXPECT_TRUE(fake.calls.empty());
 }
 
@@ -251,24 +253,31 @@ TEST_F(Http, EveryFailureRowClosesWhatWasOpenAndAllowsAnotherTry)
     struct Row {
         const char* name;
         std::function<void(tests::FakePlatform&)> make_it_fail;
-        unsigned number;
+        HRESULT number;
         const wchar_t* description;
     };
     const std::vector<Row> rows = {
         {"session", [](tests::FakePlatform& f) { f.on_InternetOpenA = [&f](auto...) -> HINTERNET { f.last_error = 12001; return nullptr; }; },
-         0x800403e8, L"Error opening connection to the internet.OpenConnection error code: 12001 Message: "},
+         http::errors::open_internet.number,
+         L"Error opening connection to the internet.OpenConnection error code: 12001 Message: "},
         {"connection", [](tests::FakePlatform& f) { f.on_InternetConnectA = [&f](auto...) -> HINTERNET { f.last_error = 12007; return nullptr; }; },
-         0x800403e8, L"Error opening connection to remote server.OpenConnection error code: 12007 Message: "},
+         http::errors::open_connection.number,
+         L"Error opening connection to remote server.OpenConnection error code: 12007 Message: "},
         {"request", [](tests::FakePlatform& f) { f.on_HttpOpenRequestA = [&f](auto...) -> HINTERNET { f.last_error = 12005; return nullptr; }; },
-         0x800403e8, L"Error opening request to remote server.OpenConnection error code: 12005 Message: "},
+         http::errors::open_request.number,
+         L"Error opening request to remote server.OpenConnection error code: 12005 Message: "},
         {"send", [](tests::FakePlatform& f) { f.on_HttpSendRequestA = [&f](auto...) { return f.fail(12029); }; },
-         0x800403e9, L"Error opening request received from remote server.GetString error code: 12029 Message: "},
+         http::errors::send_request.number,
+         L"Error opening request received from remote server.GetString error code: 12029 Message: "},
         {"headers", [](tests::FakePlatform& f) { f.on_HttpQueryInfoA = [&f](HINTERNET, DWORD level, LPVOID, LPDWORD, LPDWORD) { return level == HTTP_QUERY_RAW_HEADERS ? f.fail(12150) : TRUE; }; },
-         0x800403ea, L"Error getting information out of request(1).GetString error code: 12150 Message: "},
+         http::errors::query_headers.number,
+         L"Error getting information out of request(1).GetString error code: 12150 Message: "},
         {"status", [](tests::FakePlatform& f) { f.on_HttpQueryInfoA = [&f](HINTERNET, DWORD level, LPVOID, LPDWORD length, LPDWORD) { if (level == HTTP_QUERY_RAW_HEADERS) { *length = 0; return TRUE; } return f.fail(12150); }; },
-         0x800403ea, L"Error getting information out of request(2).GetString error code: 12150 Message: "},
+         http::errors::query_status.number,
+         L"Error getting information out of request(2).GetString error code: 12150 Message: "},
         {"read", [](tests::FakePlatform& f) { f.on_InternetReadFile = [&f](auto...) { return f.fail(12030); }; },
-         0x800403eb, L"Error getting information out of request.GetString error code: 12030 Message: "},
+         http::errors::read_body.number,
+         L"Error getting information out of request.GetString error code: 12030 Message: "},
     };
     set_url(L"server1");
     for (const Row& row : rows) {
@@ -281,8 +290,8 @@ TEST_F(Http, EveryFailureRowClosesWhatWasOpenAndAllowsAnotherTry)
             };
         row.make_it_fail(round);
         const auto error = error_of(http->OpenConnection());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(row.number)) << row.name;
-        EXPECT_EQ(error.source, L"Corvane.HTTP");
+        EXPECT_EQ(error.number, row.number) << row.name;
+        EXPECT_EQ(error.source, http::errors::source);
         EXPECT_EQ(error.description, row.description) << row.name;
         EXPECT_EQ(round.handles_open(), 0u) << row.name;
         // Not stuck open: the next call starts over.
@@ -306,7 +315,7 @@ TEST_F(Http, CloseFailureAtAnyHandle)
             return tests::FakePlatform::handle_name(handle) == failing ? round.fail(12017) : TRUE;
         };
         const auto error = error_of(http->OpenConnection());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403ec)) << failing;
+        EXPECT_EQ(error.number, http::errors::close_connection.number) << failing;
         EXPECT_EQ(error.description, L"Error closing connection.GetString error code: 12017 Message: ");
         EXPECT_EQ(round.count("InternetCloseHandle"), 3u) << failing;
         round.on_InternetCloseHandle = nullptr;
@@ -399,7 +408,7 @@ TEST_F(Http, ReadFailureKeepsWhatArrived)
         *bytes_read = 5;
         return TRUE;
     };
-    EXPECT_EQ(error_of(http->OpenConnection()).number, static_cast<HRESULT>(0x800403eb));
+    EXPECT_EQ(error_of(http->OpenConnection()).number, http::errors::read_body.number);
     EXPECT_EQ(content(), L"first");
 }
 
@@ -426,13 +435,19 @@ TEST_F(Http, TimeoutsOnSessionAndConnectionBeforeTheRequest)
 
 TEST_F(Http, RefusedTimeoutFailsItsStepAndLeavesNothingOpen)
 {
+    struct Failure {
+        HRESULT number;
+        const wchar_t* description;
+    };
     struct Row {
         const char* handle;
         DWORD option;
-        const wchar_t* description;
+        Failure expected;
     };
-    const wchar_t* internet = L"Error opening connection to the internet.OpenConnection error code: 12018 Message: ";
-    const wchar_t* remote = L"Error opening connection to remote server.OpenConnection error code: 12018 Message: ";
+    const Failure internet{http::errors::open_internet.number,
+                           L"Error opening connection to the internet.OpenConnection error code: 12018 Message: "};
+    const Failure remote{http::errors::open_connection.number,
+                         L"Error opening connection to remote server.OpenConnection error code: 12018 Message: "};
     set_url(L"server1");
     for (const Row& row : {Row{"h1", INTERNET_OPTION_CONNECT_TIMEOUT, internet},
                            Row{"h1", INTERNET_OPTION_SEND_TIMEOUT, internet},
@@ -452,8 +467,8 @@ TEST_F(Http, RefusedTimeoutFailsItsStepAndLeavesNothingOpen)
                                                                                                    : TRUE;
         };
         const auto error = error_of(http->OpenConnection());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e8));
-        EXPECT_EQ(error.description, row.description);
+        EXPECT_EQ(error.number, row.expected.number);
+        EXPECT_EQ(error.description, row.expected.description);
         EXPECT_EQ(round.count("HttpOpenRequestA"), 0u);
         EXPECT_EQ(round.handles_open(), 0u);
         round.on_InternetSetOptionA = nullptr;
@@ -493,8 +508,8 @@ TEST_F(Http, UrlThatWouldNotGoOutAsWrittenIsRefusedBeforeAnythingOpens)
         Bstr url(row.url);
         ASSERT_EQ(http->put_URL(url.get()), S_OK);
         const auto error = error_of(http->OpenConnection());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403e8));
-        EXPECT_EQ(error.source, L"Corvane.HTTP");
+        EXPECT_EQ(error.number, http::errors::open_request.number);
+        EXPECT_EQ(error.source, http::errors::source);
         EXPECT_EQ(error.description, row.description);
         EXPECT_TRUE(round.calls.empty());
     }
@@ -567,7 +582,7 @@ TEST_F(Http, BodyShorterThanItsLengthIsAReadError)
         for (const std::string& piece : row.pieces)
             body += piece;
         if (row.cut) {
-            EXPECT_EQ(error.number, static_cast<HRESULT>(0x800403eb));
+            EXPECT_EQ(error.number, http::errors::read_body.number);
             EXPECT_EQ(error.description, L"Error getting information out of request. The transfer ended early: " +
                                              std::to_wstring(body.size()) + L" of 10 bytes arrived.");
         } else {
@@ -607,7 +622,8 @@ TEST(HttpHeaderEntries, FreeStandingEntriesAndAnEmptyCollection)
     V_VT(position.get()) = VT_I4;
     V_I4(position.get()) = 1;
     BSTR text = nullptr;
-    EXPECT_EQ(error_of(collection->Item(*position.get(), &text)).number, static_cast<HRESULT>(0x800A0009));
+    EXPECT_EQ(error_of(collection->Item(*position.get(), &text)).number,
+              runtime_error_number(RuntimeError::subscript_out_of_range));
 }
 
 }  // namespace

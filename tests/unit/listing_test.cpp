@@ -6,6 +6,8 @@
 #include "component/ftp.h"
 #include "component/ftp_file.h"
 #include "component/ftp_files.h"
+#include "frame/error_code.h"
+#include "ftp/ftp_errors.h"
 #include "ftp/time_text.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
@@ -216,16 +218,19 @@ TEST_F(Listing, LookupErrorsAreTheRuntimes)
     serve({record("README"), record("data")});
     auto collection = files();
     ComPtr<_FTPFile> entry;
-    std::vector<std::pair<std::function<Variant()>, std::pair<unsigned, const wchar_t*>>> cases;
-    cases.push_back({[] { return number(0); }, {0x800A0009, L"Subscript out of range"}});
-    cases.push_back({[] { return number(3); }, {0x800A0009, L"Subscript out of range"}});
-    cases.push_back({[] { return text_variant(L"1"); }, {0x800A0005, L"Invalid procedure call or argument"}});
-    cases.push_back({[] { return text_variant(L"missing"); }, {0x800A0005, L"Invalid procedure call or argument"}});
-    cases.push_back({[] { return Variant(); }, {0x800A000D, L"Type mismatch"}});
+    const HRESULT out_of_range = runtime_error_number(RuntimeError::subscript_out_of_range);
+    const HRESULT bad_argument = runtime_error_number(RuntimeError::invalid_argument);
+    const HRESULT type_mismatch = runtime_error_number(RuntimeError::type_mismatch);
+    std::vector<std::pair<std::function<Variant()>, std::pair<HRESULT, const wchar_t*>>> cases;
+    cases.push_back({[] { return number(0); }, {out_of_range, L"Subscript out of range"}});
+    cases.push_back({[] { return number(3); }, {out_of_range, L"Subscript out of range"}});
+    cases.push_back({[] { return text_variant(L"1"); }, {bad_argument, L"Invalid procedure call or argument"}});
+    cases.push_back({[] { return text_variant(L"missing"); }, {bad_argument, L"Invalid procedure call or argument"}});
+    cases.push_back({[] { return Variant(); }, {type_mismatch, L"Type mismatch"}});
     for (auto& [make_index, expected] : cases) {
         Variant index = make_index();
         const auto error = error_of(collection->Item(*index.get(), entry.put()));
-        EXPECT_EQ(error.number, static_cast<HRESULT>(expected.first));
+        EXPECT_EQ(error.number, expected.first);
         EXPECT_EQ(error.description, expected.second);
     }
     // A fraction rounds as the runtime rounds to a whole number.
@@ -276,7 +281,7 @@ TEST_F(Listing, FailureOnTheFirstCall)
     };
     ComPtr<_FTPFiles> result;
     const auto error = error_of(ftp->Files(result.put()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040204));
+    EXPECT_EQ(error.number, ftp::errors::listing_first.number);
     EXPECT_EQ(error.description,
               L"Error retrieving directory listing.(1)GetDirectoryListing error code: 12029 Message: ");
     EXPECT_FALSE(result);
@@ -288,7 +293,7 @@ TEST_F(Listing, FailureInTheMiddleClosesTheSearch)
     fake.last_response = "426 Connection closed; transfer aborted.";
     BSTR text = nullptr;
     const auto error = error_of(ftp->GetDirectoryListing(static_cast<Directory_Listing_Type>(3), &text));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040204));
+    EXPECT_EQ(error.number, ftp::errors::listing_next.number);
     EXPECT_EQ(error.description,
               L"Error retrieving directory listing.(2)(12003)(0)426 Connection closed; transfer aborted.");
     EXPECT_EQ(fake.handles_open(), 2u);
@@ -348,8 +353,8 @@ TEST_F(Listing, ListingWithoutItsFinalReplyIsAnErrorForBothMembers)
             EXPECT_EQ(take_text(text), row.entries ? L"file1\r\nfile2\r\n" : L"");
         } else {
             for (const auto& error : {files_error, listing_error}) {
-                EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040204));
-                EXPECT_EQ(error.source, L"Corvane.FTP");
+                EXPECT_EQ(error.number, ftp::errors::listing.number);
+                EXPECT_EQ(error.source, ftp::errors::source);
                 EXPECT_EQ(error.description, row.description);
             }
             EXPECT_FALSE(collection);
@@ -366,7 +371,7 @@ TEST_F(Listing, FailingCloseOfTheSearch)
     };
     ComPtr<_FTPFiles> result;
     const auto error = error_of(ftp->Files(result.put()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040204));
+    EXPECT_EQ(error.number, ftp::errors::listing_close.number);
     EXPECT_EQ(error.description,
               L"Error retrieving directory listing.(3)GetDirectoryListing error code: 12017 Message: ");
     EXPECT_EQ(fake.count("InternetCloseHandle"), 1u);

@@ -3,6 +3,7 @@
 
 #include "frame/class_table.h"
 #include "component/ftp.h"
+#include "ftp/ftp_errors.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 
@@ -85,7 +86,7 @@ TEST_F(Transfer, FailedPutStaysInTheDirectoryItChangedTo)
     Variant local = text_variant(L"C:\\x");
     Variant remote = text_variant(L"/pub/");
     const auto error = error_of(ftp->PutFile(*local.get(), *remote.get()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040207));
+    EXPECT_EQ(error.number, ftp::errors::put_file.number);
     EXPECT_EQ(error.description, L"Error putting file to remote server.553 Could not create file.");
     EXPECT_EQ(arguments_of("FtpPutFileA")[2], "\"\"");
     EXPECT_EQ(fake.count("FtpSetCurrentDirectoryA"), 1u);

@@ -4,6 +4,7 @@
 
 #include "frame/class_table.h"
 #include "component/ftp.h"
+#include "ftp/ftp_errors.h"
 #include "tests/unit/com_test_support.h"
 #include "web/content_disposition.h"
 #include "tests/unit/fake_platform.h"
@@ -236,8 +237,8 @@ TEST_F(BrowserPage, MissingPageIsAClearError)
     ftp->put_Username(*user.get());
     ftp->OpenConnection();
     const auto error = error_of(ftp->PrintClient());
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040212));
-    EXPECT_EQ(error.source, L"Corvane.FTP");
+    EXPECT_EQ(error.number, ftp::errors::page_not_bound.number);
+    EXPECT_EQ(error.source, ftp::errors::source);
     EXPECT_THAT(error.description, HasSubstr(L"No ASP page is bound"));
 }
 
@@ -337,7 +338,7 @@ TEST_F(Download, NameCannotInjectHeaders)
     // A line break never gets as far as the header: the name is refused
     // before the file is asked for.
     Variant path = text_variant(L"/in/evil\r\nSet-Cookie: a=b\t.txt");
-    EXPECT_EQ(error_of(ftp->DownloadFileToClient(*path.get())).number, static_cast<HRESULT>(0x80040211));
+    EXPECT_EQ(error_of(ftp->DownloadFileToClient(*path.get())).number, ftp::errors::open_file.number);
     EXPECT_TRUE(asp_host::calls_of(page.get()).empty());
     // Other control characters are taken out.
     path = text_variant(L"/in/evil\vSet-Cookie: a=b\t\x1f.txt");
@@ -356,7 +357,7 @@ TEST_F(Download, MissingFileLeavesTheResponseAlone)
     bind_and_connect();
     Variant path = text_variant(L"missing.txt");
     const auto error = error_of(ftp->DownloadFileToClient(*path.get()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040211));
+    EXPECT_EQ(error.number, ftp::errors::open_file.number);
     EXPECT_EQ(error.description, L"Error attempting to open file.550 missing.txt: No such file or directory.");
     EXPECT_TRUE(asp_host::calls_of(page.get()).empty());
 }
@@ -373,7 +374,7 @@ TEST_F(Download, ReadFailureClosesTheFile)
     };
     Variant path = text_variant(L"big.bin");
     const auto error = error_of(ftp->DownloadFileToClient(*path.get()));
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040210));
+    EXPECT_EQ(error.number, ftp::errors::read_file.number);
     EXPECT_EQ(error.description,
               L"Error reading file from the remote server.InternetReadFile error code: 12030 Message: ");
     EXPECT_EQ(fake.handles_open(), 2u);
@@ -450,7 +451,7 @@ TEST_F(Download, TransferCutShortOrOverlongIsAReadError)
             EXPECT_EQ(error.number, S_OK);
             EXPECT_EQ(asp_host::calls_of(page.get()).back(), L"End");
         } else {
-            EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040210));
+            EXPECT_EQ(error.number, ftp::errors::read_file.number);
             EXPECT_EQ(error.description, prefix + row.reason);
         }
         EXPECT_EQ(asp_host::body_bytes_of(page.get()).size(), row.written);
@@ -476,7 +477,7 @@ TEST_F(Download, WithoutAPageTheFileIsClosedAgain)
     ftp->put_Username(*user.get());
     ftp->OpenConnection();
     Variant path = text_variant(L"a.txt");
-    EXPECT_EQ(error_of(ftp->DownloadFileToClient(*path.get())).number, static_cast<HRESULT>(0x80040212));
+    EXPECT_EQ(error_of(ftp->DownloadFileToClient(*path.get())).number, ftp::errors::page_not_bound.number);
     EXPECT_EQ(fake.handles_open(), 2u);
 }
 
@@ -505,7 +506,7 @@ TEST_F(Download, PostedFieldWithoutAFileIsAFailedDownload)
     };
     bind_and_connect();
     const auto error = error_of(ftp->PrintClient());
-    EXPECT_EQ(error.number, static_cast<HRESULT>(0x80040211));
+    EXPECT_EQ(error.number, ftp::errors::open_file.number);
     EXPECT_TRUE(asp_host::calls_of(page.get()).empty());
 }
 
@@ -514,16 +515,18 @@ TEST_F(BrowserPage, QueryThatWouldAddACommandIsRefusedBeforeAnyIsSent)
     struct Case {
         const wchar_t* key;
         std::wstring value;
-        unsigned number;
+        HRESULT number;
         const wchar_t* message;
     };
     for (const Case& example : {
-             Case{L"d", L"/pub\r\nMKD x", 0x80040203, L"Error setting directory."},
-             Case{L"d", L"/pub\n", 0x80040203, L"Error setting directory."},
-             Case{L"d", std::wstring(L"/pub\0/x", 7), 0x80040203, L"Error setting directory."},
-             Case{L"f", L"/pub/a.txt\r\nDELE b.txt", 0x80040211, L"Error attempting to open file."},
-             Case{L"f", L"a.txt\r", 0x80040211, L"Error attempting to open file."},
-             Case{L"f", std::wstring(L"a.txt\0.exe", 10), 0x80040211, L"Error attempting to open file."},
+             Case{L"d", L"/pub\r\nMKD x", ftp::errors::set_directory.number, L"Error setting directory."},
+             Case{L"d", L"/pub\n", ftp::errors::set_directory.number, L"Error setting directory."},
+             Case{L"d", std::wstring(L"/pub\0/x", 7), ftp::errors::set_directory.number, L"Error setting directory."},
+             Case{L"f", L"/pub/a.txt\r\nDELE b.txt", ftp::errors::open_file.number,
+                  L"Error attempting to open file."},
+             Case{L"f", L"a.txt\r", ftp::errors::open_file.number, L"Error attempting to open file."},
+             Case{L"f", std::wstring(L"a.txt\0.exe", 10), ftp::errors::open_file.number,
+                  L"Error attempting to open file."},
          }) {
         page = asp_host::new_page();
         set_server_variables(L"off", L"h", L"80", L"/p.asp");
@@ -532,8 +535,8 @@ TEST_F(BrowserPage, QueryThatWouldAddACommandIsRefusedBeforeAnyIsSent)
         bind_and_connect();
         fake.calls.clear();
         const auto error = error_of(ftp->PrintClient());
-        EXPECT_EQ(error.number, static_cast<HRESULT>(example.number)) << example.key;
-        EXPECT_EQ(error.source, L"Corvane.FTP");
+        EXPECT_EQ(error.number, example.number) << example.key;
+        EXPECT_EQ(error.source, ftp::errors::source);
         EXPECT_EQ(error.description,
                   std::wstring(example.message) + L" The name holds a line break or NUL character, so it was not sent.");
         EXPECT_TRUE(fake.calls.empty()) << fake.calls.front().function;
