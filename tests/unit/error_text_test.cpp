@@ -54,7 +54,7 @@ TEST_F(ErrorText, ComposesProcedureCodeAndMessageKeepingTheLineEnd)
     EXPECT_EQ(error_text(12002, L"OpenConnection"),
               L"OpenConnection error code: 12002 Message: The operation timed out\r\n");
 
-    EXPECT_THAT(fake.calls_to("GetModuleHandleA")[0].arguments, ElementsAre("\"wininet.dll\""));
+    EXPECT_THAT(fake.arguments_of("GetModuleHandleA"), ElementsAre("\"wininet.dll\""));
     EXPECT_EQ(seen_flags, 0x1800u);
     EXPECT_EQ(seen_source, wininet);
     EXPECT_EQ(seen_language, 0u);
@@ -86,7 +86,7 @@ TEST_F(ErrorText, ExtendedErrorIsTheServerReplyAlone)
     fake.last_response = "550 No such file or directory.\r\n550 Second line";
     EXPECT_EQ(error_text(12003, L"DeleteFile"), L"550 No such file or directory.\r\n550 Second line");
     ASSERT_EQ(fake.count("InternetGetLastResponseInfoA"), 1u);
-    EXPECT_THAT(fake.calls_to("InternetGetLastResponseInfoA")[0].arguments, ElementsAre("2048"));
+    EXPECT_THAT(fake.arguments_of("InternetGetLastResponseInfoA"), ElementsAre("2048"));
 }
 
 TEST_F(ErrorText, ExtendedErrorWithoutReplyKeepsTheComposedText)

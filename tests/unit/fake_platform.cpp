@@ -1,5 +1,7 @@
 #include "tests/unit/fake_platform.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -72,6 +74,16 @@ std::vector<PlatformCall> FakePlatform::calls_to(const std::string& function) co
             result.push_back(call);
     }
     return result;
+}
+
+std::vector<std::string> FakePlatform::arguments_of(const std::string& function, size_t index) const
+{
+    constexpr size_t most_arguments = 16;
+    const std::vector<PlatformCall> made = calls_to(function);
+    if (index < made.size())
+        return made[index].arguments;
+    ADD_FAILURE() << "no call " << index << " of " << function << " (" << made.size() << " made)";
+    return std::vector<std::string>(most_arguments, "<no call>");
 }
 
 size_t FakePlatform::count(const std::string& function) const

@@ -35,6 +35,10 @@ public:
     std::vector<PlatformCall> calls;
     std::vector<PlatformCall> calls_to(const std::string& function) const;
     size_t count(const std::string& function) const;
+    // The arguments of the function's call at `index`. Without such a call
+    // the test fails and gets placeholders enough for any argument index,
+    // so that its next checks fail too instead of reading past the end.
+    std::vector<std::string> arguments_of(const std::string& function, size_t index = 0) const;
     // The recorded calls to `functions` by name, in order, with each option
     // set on a handle shown as "h1 2=60000/4" (handle, option = value/size).
     std::vector<std::string> options_among(const std::vector<std::string>& functions) const;

@@ -48,11 +48,6 @@ protected:
         return take_text(value);
     }
 
-    std::vector<std::string> arguments_of(const std::string& function, size_t index = 0)
-    {
-        auto calls = fake.calls_to(function);
-        return index < calls.size() ? calls[index].arguments : std::vector<std::string>{"<no call>"};
-    }
 
     tests::FakePlatform fake;
     ComPtr<_FTP> ftp;
@@ -98,8 +93,8 @@ TEST_F(FtpSession, ConnectHandsOverThePropertiesUnchanged)
     ASSERT_EQ(ftp->put_Port(40000), S_OK);
     ASSERT_EQ(ftp->OpenConnection(), S_OK);
 
-    EXPECT_THAT(arguments_of("InternetOpenA"), ElementsAre("\"Corvane FTP\"", "0", "NULL", "NULL", "0"));
-    EXPECT_THAT(arguments_of("InternetConnectA"),
+    EXPECT_THAT(fake.arguments_of("InternetOpenA"), ElementsAre("\"Corvane FTP\"", "0", "NULL", "NULL", "0"));
+    EXPECT_THAT(fake.arguments_of("InternetConnectA"),
                 ElementsAre("h1", "\" ftp.example \"", "40000", "\"tester\"", "\"\"", "1", "0", "0"));
 }
 
@@ -111,8 +106,8 @@ TEST_F(FtpSession, ProxyAndPassiveReachTheConnect)
     ftp->get_Passive(&passive);
     EXPECT_EQ(passive, VARIANT_TRUE);
     connect();
-    EXPECT_EQ(arguments_of("InternetOpenA")[2], "\" proxy:8080\"");
-    EXPECT_EQ(arguments_of("InternetConnectA")[6], std::to_string(0x08000000));
+    EXPECT_EQ(fake.arguments_of("InternetOpenA")[2], "\" proxy:8080\"");
+    EXPECT_EQ(fake.arguments_of("InternetConnectA")[6], std::to_string(0x08000000));
 
     // A blank proxy is none at all.
     set_text(&_FTP::put_Proxy, L"   ");
@@ -122,8 +117,8 @@ TEST_F(FtpSession, ProxyAndPassiveReachTheConnect)
     ASSERT_EQ(ftp->put_Passive(VARIANT_FALSE), S_OK);
     ASSERT_EQ(ftp->CloseConnection(), S_OK);
     ASSERT_EQ(ftp->OpenConnection(), S_OK);
-    EXPECT_EQ(arguments_of("InternetOpenA", 1)[2], "NULL");
-    EXPECT_EQ(arguments_of("InternetConnectA", 1)[6], "0");
+    EXPECT_EQ(fake.arguments_of("InternetOpenA", 1)[2], "NULL");
+    EXPECT_EQ(fake.arguments_of("InternetConnectA", 1)[6], "0");
 }
 
 TEST_F(FtpSession, MissingUrlIsReportedBeforeMissingUsername)
@@ -240,10 +235,10 @@ TEST_F(FtpSession, SecondOpenIgnoresChangesUntilReconnected)
 
     ASSERT_EQ(ftp->CloseConnection(), S_OK);
     EXPECT_THAT(fake.calls_to("InternetCloseHandle"), ::testing::SizeIs(2));
-    EXPECT_EQ(arguments_of("InternetCloseHandle", 0)[0], "h2");  // connection first
-    EXPECT_EQ(arguments_of("InternetCloseHandle", 1)[0], "h1");
+    EXPECT_EQ(fake.arguments_of("InternetCloseHandle", 0)[0], "h2");  // connection first
+    EXPECT_EQ(fake.arguments_of("InternetCloseHandle", 1)[0], "h1");
     ASSERT_EQ(ftp->OpenConnection(), S_OK);
-    EXPECT_EQ(arguments_of("InternetConnectA", 1)[1], "\"other\"");
+    EXPECT_EQ(fake.arguments_of("InternetConnectA", 1)[1], "\"other\"");
 }
 
 TEST_F(FtpSession, CloseFailureKeepsTheObjectConnectedOnlyWhileItsConnectionIsOpen)
@@ -304,7 +299,7 @@ TEST_F(FtpSession, TransferTypeTakesOnlyAsciiOrBinary)
     Variant command = text_variant(L"NOOP");
     ASSERT_EQ(ftp->ExecuteCommand(*command.get(), VARIANT_FALSE, &reply), S_OK);
     EXPECT_EQ(take_text(reply), L"");
-    EXPECT_THAT(arguments_of("FtpCommandA"), ElementsAre("h2", "0", "2", "\"NOOP\"", "0"));
+    EXPECT_THAT(fake.arguments_of("FtpCommandA"), ElementsAre("h2", "0", "2", "\"NOOP\"", "0"));
     EXPECT_EQ(fake.count("InternetReadFile"), 0u);
 }
 
@@ -325,8 +320,8 @@ TEST_F(FtpSession, CommandReplyIsReadToItsEndAndTheChannelClosed)
     Variant command = text_variant(L"STAT");
     ASSERT_EQ(ftp->ExecuteCommand(*command.get(), VARIANT_TRUE, &result), S_OK);
     EXPECT_EQ(take_text(result), std::wstring(3000, L'r'));
-    EXPECT_EQ(arguments_of("FtpCommandA")[1], "-1");
-    EXPECT_EQ(arguments_of("FtpCommandA")[2], "1");
+    EXPECT_EQ(fake.arguments_of("FtpCommandA")[1], "-1");
+    EXPECT_EQ(fake.arguments_of("FtpCommandA")[2], "1");
     EXPECT_EQ(fake.handles_open(), 2u);  // the data channel is closed again
     EXPECT_EQ(fake.handles_opened(), 3u);
 }
@@ -374,7 +369,7 @@ TEST_F(FtpSession, DirectoryAlwaysEndsWithOneSlash)
         reported = server;
         EXPECT_EQ(directory(), expected) << server;
     }
-    EXPECT_EQ(arguments_of("FtpGetCurrentDirectoryA")[1], "260");
+    EXPECT_EQ(fake.arguments_of("FtpGetCurrentDirectoryA")[1], "260");
 }
 
 TEST_F(FtpSession, LongDirectoryIsAskedForAgainWithTheSizeNeeded)
@@ -462,7 +457,7 @@ TEST_F(FtpSession, DirectoryNeedsAConnectionAndReportsFailures)
     error = error_of(ftp->put_Directory(*target.get()));
     EXPECT_EQ(error.number, ftp::errors::set_directory.number);
     EXPECT_EQ(error.description, L"Error setting directory.550 /pub: No such file or directory.");
-    EXPECT_THAT(arguments_of("FtpSetCurrentDirectoryA"), ElementsAre("h2", "\"/pub\""));
+    EXPECT_THAT(fake.arguments_of("FtpSetCurrentDirectoryA"), ElementsAre("h2", "\"/pub\""));
 }
 
 TEST_F(FtpSession, SingleCallOperationsRaiseTheirOwnErrors)
@@ -505,9 +500,9 @@ TEST_F(FtpSession, SingleCallOperationsRaiseTheirOwnErrors)
 
     connect();
     ASSERT_EQ(ftp->RenameFile(*name.get(), *other.get()), S_OK);
-    EXPECT_THAT(arguments_of("FtpRenameFileA", 1), ElementsAre("h2", "\"a b\"", "\"c\""));
+    EXPECT_THAT(fake.arguments_of("FtpRenameFileA", 1), ElementsAre("h2", "\"a b\"", "\"c\""));
     ASSERT_EQ(ftp->DeleteFile(*other.get()), S_OK);
-    EXPECT_THAT(arguments_of("FtpDeleteFileA", 1), ElementsAre("h2", "\"c\""));
+    EXPECT_THAT(fake.arguments_of("FtpDeleteFileA", 1), ElementsAre("h2", "\"c\""));
 }
 
 TEST_F(FtpSession, LastResponseNeedsNoConnectionAndIsNeverCut)

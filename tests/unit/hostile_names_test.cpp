@@ -313,7 +313,7 @@ TEST_F(HostileNames, UntraversedDirectoryIsNotCheckedAndTheDirectoryItselfIsSkip
     const fs::path local = fresh_folder("flat");
     ASSERT_EQ(get_directory(L"/top", local, false), S_OK);
     ASSERT_EQ(fake.count("FtpGetFileA"), 1u);
-    EXPECT_EQ(fake.calls_to("FtpGetFileA")[0].arguments[1], "\"/top/kept.txt\"");
+    EXPECT_EQ(fake.arguments_of("FtpGetFileA")[1], "\"/top/kept.txt\"");
 
     // Traversed, the same listing is refused.
     fake.calls.clear();

@@ -116,11 +116,6 @@ protected:
         };
     }
 
-    std::vector<std::string> arguments_of(const std::string& function, size_t index = 0)
-    {
-        auto calls = fake.calls_to(function);
-        return index < calls.size() ? calls[index].arguments : std::vector<std::string>{"<no call>"};
-    }
 
     tests::FakePlatform fake;
     ComPtr<_HTTP> http;
@@ -191,17 +186,17 @@ TEST_F(Http, TheRequestAsThePlatformSeesIt)
     set_url(L"http://server1/x?y=1");
     respond(block_of({"HTTP/1.1 200 OK"}), {"hello"});
     ASSERT_EQ(http->OpenConnection(), S_OK);
-    EXPECT_THAT(arguments_of("InternetOpenA"), ElementsAre("\"Corvane.HTTP\"", "0", "NULL", "NULL", "0"));
-    EXPECT_THAT(arguments_of("InternetConnectA"), ElementsAre("h1", "\"server1\"", "80", "\"\"", "\"\"", "3", "0", "0"));
-    EXPECT_THAT(arguments_of("HttpOpenRequestA"),
+    EXPECT_THAT(fake.arguments_of("InternetOpenA"), ElementsAre("\"Corvane.HTTP\"", "0", "NULL", "NULL", "0"));
+    EXPECT_THAT(fake.arguments_of("InternetConnectA"), ElementsAre("h1", "\"server1\"", "80", "\"\"", "\"\"", "3", "0", "0"));
+    EXPECT_THAT(fake.arguments_of("HttpOpenRequestA"),
                 ElementsAre("h2", "\"GET\"", "\"/x?y=1\"", "NULL", "NULL", "NULL", "0", "0"));
-    EXPECT_THAT(arguments_of("HttpSendRequestA"), ElementsAre("h3", "NULL", "0", "NULL", "0"));
-    EXPECT_THAT(arguments_of("HttpQueryInfoA", 0), ElementsAre("h3", "21", "32768", "0"));
-    EXPECT_THAT(arguments_of("HttpQueryInfoA", 1), ElementsAre("h3", std::to_string(0x20000013), "4", "0"));
-    EXPECT_THAT(arguments_of("InternetReadFile"), ElementsAre("h3", "32768"));
+    EXPECT_THAT(fake.arguments_of("HttpSendRequestA"), ElementsAre("h3", "NULL", "0", "NULL", "0"));
+    EXPECT_THAT(fake.arguments_of("HttpQueryInfoA", 0), ElementsAre("h3", "21", "32768", "0"));
+    EXPECT_THAT(fake.arguments_of("HttpQueryInfoA", 1), ElementsAre("h3", std::to_string(0x20000013), "4", "0"));
+    EXPECT_THAT(fake.arguments_of("InternetReadFile"), ElementsAre("h3", "32768"));
     EXPECT_THAT(fake.calls_to("InternetCloseHandle"), ::testing::SizeIs(3));
-    EXPECT_EQ(arguments_of("InternetCloseHandle", 0)[0], "h3");
-    EXPECT_EQ(arguments_of("InternetCloseHandle", 2)[0], "h1");
+    EXPECT_EQ(fake.arguments_of("InternetCloseHandle", 0)[0], "h3");
+    EXPECT_EQ(fake.arguments_of("InternetCloseHandle", 2)[0], "h1");
     EXPECT_EQ(fake.handles_open(), 0u);
     EXPECT_EQ(content(), L"hello");
 }
@@ -229,10 +224,10 @@ TEST_F(Http, SecureAndExplicitPorts)
         };
         set_url(example.url);
         ASSERT_EQ(http->OpenConnection(), S_OK);
-        const auto connect = round.calls_to("InternetConnectA")[0].arguments;
+        const auto connect = round.arguments_of("InternetConnectA");
         EXPECT_EQ(connect[1], example.host);
         EXPECT_EQ(connect[2], example.port);
-        EXPECT_EQ(round.calls_to("HttpOpenRequestA")[0].arguments[6], example.flags);
+        EXPECT_EQ(round.arguments_of("HttpOpenRequestA")[6], example.flags);
         EXPECT_EQ(server_name(), example.server_name);
     }
 }
@@ -535,8 +530,8 @@ TEST_F(Http, UrlTheCodePageHoldsGoesOutByteForByte)
         set_url(row.url);
         ASSERT_EQ(http->OpenConnection(), S_OK) << row.object_name;
         ASSERT_EQ(round.count("HttpOpenRequestA"), 1u);
-        EXPECT_EQ(round.calls_to("InternetConnectA")[0].arguments[1], row.host);
-        EXPECT_EQ(round.calls_to("HttpOpenRequestA")[0].arguments[2], row.object_name);
+        EXPECT_EQ(round.arguments_of("InternetConnectA")[1], row.host);
+        EXPECT_EQ(round.arguments_of("HttpOpenRequestA")[2], row.object_name);
     }
 }
 

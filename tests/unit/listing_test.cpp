@@ -99,18 +99,30 @@ protected:
         return take_text(text);
     }
 
+    // Null when there is no such entry; the helpers below take that.
     static ComPtr<_FTPFile> item(const ComPtr<_FTPFiles>& collection, const VARIANT& index)
     {
         ComPtr<_FTPFile> entry;
-        collection->Item(index, entry.put());
+        if (collection) {
+            EXPECT_EQ(collection->Item(index, entry.put()), S_OK);
+        }
         return entry;
     }
 
     static std::wstring name_of(const ComPtr<_FTPFile>& entry)
     {
         BSTR name = nullptr;
-        entry->get_Filename(&name);
+        if (!entry || FAILED(entry->get_Filename(&name)))
+            return L"<no entry>";
         return take_text(name);
+    }
+
+    static LONG size_of(const ComPtr<_FTPFile>& entry)
+    {
+        Variant size;
+        if (!entry || FAILED(entry->get_FileSize(size.put())) || V_VT(size.get()) != VT_I4)
+            return -1;
+        return V_I4(size.get());
     }
 
     static Variant number(double value)
@@ -130,8 +142,8 @@ protected:
 TEST_F(Listing, AsksForTheWholeDirectoryWithoutCache)
 {
     serve({record("a")});
-    files();
-    EXPECT_THAT(fake.calls_to("FtpFindFirstFileA")[0].arguments, ElementsAre("h2", "NULL", "2214592512", "0"));
+    EXPECT_TRUE(files());
+    EXPECT_THAT(fake.arguments_of("FtpFindFirstFileA"), ElementsAre("h2", "NULL", "2214592512", "0"));
     EXPECT_EQ(fake.handles_open(), 2u);  // the search handle is closed again
 }
 
@@ -140,7 +152,10 @@ TEST_F(Listing, EmptyDirectoryAsWindowsAndWineReportIt)
     for (DWORD code : {DWORD{ERROR_NO_MORE_FILES}, DWORD{0}}) {
         serve({}, code);
         LONG count = -1;
-        ASSERT_EQ(files()->Count(&count), S_OK);
+        auto collection = files();
+    ASSERT_TRUE(collection);
+        ASSERT_TRUE(collection);
+        ASSERT_EQ(collection->Count(&count), S_OK);
         EXPECT_EQ(count, 0);
         EXPECT_EQ(listing(63), L"");
     }
@@ -152,6 +167,7 @@ TEST_F(Listing, EntriesKeepServerOrderTypeAndTrueSize)
            record("three.iso", FILE_ATTRIBUTE_ARCHIVE, 0, 0xC0000000), record("four.img", 0, 1, 0),
            record("five.img", 0, 1, 0x40000000), record(".", FILE_ATTRIBUTE_DIRECTORY)});
     auto collection = files();
+    ASSERT_TRUE(collection);
     LONG count = 0;
     collection->Count(&count);
     ASSERT_EQ(count, 6);
@@ -193,6 +209,7 @@ TEST_F(Listing, NamesWithSpacesAndAnsiCharacters)
 {
     serve({record("my report.txt"), record("caf\xe9.txt")});
     auto collection = files();
+    ASSERT_TRUE(collection);
     EXPECT_EQ(name_of(item(collection, *number(1).get())), L"my report.txt");
     EXPECT_EQ(name_of(item(collection, *number(2).get())), L"caf\u00e9.txt");
     EXPECT_EQ(name_of(item(collection, *text_variant(L"CAF\u00c9.TXT").get())), L"caf\u00e9.txt");
@@ -202,14 +219,12 @@ TEST_F(Listing, NamesEqualButForCaseAllStay)
 {
     serve({record("Makefile", 0, 0, 1), record("makefile", 0, 0, 2), record("README")});
     auto collection = files();
+    ASSERT_TRUE(collection);
     LONG count = 0;
     collection->Count(&count);
     EXPECT_EQ(count, 3);
-    VARIANT size;
-    item(collection, *text_variant(L"MAKEFILE").get())->get_FileSize(&size);
-    EXPECT_EQ(V_I4(&size), 1);
-    item(collection, *number(2).get())->get_FileSize(&size);
-    EXPECT_EQ(V_I4(&size), 2);
+    EXPECT_EQ(size_of(item(collection, *text_variant(L"MAKEFILE").get())), 1);
+    EXPECT_EQ(size_of(item(collection, *number(2).get())), 2);
     EXPECT_EQ(listing(ShowFiles), L"Makefile\r\nmakefile\r\nREADME\r\n");
 }
 
@@ -217,6 +232,7 @@ TEST_F(Listing, LookupErrorsAreTheRuntimes)
 {
     serve({record("README"), record("data")});
     auto collection = files();
+    ASSERT_TRUE(collection);
     ComPtr<_FTPFile> entry;
     const HRESULT out_of_range = runtime_error_number(RuntimeError::subscript_out_of_range);
     const HRESULT bad_argument = runtime_error_number(RuntimeError::invalid_argument);
@@ -243,11 +259,13 @@ TEST_F(Listing, EnumeratorsAreIndependentSnapshots)
 {
     serve({record("one"), record("two"), record("three")});
     auto collection = files();
+    ASSERT_TRUE(collection);
     ComPtr<IUnknown> first_unknown, second_unknown;
     ASSERT_EQ(collection->NewEnum(first_unknown.put()), S_OK);
     ASSERT_EQ(collection->NewEnum(second_unknown.put()), S_OK);
     auto first = first_unknown.query<IEnumVARIANT>();
     auto second = second_unknown.query<IEnumVARIANT>();
+    ASSERT_TRUE(first && second);
 
     VARIANT items[3];
     ULONG fetched = 0;
@@ -346,6 +364,7 @@ TEST_F(Listing, ListingWithoutItsFinalReplyIsAnErrorForBothMembers)
         const auto listing_error = error_of(ftp->GetDirectoryListing(static_cast<Directory_Listing_Type>(3), &text));
         if (row.description.empty()) {
             ASSERT_EQ(files_error.number, S_OK);
+            ASSERT_TRUE(collection);
             LONG count = -1;
             collection->Count(&count);
             EXPECT_EQ(count, static_cast<LONG>(row.entries));
@@ -448,6 +467,7 @@ TEST(TimeText, LocalTimeComesFromThePlatform)
 TEST(FtpFileEntry, IdIsWrittenOnceAndSizeKeepsItsType)
 {
     auto entry = create_instance<FTPFile>().query<_FTPFile>();
+    ASSERT_TRUE(entry);
     Bstr first(L"first"), second(L"second");
     EXPECT_EQ(entry->put_ID(first.get()), S_OK);
     EXPECT_EQ(entry->put_ID(second.get()), S_OK);

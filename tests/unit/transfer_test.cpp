@@ -33,11 +33,6 @@ protected:
         ftp->OpenConnection();
     }
 
-    std::vector<std::string> arguments_of(const std::string& function, size_t index = 0)
-    {
-        auto calls = fake.calls_to(function);
-        return index < calls.size() ? calls[index].arguments : std::vector<std::string>{"<no call>"};
-    }
 
     tests::FakePlatform fake;
     ComPtr<_FTP> ftp;
@@ -48,12 +43,12 @@ TEST_F(Transfer, GetFileFlagsAndOverwrite)
     Variant remote = text_variant(L"/pub/r.bin");
     Variant local = text_variant(L"C:\\l.bin");
     ASSERT_EQ(ftp->GetFile(*remote.get(), *local.get(), VARIANT_TRUE), S_OK);
-    EXPECT_THAT(arguments_of("FtpGetFileA"),
+    EXPECT_THAT(fake.arguments_of("FtpGetFileA"),
                 ElementsAre("h2", "\"/pub/r.bin\"", "\"C:\\l.bin\"", "0", "128", "67108865", "0"));
     ftp->put_TransferType(TransferBinary);
     ASSERT_EQ(ftp->GetFile(*remote.get(), *local.get(), VARIANT_FALSE), S_OK);
-    EXPECT_EQ(arguments_of("FtpGetFileA", 1)[3], "65535");
-    EXPECT_EQ(arguments_of("FtpGetFileA", 1)[5], "67108866");
+    EXPECT_EQ(fake.arguments_of("FtpGetFileA", 1)[3], "65535");
+    EXPECT_EQ(fake.arguments_of("FtpGetFileA", 1)[5], "67108866");
     EXPECT_EQ(fake.count("FtpSetCurrentDirectoryA"), 0u);
 }
 
@@ -67,15 +62,15 @@ TEST_F(Transfer, PutFileChangesToTheDirectoryPartAndBack)
     Variant local = text_variant(L"C:\\report.txt");
     Variant remote = text_variant(L"/pub/in/report.txt");
     ASSERT_EQ(ftp->PutFile(*local.get(), *remote.get()), S_OK);
-    EXPECT_THAT(arguments_of("FtpSetCurrentDirectoryA", 0), ElementsAre("h2", "\"/pub/in/\""));
-    EXPECT_THAT(arguments_of("FtpPutFileA"), ElementsAre("h2", "\"C:\\report.txt\"", "\"report.txt\"", "2", "0"));
-    EXPECT_THAT(arguments_of("FtpSetCurrentDirectoryA", 1), ElementsAre("h2", "\"/home/\""));
+    EXPECT_THAT(fake.arguments_of("FtpSetCurrentDirectoryA", 0), ElementsAre("h2", "\"/pub/in/\""));
+    EXPECT_THAT(fake.arguments_of("FtpPutFileA"), ElementsAre("h2", "\"C:\\report.txt\"", "\"report.txt\"", "2", "0"));
+    EXPECT_THAT(fake.arguments_of("FtpSetCurrentDirectoryA", 1), ElementsAre("h2", "\"/home/\""));
 
     // No slash: no change of directory, but the directory is set back all
     // the same.
     Variant plain = text_variant(L"a\\b.txt");
     ASSERT_EQ(ftp->PutFile(*local.get(), *plain.get()), S_OK);
-    EXPECT_EQ(arguments_of("FtpPutFileA", 1)[2], "\"a\\b.txt\"");
+    EXPECT_EQ(fake.arguments_of("FtpPutFileA", 1)[2], "\"a\\b.txt\"");
     EXPECT_EQ(fake.count("FtpSetCurrentDirectoryA"), 3u);
 }
 
@@ -88,7 +83,7 @@ TEST_F(Transfer, FailedPutStaysInTheDirectoryItChangedTo)
     const auto error = error_of(ftp->PutFile(*local.get(), *remote.get()));
     EXPECT_EQ(error.number, ftp::errors::put_file.number);
     EXPECT_EQ(error.description, L"Error putting file to remote server.553 Could not create file.");
-    EXPECT_EQ(arguments_of("FtpPutFileA")[2], "\"\"");
+    EXPECT_EQ(fake.arguments_of("FtpPutFileA")[2], "\"\"");
     EXPECT_EQ(fake.count("FtpSetCurrentDirectoryA"), 1u);
 }
 
@@ -124,7 +119,7 @@ TEST_F(Transfer, TreeSkipsTheDirectoryItselfAndItsParent)
     ASSERT_EQ(ftp->GetDirectory(*remote.get(), *local_path.get(), VARIANT_TRUE, VARIANT_TRUE), S_OK);
     EXPECT_EQ(fake.count("FtpFindFirstFileA"), 1u);
     ASSERT_EQ(fake.count("FtpGetFileA"), 1u);
-    EXPECT_EQ(arguments_of("FtpGetFileA")[1], "\"/top/file.txt\"");
+    EXPECT_EQ(fake.arguments_of("FtpGetFileA")[1], "\"/top/file.txt\"");
     EXPECT_TRUE(std::filesystem::is_directory(local));
     std::filesystem::remove_all(local);
 }

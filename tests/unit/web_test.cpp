@@ -314,7 +314,7 @@ TEST_F(Download, BytesInChunksThenTheEnd)
                 ElementsAre(L"Clear", L"ContentType=application/octet-stream",
                             L"AddHeader Content-Disposition: attachment;filename=\"report 1.pdf\"", L"BinaryWrite 3000",
                             L"BinaryWrite 3000", L"BinaryWrite 3000", L"BinaryWrite 1000", L"End"));
-    EXPECT_THAT(fake.calls_to("FtpOpenFileA")[0].arguments,
+    EXPECT_THAT(fake.arguments_of("FtpOpenFileA"),
                 ElementsAre("h2", "\"/pub/data/report 1.pdf\"", std::to_string(GENERIC_READ), "2", "0"));
     EXPECT_EQ(fake.handles_open(), 2u);
 }
@@ -328,7 +328,7 @@ TEST_F(Download, EmptyFileHasNoBinaryWrite)
     EXPECT_THAT(asp_host::calls_of(page.get()),
                 ElementsAre(L"Clear", L"ContentType=application/octet-stream",
                             L"AddHeader Content-Disposition: attachment;filename=empty.txt", L"End"));
-    EXPECT_EQ(fake.calls_to("FtpOpenFileA")[0].arguments[3], "1");
+    EXPECT_EQ(fake.arguments_of("FtpOpenFileA")[3], "1");
 }
 
 TEST_F(Download, NameCannotInjectHeaders)
@@ -489,8 +489,8 @@ TEST_F(Download, FileRequestedFromThePage)
     bind_and_connect();
     ASSERT_EQ(ftp->PrintClient(), S_OK);
     EXPECT_EQ(asp_host::body_bytes_of(page.get()), "content");
-    EXPECT_THAT(fake.calls_to("FtpSetCurrentDirectoryA")[0].arguments[1], "\"/pub\"");
-    EXPECT_THAT(fake.calls_to("FtpOpenFileA")[0].arguments[1], "\"/pub/x.txt\"");
+    EXPECT_THAT(fake.arguments_of("FtpSetCurrentDirectoryA")[1], "\"/pub\"");
+    EXPECT_THAT(fake.arguments_of("FtpOpenFileA")[1], "\"/pub/x.txt\"");
     EXPECT_EQ(fake.count("FtpFindFirstFileA"), 0u);
 }
 
