@@ -41,12 +41,12 @@ std::wstring collapse_double_slashes(const std::wstring& text)
 
 }  // namespace
 
-std::wstring Session::execute_command(std::wstring_view command_text, VARIANT_BOOL expect_response)
+std::wstring Session::execute_command(std::wstring_view command, VARIANT_BOOL expect_response)
 {
-    const WireText command(command_text, errors::execute_command, L"command");
+    const WireText line(command, errors::execute_command, L"command");
     const PlatformStep step;
     InternetHandle data_channel;
-    if (!platform().FtpCommandA(connection_.get(), expect_response, transfer_flags(), command.ansi(), 0,
+    if (!platform().FtpCommandA(connection_.get(), expect_response, transfer_flags(), line.ansi(), 0,
                                 data_channel.put()))
         raise_platform_failure(errors::execute_command, L"ExecuteCommand");
 
