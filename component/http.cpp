@@ -34,7 +34,7 @@ HRESULT HTTP::get_Version(VARIANT* result)
 
 HRESULT HTTP::get_Content(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.content()); });
+    return member([&] { *result = client_.content().detach(); });
 }
 
 HTTPHeaders& HTTP::headers()

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace corvane {
 
@@ -55,15 +56,31 @@ std::wstring from_ansi(std::string_view text)
     return result;
 }
 
-void append_from_ansi(std::wstring& text, std::string_view bytes)
+Bstr bstr_from_ansi(std::span<const std::string> pieces)
 {
-    if (bytes.empty())
-        return;
-    const int length = checked_length(bytes.size());
-    const int wide_length = platform().MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
-    const size_t start = text.size();
-    text.resize(start + static_cast<size_t>(wide_length));
-    platform().MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data() + start, wide_length);
+    std::vector<int> wide_lengths;
+    wide_lengths.reserve(pieces.size());
+    size_t total = 0;
+    for (const std::string& piece : pieces) {
+        const int wide_length =
+            piece.empty() ? 0
+                          : platform().MultiByteToWideChar(CP_ACP, 0, piece.data(), checked_length(piece.size()),
+                                                           nullptr, 0);
+        wide_lengths.push_back(wide_length);
+        total += static_cast<size_t>(wide_length);
+    }
+    Bstr text;
+    *text.put() = SysAllocStringLen(nullptr, static_cast<UINT>(checked_length(total)));
+    if (!text.get())
+        throw std::bad_alloc();
+    wchar_t* end = text.get();
+    for (size_t index = 0; index < pieces.size(); ++index) {
+        if (wide_lengths[index] > 0)
+            platform().MultiByteToWideChar(CP_ACP, 0, pieces[index].data(),
+                                           checked_length(pieces[index].size()), end, wide_lengths[index]);
+        end += wide_lengths[index];
+    }
+    return text;
 }
 
 std::wstring from_ansi_buffer(const char* buffer, size_t capacity)

@@ -2,9 +2,11 @@
 // Text at the edges: scripts hand us variants and automation strings, the
 // platform takes and gives ANSI text in the system code page.
 
+#include "frame/com_ptr.h"
 #include "frame/win32.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,9 +22,9 @@ std::optional<std::string> to_ansi_exact(std::wstring_view text);
 // Automation text of ANSI bytes the platform produced.
 std::wstring from_ansi(std::string_view text);
 
-// The same, appended to existing text without a temporary copy: for large
-// bodies.
-void append_from_ansi(std::wstring& text, std::string_view bytes);
+// One automation string of the pieces, each converted on its own, written
+// straight into it: for large bodies, which no temporary copy should double.
+Bstr bstr_from_ansi(std::span<const std::string> pieces);
 
 // Text of an ANSI buffer the platform filled, up to its first NUL.
 std::wstring from_ansi_buffer(const char* buffer, size_t capacity);

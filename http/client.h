@@ -4,6 +4,7 @@
 // the body appended to the content. Every operation raises the HTTP class's
 // own errors (http/http_errors.h).
 
+#include "frame/com_ptr.h"
 #include "frame/handles.h"
 #include "frame/win32.h"
 
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::http {
 
@@ -29,8 +31,9 @@ public:
     void set_url(std::wstring_view url);
     const std::wstring& server_name() const { return server_name_; }
     const std::wstring& path() const { return path_; }
-    // Every body received so far, one after another.
-    const std::wstring& content() const { return content_; }
+    // Every body received so far, one after another, each converted from
+    // the system code page on its own.
+    Bstr content() const;
 
     // Does nothing while a request is open. The handles are closed again
     // when it returns, and when it fails.
@@ -44,7 +47,8 @@ private:
 
     std::wstring server_name_;
     std::wstring path_;
-    std::wstring content_;
+    // As they came, converted only when asked for.
+    std::vector<std::string> bodies_;
     bool open_ = false;
     // How the URL asked to be fetched.
     bool secure_ = false;

@@ -25,7 +25,13 @@ constexpr DWORD timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_O
 constexpr std::wstring_view open_procedure = L"OpenConnection";
 constexpr std::wstring_view request_procedure = L"GetString";
 constexpr DWORD header_buffer_size = 32768;
-constexpr DWORD body_read_size = 32768;
+// Body reads: as much as the buffer has room for, up to a size the platform
+// serves in one call; a full buffer grows by at least the smallest.
+constexpr size_t largest_read = 1024 * 1024;
+constexpr size_t smallest_growth = 64 * 1024;
+// An announced length reserves this much at most: the server's word is no
+// reason to set memory aside for a body that may never come.
+constexpr unsigned long long largest_reservation = 64 * 1024 * 1024;
 // More digits than any real body needs, and fewer than overflow.
 constexpr size_t longest_length_text = 18;
 
@@ -138,8 +144,12 @@ void Client::fetch(const HeaderSink& header_sink)
     // connection.
     if (!connection || !set_timeouts(connection.get(), timeout_options))
         raise_platform_failure(errors::open_connection, open_procedure);
+    // A server-side fetch must see the resource as it is now, and must not
+    // leave every body it fetched in the web server's disk cache.
+    const DWORD request_flags =
+        INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | (secure_ ? INTERNET_FLAG_SECURE : 0);
     InternetHandle request(platform().HttpOpenRequestA(connection.get(), "GET", object_name.c_str(), nullptr,
-                                                       nullptr, nullptr, secure_ ? INTERNET_FLAG_SECURE : 0, 0));
+                                                       nullptr, nullptr, request_flags, 0));
     if (!request)
         raise_platform_failure(errors::open_request, open_procedure);
 
@@ -212,26 +222,40 @@ std::optional<unsigned long long> Client::read_headers(const HeaderSink& header_
 
 void Client::read_body(std::optional<unsigned long long> announced_length)
 {
-    // The body is converted once, whole: a multi-byte character may fall
-    // across two reads.
-    std::string body;
-    std::vector<char> chunk(body_read_size);
+    // Read straight into one buffer, sized from the length announced when
+    // there is one: one byte more, so that the read that finds the end
+    // needs no growth. The bytes are kept as they came and converted only
+    // when Content is read, straight into the string it hands out: a
+    // multi-byte character may fall across two reads, and text held beside
+    // its bytes would double what the body costs.
+    std::string& body = bodies_.emplace_back();
+    body.reserve(announced_length
+                     ? static_cast<size_t>(std::min<unsigned long long>(*announced_length, largest_reservation)) + 1
+                     : smallest_growth);
     for (;;) {
+        const size_t used = body.size();
+        const size_t room = body.capacity() - used;
+        const size_t wanted = room > 0 ? std::min(room, largest_read) : smallest_growth;
+        body.resize(used + wanted);
         DWORD bytes_read = 0;
-        if (!platform().InternetReadFile(request_.get(), chunk.data(), body_read_size, &bytes_read)) {
-            const LONG code = static_cast<LONG>(platform().GetLastError());
-            append_from_ansi(content_, body);  // what arrived before the failure stays
-            raise_platform_error(errors::read_body, code, request_procedure);
-        }
+        const BOOL read =
+            platform().InternetReadFile(request_.get(), body.data() + used, static_cast<DWORD>(wanted), &bytes_read);
+        // What arrived before a failure stays.
+        body.resize(used + (read ? std::min<size_t>(bytes_read, wanted) : 0));
+        if (!read)
+            raise_platform_error(errors::read_body, static_cast<LONG>(platform().GetLastError()), request_procedure);
         if (bytes_read == 0)
             break;
-        body.append(chunk.data(), bytes_read);
     }
-    append_from_ansi(content_, body);
     // The platform ends a body the server cut short with an ordinary empty
     // read; only the length announced beforehand tells the two apart.
     if (announced_length && body.size() < *announced_length)
         raise_with_reason(errors::read_body, early_end_reason(body.size(), *announced_length));
+}
+
+Bstr Client::content() const
+{
+    return bstr_from_ansi(bodies_);
 }
 
 void Client::close_handles()

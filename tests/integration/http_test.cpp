@@ -2,6 +2,7 @@
 // name as a script calls it.
 
 #include <winsock2.h>
+#include <wininet.h>
 
 #include "http/http_errors.h"
 #include "tests/integration/automation.h"
@@ -130,6 +131,22 @@ TEST_F(HttpAgainstServer, LargeBodyArrivesWhole)
     EXPECT_TRUE(content == as_ansi_text(body));
     std::filesystem::remove(file);
     std::filesystem::remove(std::filesystem::path("Z:" + unix_path));
+}
+
+TEST_F(HttpAgainstServer, EveryFetchIsFreshAndLeavesNothingInTheDiskCache)
+{
+    // Cacheable for an hour: only the request flags keep the platform from
+    // keeping it, and from answering the second fetch out of its cache.
+    const std::string target = "/fresh-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+    server->route(target, response("200 OK", {"Cache-Control: max-age=3600"}, "first version"));
+    EXPECT_EQ(fetch(target).get(L"Content").text(), L"first version");
+    server->route(target, response("200 OK", {"Cache-Control: max-age=3600"}, "second version"));
+    EXPECT_EQ(fetch(target).get(L"Content").text(), L"second version");
+
+    const std::wstring address = url(target);
+    DWORD size = 0;
+    EXPECT_FALSE(GetUrlCacheEntryInfoW(address.c_str(), nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "the body was written to the disk cache";
 }
 
 TEST_F(HttpAgainstServer, RepeatedNamesAndASecondRequest)

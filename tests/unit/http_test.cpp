@@ -24,6 +24,11 @@ using tests::error_of;
 using tests::take_text;
 using tests::text_variant;
 
+// Every request skips the platform's disk cache both ways, https or not:
+// INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD (| INTERNET_FLAG_SECURE).
+constexpr const char* fresh_flags = "2214592512";
+constexpr const char* fresh_secure_flags = "2222981120";
+
 // A raw header block as the platform returns it: lines ended by NULs, one
 // more NUL at the end.
 std::string block_of(std::initializer_list<const char*> lines)
@@ -105,12 +110,21 @@ protected:
             return TRUE;
         };
         next_piece = 0;
-        fake.on_InternetReadFile = [this](HINTERNET, LPVOID buffer, DWORD, LPDWORD bytes_read) {
+        piece_offset = 0;
+        // A piece larger than the buffer comes over several reads, as the
+        // platform hands out what arrived.
+        fake.on_InternetReadFile = [this](HINTERNET, LPVOID buffer, DWORD size, LPDWORD bytes_read) {
             *bytes_read = 0;
             if (next_piece < body_pieces.size()) {
-                const std::string& piece = body_pieces[next_piece++];
-                std::memcpy(buffer, piece.data(), piece.size());
-                *bytes_read = static_cast<DWORD>(piece.size());
+                const std::string& piece = body_pieces[next_piece];
+                const size_t count = std::min<size_t>(size, piece.size() - piece_offset);
+                std::memcpy(buffer, piece.data() + piece_offset, count);
+                *bytes_read = static_cast<DWORD>(count);
+                piece_offset += count;
+                if (piece_offset == piece.size()) {
+                    ++next_piece;
+                    piece_offset = 0;
+                }
             }
             return TRUE;
         };
@@ -123,6 +137,7 @@ protected:
     std::string header_block;
     std::vector<std::string> body_pieces;
     size_t next_piece = 0;
+    size_t piece_offset = 0;
 };
 
 TEST_F(Http, UrlSplitsIntoServerNameAndPath)
@@ -189,11 +204,11 @@ TEST_F(Http, TheRequestAsThePlatformSeesIt)
     EXPECT_THAT(fake.arguments_of("InternetOpenA"), ElementsAre("\"Corvane.HTTP\"", "0", "NULL", "NULL", "0"));
     EXPECT_THAT(fake.arguments_of("InternetConnectA"), ElementsAre("h1", "\"server1\"", "80", "\"\"", "\"\"", "3", "0", "0"));
     EXPECT_THAT(fake.arguments_of("HttpOpenRequestA"),
-                ElementsAre("h2", "\"GET\"", "\"/x?y=1\"", "NULL", "NULL", "NULL", "0", "0"));
+                ElementsAre("h2", "\"GET\"", "\"/x?y=1\"", "NULL", "NULL", "NULL", fresh_flags, "0"));
     EXPECT_THAT(fake.arguments_of("HttpSendRequestA"), ElementsAre("h3", "NULL", "0", "NULL", "0"));
     EXPECT_THAT(fake.arguments_of("HttpQueryInfoA", 0), ElementsAre("h3", "21", "32768", "0"));
     EXPECT_THAT(fake.arguments_of("HttpQueryInfoA", 1), ElementsAre("h3", std::to_string(0x20000013), "4", "0"));
-    EXPECT_THAT(fake.arguments_of("InternetReadFile"), ElementsAre("h3", "32768"));
+    EXPECT_THAT(fake.arguments_of("InternetReadFile"), ElementsAre("h3", "65536"));
     EXPECT_THAT(fake.calls_to("InternetCloseHandle"), ::testing::SizeIs(3));
     EXPECT_EQ(fake.arguments_of("InternetCloseHandle", 0)[0], "h3");
     EXPECT_EQ(fake.arguments_of("InternetCloseHandle", 2)[0], "h1");
@@ -211,11 +226,11 @@ TEST_F(Http, SecureAndExplicitPorts)
         const wchar_t* server_name;
     };
     for (const Case& example : {
-             Case{L"https://server1/x", "\"server1\"", "443", "8388608", L"server1"},
-             Case{L"server1:8080/x", "\"server1\"", "8080", "0", L"server1:8080"},
-             Case{L"HTTPS://server1:8443/x", "\"server1\"", "8443", "8388608", L"server1:8443"},
-             Case{L"http://[::1]:8081/", "\"::1\"", "8081", "0", L"[::1]:8081"},
-             Case{L"http://server1:/", "\"server1:\"", "80", "0", L"server1:"},
+             Case{L"https://server1/x", "\"server1\"", "443", fresh_secure_flags, L"server1"},
+             Case{L"server1:8080/x", "\"server1\"", "8080", fresh_flags, L"server1:8080"},
+             Case{L"HTTPS://server1:8443/x", "\"server1\"", "8443", fresh_secure_flags, L"server1:8443"},
+             Case{L"http://[::1]:8081/", "\"::1\"", "8081", fresh_flags, L"[::1]:8081"},
+             Case{L"http://server1:/", "\"server1:\"", "80", fresh_flags, L"server1:"},
          }) {
         tests::FakePlatform round;
         round.on_HttpQueryInfoA = [](HINTERNET, DWORD, LPVOID, LPDWORD length, LPDWORD) {
@@ -390,6 +405,66 @@ TEST_F(Http, BodyIsAppendedAcrossReadsAndRequests)
     respond(block_of({"HTTP/1.1 204 No Content"}), {});
     ASSERT_EQ(http->OpenConnection(), S_OK);
     EXPECT_EQ(content(), L"abcdefmissing");
+}
+
+TEST_F(Http, BodyIsReadStraightIntoOneBufferSizedFromItsLength)
+{
+    const std::string large(3 * 1024 * 1024 + 17, 'x');
+    struct Row {
+        const char* name;
+        std::string length_line;  // empty: no length announced
+        std::vector<std::string> pieces;
+        size_t first_read;        // what the first read asks for at least
+        HRESULT outcome;
+    };
+    const std::vector<Row> rows = {
+        // The whole body and the byte that finds its end, in one buffer.
+        {"announced", "Content-Length: 10", {"0123456789"}, 11, S_OK},
+        {"announced, large", "Content-Length: " + std::to_string(large.size()), {large}, 1024 * 1024, S_OK},
+        {"not announced", "", {large.substr(0, 1000), large.substr(1000)}, 65536, S_OK},
+        // A length no body will reach sets aside no more than a bounded
+        // amount, and ends as a body cut short.
+        {"announced, never sent", "Content-Length: 999999999999999", {"abc"}, 1024 * 1024,
+         http::errors::read_body.number},
+    };
+    for (const Row& row : rows) {
+        tests::FakePlatform round;
+        round.on_FormatMessageA = fake.on_FormatMessageA;
+        http = create_instance<HTTP>().query<_HTTP>();
+        ASSERT_TRUE(http) << row.name;
+        set_url(L"server1");
+        std::vector<const char*> lines = {"HTTP/1.1 200 OK"};
+        if (!row.length_line.empty())
+            lines.push_back(row.length_line.c_str());
+        std::string block;
+        for (const char* line : lines)
+            block += std::string(line) + '\0';
+        respond(block + '\0', row.pieces);
+        round.on_HttpQueryInfoA = fake.on_HttpQueryInfoA;
+        round.on_InternetReadFile = fake.on_InternetReadFile;
+        EXPECT_EQ(error_of(http->OpenConnection()).number, row.outcome) << row.name;
+        const auto reads = round.calls_to("InternetReadFile");
+        ASSERT_FALSE(reads.empty()) << row.name;
+        EXPECT_GE(std::stoul(reads[0].arguments[1]), row.first_read) << row.name;
+        for (const auto& read : reads)
+            EXPECT_LE(std::stoul(read.arguments[1]), 1024u * 1024u) << row.name;
+        std::string sent;
+        for (const std::string& piece : row.pieces)
+            sent += piece;
+        EXPECT_TRUE(content() == std::wstring(sent.begin(), sent.end())) << row.name;
+    }
+}
+
+TEST_F(Http, ContentReadAgainIsTheSameText)
+{
+    set_url(L"server1");
+    respond(block_of({"HTTP/1.1 200 OK", "Content-Length: 5"}), {"hello"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    EXPECT_EQ(content(), L"hello");
+    EXPECT_EQ(content(), L"hello");
+    respond(block_of({"HTTP/1.1 200 OK"}), {" again"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    EXPECT_EQ(content(), L"hello again");
 }
 
 TEST_F(Http, ReadFailureKeepsWhatArrived)
