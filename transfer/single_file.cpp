@@ -31,6 +31,14 @@ void download(ftp::Session& session, const ftp::WireText& remote_path, const std
         raise_platform_failure(ftp::errors::get_file, L"GetFile");
 }
 
+void store(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_name)
+{
+    const PlatformStep step;
+    if (!platform().FtpPutFileA(session.connection(), to_ansi(local_path).c_str(), remote_name.ansi(),
+                                session.transfer_flags(), 0))
+        raise_platform_failure(ftp::errors::put_file, L"PutFile");
+}
+
 void upload(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_path)
 {
     const std::wstring saved_directory = session.current_directory();
@@ -38,11 +46,7 @@ void upload(ftp::Session& session, const std::wstring& local_path, const ftp::Wi
     const size_t slash = path.rfind(L'/');
     if (slash != std::wstring::npos)
         session.change_directory(upload_name(path.substr(0, slash + 1)));
-    const ftp::WireText remote_name = slash == std::wstring::npos ? remote_path : upload_name(path.substr(slash + 1));
-    const PlatformStep step;
-    if (!platform().FtpPutFileA(session.connection(), to_ansi(local_path).c_str(), remote_name.ansi(),
-                                session.transfer_flags(), 0))
-        raise_platform_failure(ftp::errors::put_file, L"PutFile");
+    store(session, local_path, slash == std::wstring::npos ? remote_path : upload_name(path.substr(slash + 1)));
     session.change_directory(upload_name(saved_directory));
 }
 

@@ -161,7 +161,7 @@ void upload_tree(Session& session, const std::wstring& local_path, const WireTex
     const ComPtr<IDispatch> local_files = object_of(get_property(folder.get(), L"Files"));
     for (Variant& element : for_each_item(local_files.get())) {
         const std::wstring name = element_name(std::move(element));
-        upload(session, local_path + L"\\" + name, upload_name(name));
+        store(session, local_path + L"\\" + name, upload_name(name));
     }
     session.change_directory(upload_name(saved_directory));
 }

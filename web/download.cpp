@@ -18,7 +18,10 @@ namespace corvane::web {
 
 namespace {
 
-constexpr DWORD chunk_size = 4096;
+// What one read and one BinaryWrite carry: large enough that the platform's
+// cost per call and the host's per write vanish against the bytes, small
+// enough that the page holds no more than this of the file at a time.
+constexpr DWORD chunk_size = 64 * 1024;
 // More digits than any real file needs, and fewer than overflow.
 constexpr size_t longest_size_text = 18;
 

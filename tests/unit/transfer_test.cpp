@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace corvane {
 namespace {
@@ -122,6 +123,29 @@ TEST_F(Transfer, TreeSkipsTheDirectoryItselfAndItsParent)
     EXPECT_EQ(fake.arguments_of("FtpGetFileA")[1], "\"/top/file.txt\"");
     EXPECT_TRUE(std::filesystem::is_directory(local));
     std::filesystem::remove_all(local);
+}
+
+TEST_F(Transfer, TreeUploadSendsOnlyTheFilesOnceInTheDirectory)
+{
+    // Round trips per file, not per tree, are what a slow server makes
+    // everyone wait for.
+    const auto local = std::filesystem::temp_directory_path() /
+                       ("corvane-unit-upload-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::remove_all(local);
+    std::filesystem::create_directories(local);
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
+        std::ofstream(local / name) << name;
+
+    Variant local_path = text_variant(local.wstring());
+    Variant remote = text_variant(L"/up");
+    const HRESULT outcome = ftp->PutDirectory(*local_path.get(), *remote.get(), VARIANT_TRUE);
+    std::filesystem::remove_all(local);
+    ASSERT_EQ(outcome, S_OK);
+    EXPECT_EQ(fake.count("FtpPutFileA"), 5u);
+    EXPECT_EQ(fake.count("FtpGetCurrentDirectoryA"), 1u);
+    ASSERT_EQ(fake.count("FtpSetCurrentDirectoryA"), 2u);
+    EXPECT_EQ(fake.arguments_of("FtpSetCurrentDirectoryA", 0)[1], "\"/up\"");
+    EXPECT_EQ(fake.arguments_of("FtpPutFileA", 0)[2], "\"a.txt\"");
 }
 
 }  // namespace
