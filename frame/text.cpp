@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstring>
 #include <new>
-#include <vector>
 
 namespace corvane {
 
@@ -58,28 +57,27 @@ std::wstring from_ansi(std::string_view text)
 
 Bstr bstr_from_ansi(std::span<const std::string> pieces)
 {
-    std::vector<int> wide_lengths;
-    wide_lengths.reserve(pieces.size());
-    size_t total = 0;
-    for (const std::string& piece : pieces) {
-        const int wide_length =
-            piece.empty() ? 0
-                          : platform().MultiByteToWideChar(CP_ACP, 0, piece.data(), checked_length(piece.size()),
-                                                           nullptr, 0);
-        wide_lengths.push_back(wide_length);
-        total += static_cast<size_t>(wide_length);
-    }
+    // No code page makes more characters than bytes: converted into room
+    // for as many characters as there are bytes, the text needs no sizing
+    // pass, and fits exactly in the single-byte code pages servers mostly
+    // send; only text that came out shorter is copied into its own size.
+    size_t room = 0;
+    for (const std::string& piece : pieces)
+        room += piece.size();
     Bstr text;
-    *text.put() = SysAllocStringLen(nullptr, static_cast<UINT>(checked_length(total)));
+    *text.put() = SysAllocStringLen(nullptr, static_cast<UINT>(checked_length(room)));
     if (!text.get())
         throw std::bad_alloc();
-    wchar_t* end = text.get();
-    for (size_t index = 0; index < pieces.size(); ++index) {
-        if (wide_lengths[index] > 0)
-            platform().MultiByteToWideChar(CP_ACP, 0, pieces[index].data(),
-                                           checked_length(pieces[index].size()), end, wide_lengths[index]);
-        end += wide_lengths[index];
+    size_t written = 0;
+    for (const std::string& piece : pieces) {
+        if (piece.empty())
+            continue;
+        written += static_cast<size_t>(platform().MultiByteToWideChar(
+            CP_ACP, 0, piece.data(), checked_length(piece.size()), text.get() + written,
+            checked_length(room - written)));
     }
+    if (written < room)
+        return Bstr(std::wstring_view(text.get(), written));
     return text;
 }
 
