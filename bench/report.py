@@ -76,11 +76,12 @@ class Table:
         if mine and base:
             ratio = median_of(mine) / median_of(base)
         self.add(title, time_cell(mine), time_cell(base), time_cell(curl_samples) if curl else "—", ratio,
-                 target, "≤ %.2f×" % target if target else "—", lambda r: r <= target)
+                 target, "≤ %.2f×" % target if target else "—", lambda r: r <= target,
+                 overlap=bool(mine and base) and min(s["seconds"] for s in mine) <= max(s["seconds"] for s in base))
 
-    def throughput(self, item, title, size, target):
+    def throughput(self, item, title, size, target, baseline="raw"):
         mine = self.data.get((item, "component"), [])
-        base = self.data.get((item, "raw"), [])
+        base = self.data.get((item, baseline), [])
         curl_samples = self.curl.get((item, "curl"), [])
 
         def cell(samples):
@@ -90,7 +91,7 @@ class Table:
 
         ratio = median_of(base) / median_of(mine) if mine and base else None
         self.add(title, cell(mine), cell(base), cell(curl_samples) if curl_samples else "—", ratio, target,
-                 "≥ %.2f× raw throughput" % target, lambda r: r >= target)
+                 "≥ %.2f× raw throughput" % target if target else "—", lambda r: r >= target)
 
     def memory(self, item, title, body, key="peak", baseline="raw-string", limit=None, flat=None):
         mine = self.data.get((item, "component"), [])
@@ -105,12 +106,16 @@ class Table:
         self.add(title, peak_cell(mine, key, body), peak_cell(base, "peak", body), "—", ratio,
                  limit if limit is not None else flat, target_text, check, ratio_text="%.2f× body")
 
-    def add(self, title, mine, base, curl, ratio, target, target_text, check, ratio_text="%.2f"):
+    # A failure whose runs overlap the baseline's says so: on a busy machine
+    # it may be noise rather than the component.
+    def add(self, title, mine, base, curl, ratio, target, target_text, check, ratio_text="%.2f", overlap=False):
         if ratio is None:
             ratio_cell, verdict = "—", "not run"
         else:
             ratio_cell = ratio_text % ratio
             verdict = "—" if target is None or check is None else ("pass" if check(ratio) else "FAIL")
+            if verdict == "FAIL" and overlap:
+                verdict = "FAIL (runs overlap)"
         self.rows.append((title, mine, base, curl, ratio_cell, target_text, verdict))
 
     def markdown(self):
@@ -147,6 +152,9 @@ def table_for(data, curl, args):
     table.time("putfile", "`PutFile` %d MiB vs FtpPutFile" % args.big_mib, target=1.05)
     table.throughput("download", "`DownloadFileToClient` %d MiB vs FtpOpenFile + InternetReadFile (64 KiB)"
                      % args.download_mib, args.download_mib * MIB, 0.9)
+    table.throughput("download", "`DownloadFileToClient` %d MiB vs the same loop reading 4 KiB, "
+                     "the component's read size" % args.download_mib, args.download_mib * MIB, None,
+                     baseline="raw-4k")
     table.memory("download", "`DownloadFileToClient` %d MiB, peak working set (raw: the read loop)"
                  % args.download_mib, args.download_mib * MIB, baseline="raw", flat=1 / 16)
     tree = "%d files in %d folders" % (args.tree_files, args.tree_folders)
@@ -211,7 +219,9 @@ def plot(args, tables_data, path):
         "set terminal pngcairo size 1200,500 font 'sans,10'",
         "set output '%s'" % path,
         "set multiplot layout 1,2 title 'HTTP GET over loopback: time and peak working set against body size'",
-        "set logscale xy 2",
+        "set logscale x 2",
+        "set logscale y 10",
+        "set format y '%g'",
         "set xtics (1, 16, 64)",
         "set xlabel 'body (MiB)'",
         "set grid",
