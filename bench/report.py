@@ -273,7 +273,9 @@ def main():
         "INTERNET_FLAG_RELOAD`; FTP: binary transfers, active mode on both sides). Component and raw runs "
         "alternate, %d of each; each figure is the median (min–max). curl is native Linux curl on the same "
         "servers, the same work without Wine. Peak working sets are measured in a child process per run, "
-        "as the rise of `PeakWorkingSetSize` over the working set before the work." % args.runs,
+        "as the rise of `PeakWorkingSetSize` over the working set before the work; the peak is first brought "
+        "down to that working set (Wine's peak is Linux's VmHWM, reset through /proc/self/clear_refs)."
+        % args.runs,
         "",
         "Sizes: Wine reads FTP listings a byte at a time (several milliseconds per entry here) and copies "
         "files with FtpGetFile at a few tens of MB/s, so this run uses listings of %s entries, a text listing "
