@@ -170,6 +170,19 @@ HRESULT Page::get_Ended(VARIANT_BOOL* Result)
     });
 }
 
+HRESULT Page::put_StreamBody(VARIANT_BOOL Stream)
+{
+    return member([&] { state_->stream_body = Stream != VARIANT_FALSE; });
+}
+
+HRESULT Page::get_BytesWritten(double* Result)
+{
+    return member([&] {
+        check_out(Result);
+        *Result = static_cast<double>(state_->bytes_written);
+    });
+}
+
 HRESULT Page::FailNext(BSTR Call, LONG Number, BSTR Description)
 {
     return member([&] {

@@ -215,6 +215,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_Headers(BSTR* Result) override;
     HRESULT STDMETHODCALLTYPE get_Calls(BSTR* Result) override;
     HRESULT STDMETHODCALLTYPE get_Ended(VARIANT_BOOL* Result) override;
+    HRESULT STDMETHODCALLTYPE put_StreamBody(VARIANT_BOOL Stream) override;
+    HRESULT STDMETHODCALLTYPE get_BytesWritten(double* Result) override;
     HRESULT STDMETHODCALLTYPE FailNext(BSTR Call, LONG Number, BSTR Description) override;
 
 private:

@@ -202,4 +202,14 @@ void PageState::query_string_changed()
     server_variables.replace(L"QUERY_STRING", query_string.text());
 }
 
+void PageState::write_body(std::string_view bytes)
+{
+    bytes_written += bytes.size();
+    if (stream_body)
+        return;
+    body += bytes;
+    if (!buffer)
+        flushed = body.size();
+}
+
 }  // namespace corvane::asp_host

@@ -71,6 +71,11 @@ public:
     std::vector<std::wstring> headers;
     std::vector<std::wstring> calls;
     long script_timeout = 90;
+    bool stream_body = false;
+    unsigned long long bytes_written = 0;
+
+    // Body bytes as Write and BinaryWrite give them, after End is checked.
+    void write_body(std::string_view bytes);
 
     void fail_next(std::wstring call, HRESULT number, std::wstring description);
 

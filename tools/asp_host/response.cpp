@@ -52,6 +52,11 @@ std::wstring boolean_text(VARIANT_BOOL value)
 template <class Body>
 void Response::record(const wchar_t* member_name, std::wstring entry, Body&& body)
 {
+    if (state_->stream_body) {
+        state_->enter(L"Response", member_name);
+        body();
+        return;
+    }
     state_->calls.push_back(std::move(entry));
     const size_t logged = state_->calls.size() - 1;
     try {
@@ -193,9 +198,7 @@ HRESULT Response::BinaryWrite(VARIANT varInput)
         record(L"BinaryWrite", L"BinaryWrite " + std::to_wstring(bytes.size()), [&] {
             if (state_->ended)
                 return;
-            state_->body += bytes;
-            if (!state_->buffer)
-                state_->flushed = state_->body.size();
+            state_->write_body(bytes);
         });
     });
 }
@@ -251,9 +254,7 @@ HRESULT Response::Write(VARIANT varText)
             const Variant value = plain(varText);
             if (V_VT(value.get()) == VT_NULL)
                 return;
-            state_->body += ansi_of(text_of(*value.get()));
-            if (!state_->buffer)
-                state_->flushed = state_->body.size();
+            state_->write_body(ansi_of(text_of(*value.get())));
         });
     });
 }

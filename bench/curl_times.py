@@ -1,0 +1,62 @@
+#!/usr/bin/python3
+"""Times native curl on the bench's work, against the same loopback servers.
+
+curl shows what the servers and the loopback give without Wine: where it
+is far faster than both the component and raw WinInet, the platform, not
+the server, sets the pace. One JSON line per run, as platform_bench writes.
+"""
+
+import argparse
+import json
+import os
+import subprocess
+
+
+def curl(arguments):
+    output = subprocess.run(["curl", "--silent", "--show-error", "--fail", "--write-out", "%{time_total}"] + arguments,
+                            check=True, capture_output=True, text=True).stdout
+    return float(output.strip().splitlines()[-1])
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--ftp-port", type=int, required=True)
+    p.add_argument("--http-port", type=int, required=True)
+    p.add_argument("--work", required=True)
+    p.add_argument("--runs", type=int, default=5)
+    p.add_argument("--lists", default="1000,10000")
+    p.add_argument("--text-entries", type=int, default=1000)
+    p.add_argument("--page-entries", type=int, default=1000)
+    p.add_argument("--passive", action="store_true")
+    p.add_argument("--out", required=True)
+    args = p.parse_args()
+
+    ftp = "ftp://127.0.0.1:%d" % args.ftp_port
+    http = "http://127.0.0.1:%d" % args.http_port
+    # The same data connection mode as the Windows side.
+    mode = [] if args.passive else ["--ftp-port", "127.0.0.1"]
+    got = os.path.join(args.work, "get-curl.bin")
+    items = []
+    for mib in (1, 16, 64):
+        items.append(("http-%d" % mib, ["-o", os.devnull, "%s/body%d.txt" % (http, mib)]))
+    listed = {int(n) for n in args.lists.split(",")}
+    for entries in sorted(listed):
+        items.append(("list-%d" % entries, mode + ["-o", os.devnull, "%s/list%d/" % (ftp, entries)]))
+    items.append(("text-%d" % args.text_entries, mode + ["-o", os.devnull, "%s/list%d/" % (ftp, args.text_entries)]))
+    items.append(("printclient-%d" % args.page_entries,
+                  mode + ["-o", os.devnull, "%s/list%d/" % (ftp, args.page_entries)]))
+    items.append(("getfile", mode + ["-o", got, "%s/big.bin" % ftp]))
+    items.append(("putfile", mode + ["-T", os.path.join(args.work, "big.bin"), "%s/up/curl.bin" % ftp]))
+    items.append(("download", mode + ["-o", os.devnull, "%s/download.bin" % ftp]))
+
+    with open(args.out, "w") as out:
+        for item, arguments in items:
+            for run in range(1, args.runs + 1):
+                seconds = curl(arguments)
+                out.write(json.dumps({"item": item, "variant": "curl", "run": run, "seconds": seconds}) + "\n")
+    if os.path.exists(got):
+        os.remove(got)
+
+
+if __name__ == "__main__":
+    main()
