@@ -22,8 +22,8 @@ void put_file(ftp::Session& session, const std::wstring& local_path, std::wstrin
 void download(ftp::Session& session, const ftp::WireText& remote_path, const std::wstring& local_path,
               VARIANT_BOOL overwrite);
 void upload(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_path);
-// A plain name into the current directory, and nothing else sent: for a
-// tree, which is in the directory already and goes back once at its end.
+// Under the name given, and nothing else sent: for a tree, whose names say
+// where they go and which changes back once, at its end.
 void store(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_name);
 
 // Remote names of a download or an upload, checked for the wire.

@@ -103,10 +103,20 @@ std::vector<const ListingEntry*> entries_to_copy(const std::vector<ListingEntry>
     return entries;
 }
 
+// The walks below take an absolute remote path: every name in them is built
+// from it, and none depends on the directory a deeper level left behind.
+// Only the caller changes back, once.
+WireText absolute_path(const std::wstring& saved_directory, const WireText& remote_path,
+                       WireText (*checked)(std::wstring_view))
+{
+    if (!remote_path.text().empty() && remote_path.text().front() == L'/')
+        return remote_path;
+    return checked(saved_directory + remote_path.text());
+}
+
 void download_tree(Session& session, const WireText& remote_path, const std::wstring& local_path,
                    VARIANT_BOOL overwrite, VARIANT_BOOL traverse_sub_directories)
 {
-    const std::wstring saved_directory = session.current_directory();
     session.change_directory(remote_path);
     const std::vector<ListingEntry> listing = session.list();
     const std::vector<const ListingEntry*> entries =
@@ -126,14 +136,16 @@ void download_tree(Session& session, const WireText& remote_path, const std::wst
         else
             download(session, remote_entry, local_entry, overwrite);
     }
-    session.change_directory(download_name(saved_directory));
 }
 
+// Stores by absolute names and so changes directory only where it must:
+// into the top, which must exist, and into a subdirectory it could not
+// make, which then must exist already.
 void upload_tree(Session& session, const std::wstring& local_path, const WireText& remote_path,
-                 VARIANT_BOOL traverse_sub_directories)
+                 VARIANT_BOOL traverse_sub_directories, bool made)
 {
-    const std::wstring saved_directory = session.current_directory();
-    session.change_directory(remote_path);
+    if (!made)
+        session.change_directory(remote_path);
     // What the platform last said, for the text of a missing-folder error.
     const LONG last_code = static_cast<LONG>(platform().GetLastError());
     ComPtr<IDispatch> file_system = create_object(L"Scripting.FileSystemObject");
@@ -144,26 +156,26 @@ void upload_tree(Session& session, const std::wstring& local_path, const WireTex
 
     Variant argument = text_argument(local_path);
     ComPtr<IDispatch> folder = object_of(call_method(file_system.get(), L"GetFolder", {argument.get(), 1}));
-    if (traverse_sub_directories) {
-        const ComPtr<IDispatch> subfolders = object_of(get_property(folder.get(), L"SubFolders"));
-        for (Variant& element : for_each_item(subfolders.get())) {
-            const std::wstring name = element_name(std::move(element));
-            const WireText remote_name = upload_name(name);
-            try {
-                session.create_directory(remote_name);
-            } catch (const ComponentError&) {
-                // Most often it exists already; the descent below says so if not.
-            }
-            upload_tree(session, local_path + L"\\" + name, upload_name(remote_path.text() + L"/" + name),
-                        traverse_sub_directories);
-        }
-    }
     const ComPtr<IDispatch> local_files = object_of(get_property(folder.get(), L"Files"));
     for (Variant& element : for_each_item(local_files.get())) {
         const std::wstring name = element_name(std::move(element));
-        store(session, local_path + L"\\" + name, upload_name(name));
+        store(session, local_path + L"\\" + name, upload_name(remote_path.text() + L"/" + name));
     }
-    session.change_directory(upload_name(saved_directory));
+    if (!traverse_sub_directories)
+        return;
+    const ComPtr<IDispatch> subfolders = object_of(get_property(folder.get(), L"SubFolders"));
+    for (Variant& element : for_each_item(subfolders.get())) {
+        const std::wstring name = element_name(std::move(element));
+        const WireText remote_name = upload_name(remote_path.text() + L"/" + name);
+        bool created = true;
+        try {
+            session.create_directory(remote_name);
+        } catch (const ComponentError&) {
+            // Most often it exists already; the descent below says so if not.
+            created = false;
+        }
+        upload_tree(session, local_path + L"\\" + name, remote_name, traverse_sub_directories, created);
+    }
 }
 
 }  // namespace
@@ -173,14 +185,21 @@ void get_directory(Session& session, std::wstring_view remote_path, const std::w
 {
     const WireText remote = download_name(remote_path);
     check_local_path(local_path, ftp::errors::get_file);
-    download_tree(session, remote, local_path, overwrite, traverse_sub_directories);
+    const std::wstring saved_directory = session.current_directory();
+    download_tree(session, absolute_path(saved_directory, remote, download_name), local_path, overwrite,
+                  traverse_sub_directories);
+    session.change_directory(download_name(saved_directory));
 }
 
 void put_directory(Session& session, const std::wstring& local_path, std::wstring_view remote_path,
                    VARIANT_BOOL traverse_sub_directories)
 {
     check_local_path(local_path, ftp::errors::put_file);
-    upload_tree(session, local_path, upload_name(remote_path), traverse_sub_directories);
+    const WireText remote = upload_name(remote_path);
+    const std::wstring saved_directory = session.current_directory();
+    upload_tree(session, local_path, absolute_path(saved_directory, remote, upload_name), traverse_sub_directories,
+                false);
+    session.change_directory(upload_name(saved_directory));
 }
 
 }  // namespace corvane::transfer

@@ -197,6 +197,21 @@ TEST_F(TransferAgainstServer, TreeDownAndUpAgain)
     EXPECT_EQ(tree_of(root() / "copy"), tree_of(local / "down"));
 }
 
+TEST_F(TransferAgainstServer, TreesNamedRelativeToTheCurrentDirectory)
+{
+    make_tree(root() / "tree");
+    ftp.put(L"TransferType", 2);
+    ftp.put(L"Directory", L"/tree");
+    ftp.call(L"GetDirectory", {L"level1-0", local_path("relative-down"), false, true});
+    EXPECT_EQ(ftp.get(L"Directory").text(), L"/tree/");
+    EXPECT_EQ(tree_of(local / "relative-down"), tree_of(root() / "tree" / "level1-0"));
+
+    fs::create_directories(root() / "tree" / "relative-up");
+    ftp.call(L"PutDirectory", {local_path("relative-down"), L"relative-up", true});
+    EXPECT_EQ(ftp.get(L"Directory").text(), L"/tree/");
+    EXPECT_EQ(tree_of(root() / "tree" / "relative-up"), tree_of(local / "relative-down"));
+}
+
 TEST_F(TransferAgainstServer, WithoutTraversalOnlyTheTopLevel)
 {
     make_tree(root() / "tree");

@@ -145,7 +145,7 @@ TEST_F(Transfer, TreeUploadSendsOnlyTheFilesOnceInTheDirectory)
     EXPECT_EQ(fake.count("FtpGetCurrentDirectoryA"), 1u);
     ASSERT_EQ(fake.count("FtpSetCurrentDirectoryA"), 2u);
     EXPECT_EQ(fake.arguments_of("FtpSetCurrentDirectoryA", 0)[1], "\"/up\"");
-    EXPECT_EQ(fake.arguments_of("FtpPutFileA", 0)[2], "\"a.txt\"");
+    EXPECT_EQ(fake.arguments_of("FtpPutFileA", 0)[2], "\"/up/a.txt\"");
 }
 
 }  // namespace
