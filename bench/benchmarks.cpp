@@ -9,6 +9,7 @@
 // that its peak working set is its own.
 
 #include "bench/bench_platform.h"
+#include "bench/clock.h"
 #include "bench/heap_counter.h"
 #include "frame/com_ptr.h"
 #include "frame/class_table.h"
@@ -31,18 +32,6 @@
 namespace corvane::bench {
 
 namespace {
-
-double now_seconds()
-{
-    static const double frequency = [] {
-        LARGE_INTEGER value;
-        QueryPerformanceFrequency(&value);
-        return static_cast<double>(value.QuadPart);
-    }();
-    LARGE_INTEGER value;
-    QueryPerformanceCounter(&value);
-    return static_cast<double>(value.QuadPart) / frequency;
-}
 
 double time_of(const std::function<void()>& work)
 {

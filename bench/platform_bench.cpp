@@ -7,6 +7,7 @@
 // a peak working set run each measurement in a child process of its own,
 // since the platform keeps one peak per process.
 
+#include "bench/clock.h"
 #include "tests/integration/automation.h"
 
 #include <objbase.h>
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+using corvane::bench::now_seconds;
 using corvane::integration::Automation;
 using corvane::integration::ScriptError;
 using corvane::integration::Value;
@@ -83,14 +85,7 @@ std::string ansi(const std::wstring& text)
 
 double now()
 {
-    static const double frequency = [] {
-        LARGE_INTEGER value;
-        QueryPerformanceFrequency(&value);
-        return static_cast<double>(value.QuadPart);
-    }();
-    LARGE_INTEGER value;
-    QueryPerformanceCounter(&value);
-    return static_cast<double>(value.QuadPart) / frequency;
+    return now_seconds();
 }
 
 PROCESS_MEMORY_COUNTERS memory()
@@ -141,9 +136,12 @@ std::wstring local(const std::wstring& name)
 
 // --- the component ------------------------------------------------------
 
-Automation connected_ftp()
+// Bound to the page first when there is one, as Server.CreateObject does.
+Automation connected_ftp(const Automation* page = nullptr)
 {
     Automation ftp = Automation::create(L"corvane.FTP");
+    if (page)
+        ftp.call(L"OnStartPage", {Value(page->get(L"Context"))});
     ftp.put(L"URL", L"127.0.0.1");
     ftp.put(L"Port", options.ftp_port);
     ftp.put(L"Username", options.user);
@@ -359,15 +357,7 @@ Sample download_component()
 {
     Automation page = new_page();
     page.put(L"StreamBody", true);
-    Automation ftp = Automation::create(L"corvane.FTP");
-    ftp.call(L"OnStartPage", {Value(page.get(L"Context"))});
-    ftp.put(L"URL", L"127.0.0.1");
-    ftp.put(L"Port", options.ftp_port);
-    ftp.put(L"Username", options.user);
-    ftp.put(L"Password", options.password);
-    ftp.put(L"Passive", options.passive);
-    ftp.put(L"TransferType", 2);
-    ftp.call(L"OpenConnection");
+    Automation ftp = connected_ftp(&page);
     Sample sample;
     const SIZE_T before = starting_set();
     const double start = now();
@@ -624,14 +614,7 @@ void print_client_item()
                {{"component", [&](int) {
                      Automation page = new_page();
                      page.call(L"SetQueryString", {L"d", directory});
-                     Automation browser = Automation::create(L"corvane.FTP");
-                     browser.call(L"OnStartPage", {Value(page.get(L"Context"))});
-                     browser.put(L"URL", L"127.0.0.1");
-                     browser.put(L"Port", options.ftp_port);
-                     browser.put(L"Username", options.user);
-                     browser.put(L"Password", options.password);
-                     browser.put(L"Passive", options.passive);
-                     browser.call(L"OpenConnection");
+                     Automation browser = connected_ftp(&page);
                      Sample sample = timed([&] {
                          browser.call(L"PrintClient");
                          return 0ll;

@@ -108,6 +108,15 @@ private:
     bool unusable_ = false;
 };
 
+// A body far shorter than the room set aside for it (a length announced and
+// never sent, or the last doubling of a growing buffer) gives the rest
+// back: the object keeps its bodies as long as it lives.
+void release_unused(std::string& body)
+{
+    if (body.capacity() - body.size() > body.size() / 4 + smallest_growth)
+        body.shrink_to_fit();
+}
+
 // 1xx, 204 and 304 responses have no body, whatever Content-Length says.
 bool has_body(DWORD status)
 {
@@ -242,11 +251,15 @@ void Client::read_body(std::optional<unsigned long long> announced_length)
             platform().InternetReadFile(request_.get(), body.data() + used, static_cast<DWORD>(wanted), &bytes_read);
         // What arrived before a failure stays.
         body.resize(used + (read ? std::min<size_t>(bytes_read, wanted) : 0));
-        if (!read)
-            raise_platform_error(errors::read_body, static_cast<LONG>(platform().GetLastError()), request_procedure);
+        if (!read) {
+            const LONG code = static_cast<LONG>(platform().GetLastError());
+            release_unused(body);
+            raise_platform_error(errors::read_body, code, request_procedure);
+        }
         if (bytes_read == 0)
             break;
     }
+    release_unused(body);
     // The platform ends a body the server cut short with an ordinary empty
     // read; only the length announced beforehand tells the two apart.
     if (announced_length && body.size() < *announced_length)
