@@ -3,20 +3,35 @@
 // driven by the type library embedded in this module (case-insensitive
 // names, property get/put, the default member, DISPID_NEWENUM), and
 // ISupportErrorInfo. A class derives from DispatchObject<_ItsInterface>
-// and writes only its own members.
+// and writes only its own members. An interface derived from a published
+// one names its ancestors after it (DispatchObject<_X2, _X>): a client
+// built against an ancestor asks for that one and gets the same object.
 
 #include "frame/com_object.h"
 #include "frame/error.h"
 #include "frame/type_library.h"
 #include "frame/win32.h"
 
+#include <type_traits>
 #include <utility>
 
 namespace corvane {
 
-template <class Interface>
+template <class Interface, class... Ancestors>
 class DispatchObject : public ComObject<Interface, ISupportErrorInfo> {
+    static_assert((std::is_base_of_v<Ancestors, Interface> && ...), "an ancestor is a base of the interface");
+
 public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interface_id, void** object) override
+    {
+        if (object && is_ancestor(interface_id)) {
+            *object = static_cast<Interface*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        return ComObject<Interface, ISupportErrorInfo>::QueryInterface(interface_id, object);
+    }
+
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
@@ -63,7 +78,7 @@ public:
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID interface_id) override
     {
-        return interface_id == __uuidof(Interface) ? S_OK : S_FALSE;
+        return interface_id == __uuidof(Interface) || is_ancestor(interface_id) ? S_OK : S_FALSE;
     }
 
 protected:
@@ -78,6 +93,8 @@ protected:
     }
 
 private:
+    static bool is_ancestor(REFIID interface_id) { return ((interface_id == __uuidof(Ancestors)) || ...); }
+
     template <class Use>
     static HRESULT with_type_info(Use&& use) noexcept
     {

@@ -1,8 +1,10 @@
 #pragma once
-// Fetches one URL with a GET request: the URL split into server name and
-// path, the response's header lines handed to the caller as they are read,
-// the body appended to the content. Every operation raises the HTTP class's
-// own errors (http/http_errors.h).
+// Fetches one URL: the URL split into server name and path, the request
+// sent as the settings say (method, body, headers, credentials, proxy,
+// timeouts, redirects, certificate checks), the response's header lines
+// handed to the caller as they are read, the body appended to the content
+// or streamed to a file. Every operation raises the HTTP class's own errors
+// (http/http_errors.h).
 
 #include "frame/com_ptr.h"
 #include "frame/handles.h"
@@ -12,9 +14,33 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvane::http {
+
+// What a script sets before a request. A new object, and Reset, start from
+// these defaults; with none of them changed a request goes on the wire
+// exactly as a plain GET always has.
+struct RequestSettings {
+    std::wstring method = L"GET";
+    // Text is sent in the charset a Content-Type header names (UTF-8 when
+    // none); bytes as they are. Neither: no body.
+    std::optional<std::wstring> body_text;
+    std::optional<std::string> body_bytes;
+    std::vector<std::pair<std::wstring, std::wstring>> headers;
+    unsigned long timeout_seconds = 60;
+    bool follow_redirects = true;
+    std::wstring username;
+    std::wstring password;
+    std::wstring proxy;
+    std::wstring proxy_username;
+    std::wstring proxy_password;
+    bool ignore_certificate_errors = false;
+    // Empty: the system code page; "auto": each body's own declared
+    // charset, UTF-8 when it names none; otherwise a charset name.
+    std::wstring charset;
+};
 
 class Client {
 public:
@@ -31,27 +57,75 @@ public:
     void set_url(std::wstring_view url);
     const std::wstring& server_name() const { return server_name_; }
     const std::wstring& path() const { return path_; }
-    // Every body received so far, one after another, each converted from
-    // the system code page on its own.
+
+    // Setters check what they can on their own and raise invalid_setting;
+    // what depends on several settings is checked before a request is sent.
+    const RequestSettings& settings() const { return settings_; }
+    void set_method(std::wstring_view method);
+    void set_body_text(std::wstring text);
+    void set_body_bytes(std::string bytes);
+    void clear_body();
+    // Replaces a header of the same name (letter case aside).
+    void set_request_header(std::wstring_view name, std::wstring_view value);
+    void clear_request_headers();
+    void set_timeout_seconds(long seconds);
+    void set_follow_redirects(bool follow) { settings_.follow_redirects = follow; }
+    void set_credentials(std::wstring_view username, std::wstring_view password);
+    void set_username(std::wstring_view username);
+    void set_password(std::wstring_view password);
+    void set_proxy(std::wstring_view proxy);
+    void set_proxy_username(std::wstring_view username);
+    void set_proxy_password(std::wstring_view password);
+    void set_ignore_certificate_errors(bool ignore) { settings_.ignore_certificate_errors = ignore; }
+    void set_charset(std::wstring_view charset);
+
+    // The last response's status line; 0 and empty before any.
+    long status_code() const { return status_code_; }
+    const std::wstring& status_text() const { return status_text_; }
+    // The URL the last request ended at, after any redirects; empty before.
+    const std::wstring& final_url() const { return final_url_; }
+
+    // Every body received so far, one after another, each converted on its
+    // own as Charset says.
     Bstr content() const;
+    // The last body's bytes as they came; empty before any.
+    const std::string& response_body() const;
 
     // Does nothing while a request is open. The handles are closed again
     // when it returns, and when it fails.
     void fetch(const HeaderSink& header_sink);
+    // As fetch, the body written to the file at `path` instead of kept: an
+    // existing file is replaced only once the whole body has arrived.
+    void fetch_to_file(const HeaderSink& header_sink, std::wstring_view path);
+
+    // Back to a new object's state: URL, settings, content, status.
+    void reset();
 
 private:
-    void request_and_read(const HeaderSink& header_sink);
-    std::optional<unsigned long long> read_headers(const HeaderSink& header_sink);
-    void read_body(std::optional<unsigned long long> announced_length);
+    struct Body {
+        std::string bytes;
+        // The charset the response's Content-Type named, as written.
+        std::wstring declared_charset;
+    };
+    class BodyTarget;
+    class MemoryTarget;
+    class FileTarget;
+
+    void run(const HeaderSink& header_sink, BodyTarget& target);
     void close_handles();
 
     std::wstring server_name_;
     std::wstring path_;
-    // As they came, converted only when asked for.
-    std::vector<std::string> bodies_;
-    bool open_ = false;
     // How the URL asked to be fetched.
     bool secure_ = false;
+    RequestSettings settings_;
+    long status_code_ = 0;
+    std::wstring status_text_;
+    std::wstring final_url_;
+    // As they came, converted only when asked for.
+    std::vector<Body> bodies_;
+    std::string last_body_;
+    bool open_ = false;
     InternetHandle session_;
     InternetHandle connection_;
     InternetHandle request_;
