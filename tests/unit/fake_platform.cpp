@@ -422,6 +422,8 @@ int FakePlatform::MultiByteToWideChar(UINT code_page, DWORD flags, LPCCH text, i
 {
     if (code_page == CP_ACP && ansi_code_page)
         code_page = ansi_code_page;
+    if (on_MultiByteToWideChar)
+        return on_MultiByteToWideChar(code_page, flags, text, length, wide_text, wide_length);
     return real_platform().MultiByteToWideChar(code_page, flags, text, length, wide_text, wide_length);
 }
 
@@ -430,6 +432,9 @@ int FakePlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_t
 {
     if (code_page == CP_ACP && ansi_code_page)
         code_page = ansi_code_page;
+    if (on_WideCharToMultiByte)
+        return on_WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length, default_char,
+                                      used_default_char);
     return real_platform().WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length,
                                                default_char, used_default_char);
 }

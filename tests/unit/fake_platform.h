@@ -102,6 +102,10 @@ public:
     std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*)> on_FormatMessageA;
     std::function<BOOL(const FILETIME*, LPFILETIME)> on_FileTimeToLocalFileTime;
     std::function<BOOL(const FILETIME*, LPSYSTEMTIME)> on_FileTimeToSystemTime;
+    // Conversions: handlers see the code page after ansi_code_page applied,
+    // and forward what they do not script to real_platform().
+    std::function<int(UINT, DWORD, LPCCH, int, LPWSTR, int)> on_MultiByteToWideChar;
+    std::function<int(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)> on_WideCharToMultiByte;
 
     HINTERNET InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR proxy, LPCSTR proxy_bypass,
                             DWORD flags) override;
