@@ -31,23 +31,19 @@ bool is_negative_reply(std::wstring_view reply)
     return reply_code(reply) >= 400;
 }
 
-// Words for the failures a script author most needs to tell apart, for a
-// platform whose message table lacks them (Wine's has none of these).
+// Words for the failures a script author most needs to tell apart (which
+// certificate check failed, a wait that ran out), for a platform whose
+// message table lacks them (Wine's has none).
 std::wstring_view own_text(LONG code)
 {
     switch (code) {
     case 12002: return L"The operation timed out.";
-    case 12007: return L"The server name could not be resolved.";
-    case 12029: return L"A connection with the server could not be established.";
-    case 12030: return L"The connection with the server was terminated abnormally.";
-    case 12031: return L"The connection with the server was reset.";
     case 12037: return L"The server's certificate has expired or is not yet valid.";
     case 12038: return L"The server's certificate is for another host name.";
     case 12044: return L"The server asked for a client certificate.";
     case 12045: return L"The server's certificate was issued by an authority that is not trusted.";
     case 12055: return L"The server's certificate has more than one error.";
     case 12057: return L"The revocation of the server's certificate could not be checked.";
-    case 12152: return L"The server's response could not be understood.";
     case 12157: return L"The secure channel failed.";
     case 12175: return L"The secure connection could not be set up.";
     default: return {};

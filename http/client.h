@@ -109,8 +109,8 @@ private:
         std::wstring declared_charset;
     };
     class Exchange;
-    // Told the final response, and whether a body follows it, to read it.
-    using BodyReader = std::function<void(Exchange& exchange, const Response& response, bool body_follows)>;
+    // Told the final response, to read its body.
+    using BodyReader = std::function<void(Exchange& exchange, const Response& response)>;
 
     void run(const HeaderSink& header_sink, const BodyReader& read_body);
     void close_handles();

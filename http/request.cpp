@@ -454,7 +454,7 @@ size_t Client::Exchange::read(char* buffer, size_t size)
 
 void Client::fetch(const HeaderSink& header_sink)
 {
-    run(header_sink, [this](Exchange& exchange, const Response& response, bool body_follows) {
+    run(header_sink, [this](Exchange& exchange, const Response& response) {
         // Read straight into one buffer, sized from the length announced
         // when there is one: one byte more, so that the read that finds the
         // end needs no growth. The bytes are kept as they came and converted
@@ -464,8 +464,6 @@ void Client::fetch(const HeaderSink& header_sink)
         Body& kept = bodies_.emplace_back();
         kept.declared_charset = response.declared_charset;
         last_body_kept_ = true;
-        if (!body_follows)
-            return;
         const std::optional<unsigned long long> announced = response.announced_length;
         std::string& body = kept.bytes;
         body.reserve(announced ? static_cast<size_t>(std::min(*announced, largest_reservation)) + 1 : smallest_growth);
@@ -501,17 +499,15 @@ void Client::fetch_to_file(const HeaderSink& header_sink, std::wstring_view path
     // Made first: a path that takes no file stops the request before it
     // is sent.
     PartFile file(path);
-    run(header_sink, [&](Exchange& exchange, const Response& response, bool body_follows) {
+    run(header_sink, [&](Exchange& exchange, const Response& response) {
         last_body_kept_ = false;
         unsigned long long arrived = 0;
-        if (body_follows) {
-            std::vector<char> chunk(file_chunk);
-            while (const size_t bytes_read = exchange.read(chunk.data(), chunk.size())) {
-                file.write(chunk.data(), bytes_read);
-                arrived += bytes_read;
-            }
+        std::vector<char> chunk(file_chunk);
+        while (const size_t bytes_read = exchange.read(chunk.data(), chunk.size())) {
+            file.write(chunk.data(), bytes_read);
+            arrived += bytes_read;
         }
-        if (response.announced_length && body_follows && arrived < *response.announced_length)
+        if (response.announced_length && arrived < *response.announced_length)
             raise_with_reason(errors::read_body, early_end_reason(arrived, *response.announced_length));
         file.commit();
     });
@@ -557,7 +553,12 @@ void Client::run(const HeaderSink& header_sink, const BodyReader& read_body)
             final_url_ = target.url();
             for (auto& [name, value] : response.headers)
                 header_sink(std::move(name), std::move(value));
-            read_body(exchange, response, has_body(response.status) && outgoing.method != "HEAD");
+            // The body is read whatever the status: the platform knows where
+            // it ends. Only the length a bodiless response announced is no
+            // promise.
+            if (!has_body(response.status) || outgoing.method == "HEAD")
+                response.announced_length.reset();
+            read_body(exchange, response);
             break;
         }
     } catch (...) {
