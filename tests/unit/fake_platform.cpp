@@ -345,6 +345,22 @@ BOOL FakePlatform::InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buf
     return on_InternetSetOptionA ? on_InternetSetOptionA(handle, option, buffer, buffer_length) : TRUE;
 }
 
+// Unscripted, every option reads as a DWORD of 0.
+BOOL FakePlatform::InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length)
+{
+    if (record("InternetQueryOptionA", handle_name(handle), option))
+        return FALSE;
+    if (on_InternetQueryOptionA)
+        return on_InternetQueryOptionA(handle, option, buffer, buffer_length);
+    if (!buffer || !buffer_length || *buffer_length < sizeof(DWORD)) {
+        last_error = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    *static_cast<DWORD*>(buffer) = 0;
+    *buffer_length = sizeof(DWORD);
+    return TRUE;
+}
+
 DWORD FakePlatform::FtpGetFileSize(HINTERNET file, LPDWORD size_high)
 {
     if (record("FtpGetFileSize", handle_name(file)))

@@ -94,6 +94,7 @@ public:
     std::function<BOOL(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD)> on_HttpSendRequestA;
     std::function<BOOL(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD)> on_HttpQueryInfoA;
     std::function<BOOL(HINTERNET, DWORD, LPVOID, DWORD)> on_InternetSetOptionA;
+    std::function<BOOL(HINTERNET, DWORD, LPVOID, LPDWORD)> on_InternetQueryOptionA;
     std::function<DWORD(HINTERNET, LPDWORD)> on_FtpGetFileSize;
     std::function<DWORD(LPCWSTR, DWORD, LPWSTR, LPWSTR*)> on_GetFullPathNameW;
     std::function<HMODULE(LPCSTR)> on_GetModuleHandleA;
@@ -137,6 +138,7 @@ public:
     BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
                         LPDWORD index) override;
     BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) override;
+    BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length) override;
     DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) override;
 
     DWORD GetLastError() override;
