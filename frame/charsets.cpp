@@ -116,13 +116,14 @@ bool equals_ascii_ignoring_case(std::wstring_view text, std::string_view lower_a
     });
 }
 
-// Names are compared as the IANA registry spells them: letters, digits and
-// these, which also keep quotes, controls and markup out of what is handed on.
+// What registered charset names are made of: nothing that quotes, breaks a
+// line or opens markup gets through.
 constexpr bool is_charset_name_character(wchar_t character)
 {
-    return (character >= L'a' && character <= L'z') || (character >= L'A' && character <= L'Z') ||
-           (character >= L'0' && character <= L'9') || std::wstring_view(L"-_.:+").find(character) !=
-                                                            std::wstring_view::npos;
+    if ((character >= L'a' && character <= L'z') || (character >= L'A' && character <= L'Z') ||
+        (character >= L'0' && character <= L'9'))
+        return true;
+    return std::wstring_view(L"-_.:+").find(character) != std::wstring_view::npos;
 }
 
 // Converters that refuse WC_NO_BEST_FIT_CHARS and the default-character

@@ -66,6 +66,7 @@ TEST(Charsets, NamesGiveCodePages)
         {std::wstring(L"utf-8\0", 6), std::nullopt},
         {L"\u212Aoi8-r", std::nullopt},   // Kelvin sign for K
         {L"LAT\u0130N1", std::nullopt},  // dotted capital I
+        {L"utf\u012D8", std::nullopt},   // its low byte is "-"
         {std::wstring(100000, L'a'), std::nullopt},
     };
     for (const auto& [name, code_page] : cases)
