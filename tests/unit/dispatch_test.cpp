@@ -108,7 +108,7 @@ TEST(TypeLibrary, LibraryInterfacesAndEnumerations)
     TLIBATTR* library_attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&library_attributes), S_OK);
     EXPECT_EQ(library_attributes->wMajorVerNum, 1);
-    EXPECT_EQ(library_attributes->wMinorVerNum, 0);
+    EXPECT_EQ(library_attributes->wMinorVerNum, 1);
     EXPECT_EQ(library_attributes->lcid, 1033u);
     library->ReleaseTLibAttr(library_attributes);
 
