@@ -6,6 +6,7 @@
 #include "frame/text.h"
 
 #include <cstring>
+#include <limits>
 
 namespace corvane {
 
@@ -21,8 +22,11 @@ VARIANT_BOOL variant_bool(bool value)
 // A byte array holding a copy of the bytes, for [out, retval] VARIANTs.
 void set_variant_bytes(VARIANT* out, std::string_view bytes)
 {
-    if (bytes.size() > 0xFFFFFFFFull)
-        throw std::bad_alloc();
+    // An array counts its elements in 32 bits.
+    if constexpr (sizeof(size_t) > sizeof(ULONG)) {
+        if (bytes.size() > std::numeric_limits<ULONG>::max())
+            throw std::bad_alloc();
+    }
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
     if (!array)
         throw std::bad_alloc();
