@@ -31,6 +31,25 @@ bool is_negative_reply(std::wstring_view reply)
     return reply_code(reply) >= 400;
 }
 
+// Words for the failures a script author most needs to tell apart (which
+// certificate check failed, a wait that ran out), for a platform whose
+// message table lacks them (Wine's has none).
+std::wstring_view own_text(LONG code)
+{
+    switch (code) {
+    case 12002: return L"The operation timed out.";
+    case 12037: return L"The server's certificate has expired or is not yet valid.";
+    case 12038: return L"The server's certificate is for another host name.";
+    case 12044: return L"The server asked for a client certificate.";
+    case 12045: return L"The server's certificate was issued by an authority that is not trusted.";
+    case 12055: return L"The server's certificate has more than one error.";
+    case 12057: return L"The revocation of the server's certificate could not be checked.";
+    case 12157: return L"The secure channel failed.";
+    case 12175: return L"The secure connection could not be set up.";
+    default: return {};
+    }
+}
+
 }  // namespace
 
 std::wstring error_text(LONG code, std::wstring_view procedure_name)
@@ -50,7 +69,7 @@ std::wstring error_text(LONG code, std::wstring_view procedure_name)
     text += L" error code: ";
     text += std::to_wstring(code);
     text += L" Message: ";
-    text += message;
+    text += message.empty() ? std::wstring(own_text(code)) : message;
 
     if (code == extended_error) {
         // The platform names the reply as the explanation; with none that
@@ -61,7 +80,7 @@ std::wstring error_text(LONG code, std::wstring_view procedure_name)
     // Where the platform has no words, the reply the failing step left may
     // have them (Wine: a 421 greeting ends the connect with 12110 and no
     // text). One that was there before the step belongs to another failure.
-    if (message.empty() && current_step) {
+    if (message.empty() && own_text(code).empty() && current_step) {
         std::wstring response = last_response_text();
         if (is_negative_reply(response) && response != current_step->reply_before())
             text += response;

@@ -70,9 +70,16 @@ inline bool registry(HKEY key)
     return RegCloseKey(key) == ERROR_SUCCESS;
 }
 
+inline bool file(HANDLE handle)
+{
+    return CloseHandle(handle) != FALSE;
+}
+
 }  // namespace handle_closers
 
 using InternetHandle = UniqueHandle<HINTERNET, handle_closers::internet>;
 using RegistryKey = UniqueHandle<HKEY, handle_closers::registry>;
+// Never INVALID_HANDLE_VALUE: CreateFileW's failure is stored as none.
+using FileHandle = UniqueHandle<HANDLE, handle_closers::file>;
 
 }  // namespace corvane

@@ -96,6 +96,10 @@ public:
     {
         return ::InternetSetOptionA(handle, option, buffer, buffer_length);
     }
+    BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length) override
+    {
+        return ::InternetQueryOptionA(handle, option, buffer, buffer_length);
+    }
     DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) override { return ::FtpGetFileSize(file, size_high); }
 
     DWORD GetLastError() override { return ::GetLastError(); }

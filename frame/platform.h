@@ -47,6 +47,7 @@ public:
     virtual BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
                                 LPDWORD index) = 0;
     virtual BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) = 0;
+    virtual BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length) = 0;
     virtual DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) = 0;
 
     // kernel32

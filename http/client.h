@@ -42,6 +42,8 @@ struct RequestSettings {
     std::wstring charset;
 };
 
+struct Response;
+
 class Client {
 public:
     // Told each header line of a response: name and value as they came.
@@ -70,7 +72,6 @@ public:
     void clear_request_headers();
     void set_timeout_seconds(long seconds);
     void set_follow_redirects(bool follow) { settings_.follow_redirects = follow; }
-    void set_credentials(std::wstring_view username, std::wstring_view password);
     void set_username(std::wstring_view username);
     void set_password(std::wstring_view password);
     void set_proxy(std::wstring_view proxy);
@@ -107,11 +108,11 @@ private:
         // The charset the response's Content-Type named, as written.
         std::wstring declared_charset;
     };
-    class BodyTarget;
-    class MemoryTarget;
-    class FileTarget;
+    class Exchange;
+    // Told the final response, to read its body.
+    using BodyReader = std::function<void(Exchange& exchange, const Response& response)>;
 
-    void run(const HeaderSink& header_sink, BodyTarget& target);
+    void run(const HeaderSink& header_sink, const BodyReader& read_body);
     void close_handles();
 
     std::wstring server_name_;
@@ -124,7 +125,9 @@ private:
     std::wstring final_url_;
     // As they came, converted only when asked for.
     std::vector<Body> bodies_;
-    std::string last_body_;
+    // Whether the last request's body is the last of bodies_ (not saved to
+    // a file instead).
+    bool last_body_kept_ = false;
     bool open_ = false;
     InternetHandle session_;
     InternetHandle connection_;

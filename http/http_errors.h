@@ -26,5 +26,9 @@ inline constexpr ErrorCode url_not_set{
     error_number(0x800403ec), source, L"No URL set.  Please ensure that the URL property is set."};
 // Shares its number with url_not_set.
 inline constexpr ErrorCode close_connection{error_number(0x800403ec), source, L"Error closing connection."};
+// A setting refused when set, or before a request that would send it.
+inline constexpr ErrorCode invalid_setting{error_number(0x800403ed), source, L"Invalid request setting."};
+inline constexpr ErrorCode save_to_file{error_number(0x800403ee), source, L"Error saving the response to a file."};
+inline constexpr ErrorCode redirect_refused{error_number(0x800403ef), source, L"Redirect not followed."};
 
 }  // namespace corvane::http::errors

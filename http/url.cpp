@@ -1,6 +1,8 @@
-// The URL split into server name, path and port.
+// The URL split into server name, path and port, and a redirect's Location
+// read against the URL it answered.
 
 #include "http/client.h"
+#include "http/redirects.h"
 
 #include "frame/error.h"
 #include "frame/text.h"
@@ -24,7 +26,58 @@ bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix)
     return true;
 }
 
+// "scheme://server/path": the server ends at the first slash, question
+// mark or fragment mark; the fragment is the client's own and never sent.
+std::optional<Target> absolute_target(std::wstring_view text, bool secure)
+{
+    const size_t end = text.find_first_of(L"/?#");
+    Target target{secure, std::wstring(text.substr(0, end)), L"/"};
+    if (end != std::wstring_view::npos && text[end] != L'#') {
+        std::wstring_view rest = text.substr(end);
+        rest = rest.substr(0, rest.find(L'#'));
+        target.path = rest.front() == L'/' ? std::wstring(rest) : L"/" + std::wstring(rest);
+    }
+    if (target.server_name.empty())
+        return std::nullopt;
+    return target;
+}
+
 }  // namespace
+
+std::wstring Target::url() const
+{
+    return (secure ? L"https://" : L"http://") + server_name + path;
+}
+
+std::optional<Target> resolve_location(const Target& current, std::wstring_view location)
+{
+    location = trim_spaces(location);
+    if (location.empty())
+        return std::nullopt;
+    if (starts_with_ignoring_case(location, L"http://"))
+        return absolute_target(location.substr(7), false);
+    if (starts_with_ignoring_case(location, L"https://"))
+        return absolute_target(location.substr(8), true);
+    if (location.starts_with(L"//"))
+        return absolute_target(location.substr(2), current.secure);
+    // Any other scheme (ftp:, file:, javascript:) is not ours to follow.
+    const size_t colon = location.find(L':');
+    if (colon != std::wstring_view::npos && location.find_first_of(L"/?#") > colon)
+        return std::nullopt;
+    location = location.substr(0, location.find(L'#'));
+    Target next{current.secure, current.server_name, {}};
+    const std::wstring_view current_path = std::wstring_view(current.path).substr(0, current.path.find(L'?'));
+    if (location.empty()) {
+        next.path = current.path.substr(0, current.path.find(L'#'));
+    } else if (location.front() == L'/') {
+        next.path = location;
+    } else if (location.front() == L'?') {
+        next.path = std::wstring(current_path) + std::wstring(location);
+    } else {
+        next.path = std::wstring(current_path.substr(0, current_path.rfind(L'/') + 1)) + std::wstring(location);
+    }
+    return next;
+}
 
 void Client::set_url(std::wstring_view url)
 {

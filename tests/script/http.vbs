@@ -56,4 +56,48 @@ Next
 Check "For Each sees Content-Type", InStr(names, "[Content-Type]") > 0, True
 Check "Item by name, any case", Left(headers("content-type"), 10), " text/html"
 Check "Count", headers.Count > 0, True
+
+' Status and methods: the test server answers "/" to any method, 404 elsewhere.
+Dim api
+Set api = CreateObject("corvane.HTTP")
+Check "no status before a request", api.StatusCode & "[" & api.StatusText & "]", "0[]"
+Check "default method", api.Method, "GET"
+Check "default timeout", api.Timeout, 60
+Check "redirects followed by default", api.FollowRedirects, True
+api.URL = "http://127.0.0.1:" & WScript.Arguments(2) & "/missing"
+api.OpenConnection
+Check "404 is no error", api.StatusCode & " " & api.StatusText, "404 Not Found"
+Check "its body as bytes", LenB(api.ResponseBody), Len("not found" & vbLf)
+api.URL = "http://127.0.0.1:" & WScript.Arguments(2) & "/"
+api.Method = "POST"
+api.SetRequestHeader "Content-Type", "application/json"
+api.RequestBody = "{""a"": 1}"
+Check "the body set", api.RequestBody, "{""a"": 1}"
+api.OpenConnection
+Check "POST answered", api.StatusCode, 200
+Check "final URL", api.FinalURL, "http://127.0.0.1:" & WScript.Arguments(2) & "/"
+Check "appended to the 404's body", InStr(api.Content, "not found") = 1 And InStr(api.Content, "corvane test server") > 0, True
+
+On Error Resume Next
+api.Method = "GET /evil HTTP/1.1"
+Check "a method with blanks refused", Hex(Err.Number), "800403ED"
+Err.Clear
+api.SetRequestHeader "X-Test", "a" & vbCrLf & "Injected: yes"
+Check "a header with a line break refused", Hex(Err.Number), "800403ED"
+Err.Clear
+api.Timeout = 0
+Check "a timeout of 0 refused", Hex(Err.Number), "800403ED"
+Err.Clear
+api.Charset = "no-such-charset"
+Check "an unknown charset refused", Hex(Err.Number), "800403ED"
+Err.Clear
+On Error GoTo 0
+Check "refused settings change nothing", api.Method & " " & api.Timeout, "POST 60"
+
+api.Reset
+Check "reset: status", api.StatusCode, 0
+Check "reset: method", api.Method, "GET"
+Check "reset: content", api.Content, ""
+Check "reset: headers", api.Headers.Count, 0
+Check "reset: body", IsEmpty(api.RequestBody), True
 WScript.Echo "END"

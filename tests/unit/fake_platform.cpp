@@ -345,6 +345,22 @@ BOOL FakePlatform::InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buf
     return on_InternetSetOptionA ? on_InternetSetOptionA(handle, option, buffer, buffer_length) : TRUE;
 }
 
+// Unscripted, every option reads as a DWORD of 0.
+BOOL FakePlatform::InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length)
+{
+    if (record("InternetQueryOptionA", handle_name(handle), option))
+        return FALSE;
+    if (on_InternetQueryOptionA)
+        return on_InternetQueryOptionA(handle, option, buffer, buffer_length);
+    if (!buffer || !buffer_length || *buffer_length < sizeof(DWORD)) {
+        last_error = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    *static_cast<DWORD*>(buffer) = 0;
+    *buffer_length = sizeof(DWORD);
+    return TRUE;
+}
+
 DWORD FakePlatform::FtpGetFileSize(HINTERNET file, LPDWORD size_high)
 {
     if (record("FtpGetFileSize", handle_name(file)))
@@ -406,6 +422,8 @@ int FakePlatform::MultiByteToWideChar(UINT code_page, DWORD flags, LPCCH text, i
 {
     if (code_page == CP_ACP && ansi_code_page)
         code_page = ansi_code_page;
+    if (on_MultiByteToWideChar)
+        return on_MultiByteToWideChar(code_page, flags, text, length, wide_text, wide_length);
     return real_platform().MultiByteToWideChar(code_page, flags, text, length, wide_text, wide_length);
 }
 
@@ -414,6 +432,9 @@ int FakePlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_t
 {
     if (code_page == CP_ACP && ansi_code_page)
         code_page = ansi_code_page;
+    if (on_WideCharToMultiByte)
+        return on_WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length, default_char,
+                                      used_default_char);
     return real_platform().WideCharToMultiByte(code_page, flags, wide_text, wide_length, text, length,
                                                default_char, used_default_char);
 }

@@ -94,6 +94,7 @@ public:
     std::function<BOOL(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD)> on_HttpSendRequestA;
     std::function<BOOL(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD)> on_HttpQueryInfoA;
     std::function<BOOL(HINTERNET, DWORD, LPVOID, DWORD)> on_InternetSetOptionA;
+    std::function<BOOL(HINTERNET, DWORD, LPVOID, LPDWORD)> on_InternetQueryOptionA;
     std::function<DWORD(HINTERNET, LPDWORD)> on_FtpGetFileSize;
     std::function<DWORD(LPCWSTR, DWORD, LPWSTR, LPWSTR*)> on_GetFullPathNameW;
     std::function<HMODULE(LPCSTR)> on_GetModuleHandleA;
@@ -101,6 +102,10 @@ public:
     std::function<DWORD(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, const DWORD_PTR*)> on_FormatMessageA;
     std::function<BOOL(const FILETIME*, LPFILETIME)> on_FileTimeToLocalFileTime;
     std::function<BOOL(const FILETIME*, LPSYSTEMTIME)> on_FileTimeToSystemTime;
+    // Conversions: handlers see the code page after ansi_code_page applied,
+    // and forward what they do not script to real_platform().
+    std::function<int(UINT, DWORD, LPCCH, int, LPWSTR, int)> on_MultiByteToWideChar;
+    std::function<int(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)> on_WideCharToMultiByte;
 
     HINTERNET InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR proxy, LPCSTR proxy_bypass,
                             DWORD flags) override;
@@ -133,6 +138,7 @@ public:
     BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
                         LPDWORD index) override;
     BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) override;
+    BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length) override;
     DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) override;
 
     DWORD GetLastError() override;

@@ -753,6 +753,8 @@ std::vector<Member> http_members()
                          {"HttpQueryInfoA", 1,
                           raises(http::errors::query_status.number, L"Error getting information out of request(2).",
                                  request)},
+                         // The reason phrase: without it the status code still tells.
+                         {"HttpQueryInfoA", 2, tolerated},
                          {"InternetReadFile", {},
                           raises(http::errors::read_body.number, L"Error getting information out of request.",
                                  request)},

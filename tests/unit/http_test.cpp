@@ -25,9 +25,10 @@ using tests::take_text;
 using tests::text_variant;
 
 // Every request skips the platform's disk cache both ways, https or not:
-// INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD (| INTERNET_FLAG_SECURE).
-constexpr const char* fresh_flags = "2214592512";
-constexpr const char* fresh_secure_flags = "2222981120";
+// INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT
+// (| INTERNET_FLAG_SECURE).
+constexpr const char* fresh_flags = "2216689664";
+constexpr const char* fresh_secure_flags = "2225078272";
 
 // A raw header block as the platform returns it: lines ended by NULs, one
 // more NUL at the end.
