@@ -27,6 +27,7 @@ def main():
     p.add_argument("--lists", default="1000,10000")
     p.add_argument("--text-entries", type=int, default=1000)
     p.add_argument("--page-entries", type=int, default=1000)
+    p.add_argument("--save-mib", type=int, default=1024)
     p.add_argument("--passive", action="store_true")
     p.add_argument("--out", required=True)
     args = p.parse_args()
@@ -36,9 +37,11 @@ def main():
     # The same data connection mode as the Windows side.
     mode = [] if args.passive else ["--ftp-port", "127.0.0.1"]
     got = os.path.join(args.work, "get-curl.bin")
+    saved = os.path.join(args.work, "save-curl.bin")
     items = []
     for mib in (1, 16, 64):
         items.append(("http-%d" % mib, ["-o", os.devnull, "%s/body%d.txt" % (http, mib)]))
+    items.append(("save-%d" % args.save_mib, ["-o", saved, "%s/save%d.bin" % (http, args.save_mib)]))
     listed = {int(n) for n in args.lists.split(",")}
     for entries in sorted(listed):
         items.append(("list-%d" % entries, mode + ["-o", os.devnull, "%s/list%d/" % (ftp, entries)]))
@@ -54,8 +57,9 @@ def main():
             for run in range(1, args.runs + 1):
                 seconds = curl(arguments)
                 out.write(json.dumps({"item": item, "variant": "curl", "run": run, "seconds": seconds}) + "\n")
-    if os.path.exists(got):
-        os.remove(got)
+    for path in (got, saved):
+        if os.path.exists(path):
+            os.remove(path)
 
 
 if __name__ == "__main__":

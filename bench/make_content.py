@@ -3,7 +3,8 @@
 
 FTP root: list<N>/ for each --listings count (one in ten a folder),
 big.bin, download.bin, tree/ (folders of small files) and up/, where
-uploads go. HTTP root: body1.txt, body16.txt, body64.txt (ASCII text).
+uploads go. HTTP root: body1.txt, body16.txt, body64.txt (ASCII text) and
+save<N>.bin (binary, for SaveToFile).
 Work folder: big.bin and tree/, the sources of the uploads.
 """
 
@@ -55,6 +56,7 @@ def main():
     p.add_argument("--work", required=True)
     p.add_argument("--big-mib", type=int, default=256)
     p.add_argument("--download-mib", type=int, default=64)
+    p.add_argument("--save-mib", type=int, default=1024)
     p.add_argument("--listings", default="1000,10000", help="entry counts, comma separated")
     p.add_argument("--tree-files", type=int, default=500)
     p.add_argument("--tree-folders", type=int, default=20)
@@ -78,6 +80,7 @@ def main():
     line = b"".join(b"%07d corvane body line of plain ASCII text, 64 bytes long.....\r\n" % n for n in range(1024))
     for mib in (1, 16, 64):
         write_pattern(os.path.join(args.http_root, "body%d.txt" % mib), mib * MIB, line)
+    write_pattern(os.path.join(args.http_root, "save%d.bin" % args.save_mib), args.save_mib * MIB, binary)
 
 
 if __name__ == "__main__":

@@ -45,6 +45,7 @@ struct Options {
     int runs = 5;
     std::vector<std::wstring> items;
     long long big_bytes = 256ll << 20;
+    long long save_mib = 1024;  // the body SaveToFile streams
     // Wine reads a listing a byte at a time, a server round trip each:
     // the sizes are chosen by the caller to fit the run's time.
     std::vector<int> list_sizes{1000, 10000};
@@ -351,6 +352,94 @@ Sample http_raw(long long mib, bool with_string)
     return sample;
 }
 
+// --- SaveToFile, in a child ----------------------------------------------
+
+std::wstring save_url(long long mib)
+{
+    return L"http://127.0.0.1:" + std::to_wstring(options.http_port) + L"/save" + std::to_wstring(mib) + L".bin";
+}
+
+long long file_size(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+// Where a run's file goes; removed after it, so that a run starts with no
+// file to replace and the disk holds one body at a time.
+std::wstring saved_file(const wchar_t* variant)
+{
+    return local(L"save-" + std::wstring(variant) + L"-" + architecture + L".bin");
+}
+
+Sample save_component(long long mib)
+{
+    Automation http = Automation::create(L"corvane.HTTP");
+    http.put(L"URL", save_url(mib));
+    const std::wstring target = saved_file(L"component");
+    Sample sample;
+    const SIZE_T before = starting_set();
+    const double start = now();
+    http.call(L"SaveToFile", {target});
+    sample.seconds = now() - start;
+    sample.peak = static_cast<long long>(memory().PeakWorkingSetSize - before);
+    sample.bytes = file_size(target);
+    DeleteFileW(target.c_str());
+    return sample;
+}
+
+// What a hand-written client would do: the component's request flags, a
+// 64 KiB read loop, each read written to the file as it comes.
+Sample save_raw(long long mib)
+{
+    const std::string path = "/save" + std::to_string(mib) + ".bin";
+    const std::wstring target = saved_file(L"raw");
+    Sample sample;
+    const SIZE_T before = starting_set();
+    const double start = now();
+    Handle session(InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    Handle connection(InternetConnectA(session.get(), "127.0.0.1", static_cast<INTERNET_PORT>(options.http_port), "",
+                                       "", INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection)
+        fail(last_error("InternetConnectA"));
+    Handle request(HttpOpenRequestA(connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr,
+                                    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
+    if (!request)
+        fail(last_error("HttpOpenRequestA"));
+    if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0))
+        fail(last_error("HttpSendRequestA"));
+    HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        fail(last_error("CreateFileW"));
+    std::vector<char> chunk(65536);
+    for (;;) {
+        DWORD read = 0;
+        if (!InternetReadFile(request.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
+            CloseHandle(file);
+            fail(last_error("InternetReadFile"));
+        }
+        if (read == 0)
+            break;
+        DWORD written = 0;
+        if (!WriteFile(file, chunk.data(), read, &written, nullptr) || written != read) {
+            CloseHandle(file);
+            fail(last_error("WriteFile"));
+        }
+    }
+    CloseHandle(file);
+    request = Handle();
+    connection = Handle();
+    session = Handle();
+    sample.seconds = now() - start;
+    sample.peak = static_cast<long long>(memory().PeakWorkingSetSize - before);
+    sample.bytes = file_size(target);
+    DeleteFileW(target.c_str());
+    return sample;
+}
+
 // --- DownloadFileToClient, in a child -----------------------------------
 
 Sample download_component()
@@ -491,6 +580,9 @@ int child_main(const std::wstring& child_item, const std::wstring& variant)
     if (child_item.rfind(L"http-", 0) == 0) {
         const long long mib = std::stoll(child_item.substr(5));
         sample = variant == L"component" ? http_component(mib) : http_raw(mib, variant == L"raw-string");
+    } else if (child_item.rfind(L"save-", 0) == 0) {
+        const long long mib = std::stoll(child_item.substr(5));
+        sample = variant == L"component" ? save_component(mib) : save_raw(mib);
     } else if (child_item == L"download") {
         sample = variant == L"component" ? download_component()
                                          : download_raw(variant == L"raw-4k" ? 4096 : 65536);
@@ -708,6 +800,15 @@ void http_items()
     }
 }
 
+// The body goes to a file: the peak working set stays flat whatever its
+// size, where OpenConnection + Content (http-N) holds it three times over.
+void save_item()
+{
+    const std::wstring child = L"save-" + std::to_wstring(options.save_mib);
+    interleave(narrow(child), {{"component", [&](int) { return in_child(child, L"component"); }},
+                               {"raw", [&](int) { return in_child(child, L"raw"); }}});
+}
+
 void download_item()
 {
     interleave("download", {{"component", [&](int) { return in_child(L"download", L"component"); }},
@@ -808,6 +909,8 @@ void parse(int count, wchar_t** arguments)
             options.result = next();
         else if (name == L"--runs")
             options.runs = std::stoi(next());
+        else if (name == L"--save-mib")
+            options.save_mib = std::stoll(next());
         else if (name == L"--big-mib")
             options.big_bytes = std::stoll(next()) << 20;
         else if (name == L"--list-sizes") {
@@ -843,6 +946,7 @@ int wmain(int count, wchar_t** arguments)
         // variant pays for loading them.
         { Automation warm = Automation::create(L"corvane.FTP"); }
         http_items();
+        save_item();
         listing_items();
         file_items();
         connect_item();

@@ -139,6 +139,11 @@ def table_for(data, curl, args):
                      "(raw: loop + wide string)" % mib, mib * MIB, limit=3)
         table.memory(item, "HTTP GET %d MiB, peak working set over `OpenConnection` alone "
                      "(raw: loop + wide string)" % mib, mib * MIB, key="peak_first")
+    save = "save-%d" % args.save_mib
+    table.throughput(save, "`SaveToFile` %d MiB vs HttpSendRequest + InternetReadFile (64 KiB) + WriteFile"
+                     % args.save_mib, args.save_mib * MIB, None)
+    table.memory(save, "`SaveToFile` %d MiB, peak working set (raw: the read and write loop)" % args.save_mib,
+                 args.save_mib * MIB, baseline="raw", flat=1 / 64)
     for entries in args.lists:
         table.time("list-%d" % entries, "FTP listing, %d entries: `Files` vs FtpFindFirstFile loop" % entries,
                    target=1.05)
@@ -248,6 +253,7 @@ def main():
     p.add_argument("--page-entries", type=int, default=1000)
     p.add_argument("--big-mib", type=int, default=256)
     p.add_argument("--download-mib", type=int, default=64)
+    p.add_argument("--save-mib", type=int, default=1024)
     p.add_argument("--tree-files", type=int, default=500)
     p.add_argument("--tree-folders", type=int, default=20)
     p.add_argument("--markdown", required=True)

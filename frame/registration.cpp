@@ -6,11 +6,16 @@
 #include "frame/handles.h"
 #include "frame/type_library.h"
 
+#include <algorithm>
 #include <array>
 #include <cwchar>
+#include <cwctype>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace corvane {
 
@@ -64,6 +69,31 @@ void delete_tree(const std::wstring& key_path)
         check_registry(status);
 }
 
+// Names of a key's subkeys; none when it does not exist.
+std::vector<std::wstring> subkeys_of(const std::wstring& key_path)
+{
+    std::vector<std::wstring> names;
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key_path.c_str(), 0, KEY_READ | this_view, key.put()) != ERROR_SUCCESS)
+        return names;
+    std::array<wchar_t, 256> name{};  // the longest key name the registry allows, and its NUL
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LSTATUS status = RegEnumKeyExW(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        check_registry(status);
+        names.emplace_back(name.data(), length);
+    }
+    return names;
+}
+
+void delete_if_empty(const std::wstring& key_path)
+{
+    if (key_exists(key_path, this_view) && subkeys_of(key_path).empty())
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, key_path.c_str());
+}
+
 std::wstring class_key(const ComponentClass& component_class)
 {
     return L"CLSID\\" + guid_text(component_class.class_id);
@@ -86,12 +116,129 @@ LibraryVersion version_of(ITypeLib* library)
     return version;
 }
 
+std::wstring type_library_key(const GUID& library_id)
+{
+    return L"TypeLib\\" + guid_text(library_id);
+}
+
+// As RegisterTypeLib names it: hexadecimal numbers.
+std::wstring version_name(WORD major, WORD minor)
+{
+    wchar_t numbers[16];
+    std::swprintf(numbers, std::size(numbers), L"%x.%x", major, minor);
+    return numbers;
+}
+
 std::wstring type_library_platform_key(const LibraryVersion& version, const wchar_t* syskind_name)
 {
-    wchar_t numbers[48];
-    std::swprintf(numbers, std::size(numbers), L"\\%x.%x\\%lx\\", version.major, version.minor,
-                  static_cast<unsigned long>(version.locale));
-    return L"TypeLib\\" + guid_text(version.id) + numbers + syskind_name;
+    wchar_t locale[16];
+    std::swprintf(locale, std::size(locale), L"%lx", static_cast<unsigned long>(version.locale));
+    return type_library_key(version.id) + L"\\" + version_name(version.major, version.minor) + L"\\" + locale +
+           L"\\" + syskind_name;
+}
+
+bool is_hexadecimal(std::wstring_view text)
+{
+    return !text.empty() && text.size() <= 8 &&
+           std::all_of(text.begin(), text.end(), [](wchar_t character) { return std::iswxdigit(character) != 0; });
+}
+
+// "major.minor" in hexadecimal, as a version key is named; anything else
+// under the library's key is none.
+std::optional<std::pair<WORD, WORD>> parse_version_name(const std::wstring& name)
+{
+    const size_t dot = name.find(L'.');
+    if (dot == std::wstring::npos)
+        return std::nullopt;
+    const std::wstring major_text = name.substr(0, dot);
+    const std::wstring minor_text = name.substr(dot + 1);
+    if (!is_hexadecimal(major_text) || !is_hexadecimal(minor_text))
+        return std::nullopt;
+    const unsigned long major = std::wcstoul(major_text.c_str(), nullptr, 16);
+    const unsigned long minor = std::wcstoul(minor_text.c_str(), nullptr, 16);
+    if (major > 0xffff || minor > 0xffff)
+        return std::nullopt;
+    return std::pair{static_cast<WORD>(major), static_cast<WORD>(minor)};
+}
+
+std::wstring registry_text(HKEY key, const wchar_t* value_name)
+{
+    std::array<wchar_t, 64> text{};
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
+    if (RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return {};
+    return text.data();
+}
+
+// Interface keys in either registry view that still name an earlier
+// version of the library; each interface an earlier version had is one
+// the current one has, since published interfaces are never removed.
+void unregister_interfaces_of(ITypeLib* library, const GUID& library_id, const std::wstring& version)
+{
+    const std::wstring library_text = guid_text(library_id);
+    for (UINT index = 0; index < library->GetTypeInfoCount(); ++index) {
+        TYPEKIND kind{};
+        ComPtr<ITypeInfo> info;
+        TYPEATTR* attributes = nullptr;
+        if (FAILED(library->GetTypeInfoType(index, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH) ||
+            FAILED(library->GetTypeInfo(index, info.put())) || FAILED(info->GetTypeAttr(&attributes)))
+            continue;
+        const std::wstring interface_id = guid_text(attributes->guid);
+        info->ReleaseTypeAttr(attributes);
+        for (REGSAM view : {this_view, other_view}) {
+            RegistryKey interfaces;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0, KEY_READ | KEY_WRITE | view, interfaces.put()) !=
+                ERROR_SUCCESS)
+                continue;
+            RegistryKey named;
+            const std::wstring type_library_subkey = interface_id + L"\\TypeLib";
+            if (RegOpenKeyExW(interfaces.get(), type_library_subkey.c_str(), 0, KEY_READ, named.put()) !=
+                ERROR_SUCCESS)
+                continue;
+            if (CompareStringOrdinal(registry_text(named.get(), nullptr).c_str(), -1, library_text.c_str(), -1,
+                                     TRUE) != CSTR_EQUAL ||
+                registry_text(named.get(), L"Version") != version)
+                continue;
+            named = RegistryKey();
+            const LSTATUS status = RegDeleteTreeW(interfaces.get(), interface_id.c_str());
+            if (status != ERROR_FILE_NOT_FOUND)
+                check_registry(status);
+        }
+    }
+}
+
+// Earlier minor versions of the library registered for this syskind, as
+// an upgrade in place leaves them: a client asking for such a version by
+// number would get it, with interface keys naming it. Each goes as the
+// current version does when it is unregistered: only this syskind's key
+// while the other architecture's registration of it stays.
+void unregister_earlier_versions(ITypeLib* library, const LibraryVersion& current)
+{
+    const std::wstring library_key = type_library_key(current.id);
+    for (const std::wstring& name : subkeys_of(library_key)) {
+        const auto version = parse_version_name(name);
+        if (!version || version->first != current.major || version->second >= current.minor)
+            continue;
+        const std::wstring version_key = library_key + L"\\" + name;
+        bool still_registered = false;
+        for (const std::wstring& locale : subkeys_of(version_key)) {
+            if (!is_hexadecimal(locale))
+                continue;  // FLAGS, HELPDIR
+            const std::wstring locale_key = version_key + L"\\" + locale;
+            if (key_exists(locale_key + L"\\" + this_syskind_name, this_view))
+                delete_tree(locale_key + L"\\" + this_syskind_name);
+            if (!subkeys_of(locale_key).empty())
+                still_registered = true;
+        }
+        if (still_registered)
+            continue;
+        unregister_interfaces_of(library, current.id, name);
+        delete_tree(version_key);
+    }
+    delete_if_empty(library_key);
 }
 
 void register_classes(std::span<const ComponentClass> classes, const GUID& library_id)
@@ -112,6 +259,7 @@ void register_classes(std::span<const ComponentClass> classes, const GUID& libra
 
 void register_type_library(ITypeLib* library)
 {
+    unregister_earlier_versions(library, version_of(library));
     const std::wstring path = module_path();
     check_com(RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr));
 }
@@ -159,7 +307,11 @@ HRESULT register_server(std::span<const ComponentClass> classes)
 HRESULT unregister_server(std::span<const ComponentClass> classes)
 {
     try {
-        unregister_type_library(version_of(&embedded_type_library()));
+        ITypeLib& library = embedded_type_library();
+        const LibraryVersion version = version_of(&library);
+        unregister_earlier_versions(&library, version);
+        unregister_type_library(version);
+        delete_if_empty(type_library_key(version.id));
         unregister_classes(classes);
         return S_OK;
     } catch (...) {
