@@ -7,7 +7,9 @@ test fixture holds open. Over that connection, one reply line per command:
 
     route <target> <base64 raw response>   -> ok
     route_file <target> <unix file path>   -> ok
-    route_silent <target>                  -> ok
+    route_silent <target> [<seconds>]      -> ok
+    route_stall <target> <seconds> <base64 bytes>  -> ok
+    route_auth <target> <base64 user:pass> <base64 raw response>  -> ok
     requests                               -> JSON list of requests so far
     quit                                   -> ok, then the server exits
 
@@ -16,7 +18,15 @@ with the raw bytes verbatim and the connection is closed, so tests control
 every byte: status line, repeated headers, chunking, truncation. A silent
 target is not answered while the client waits, as a server that accepts and
 hangs would; a client still waiting after SILENT_SECONDS gets LATE_ANSWER,
-so that a client without a timeout is seen to have waited that long.
+so that a client without a timeout is seen to have waited that long
+(SILENT_SECONDS, or the seconds given). A stalled target gets the bytes given
+(typically a head announcing more body than follows), then nothing while the
+client waits, and the connection is closed after the seconds given. An
+authenticated target gets its raw response only when the request's
+Authorization is Basic with exactly the credentials given, else a 401 with a
+WWW-Authenticate challenge.
+
+Each recorded request holds its body as base64 ("body") and its length.
 
 Demo mode (--foreground): no control port; stops on SIGINT/SIGTERM.
 
@@ -64,6 +74,9 @@ DEMO_PAGE = plain_response(
     "<body><h1>corvane test server</h1><p>Hello from 127.0.0.1.</p></body></html>\n",
     "text/html; charset=utf-8")
 NOT_FOUND = plain_response("404 Not Found", "not found\n")
+UNAUTHORIZED = (b"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"corvane tests\"\r\n"
+                b"Content-Type: text/plain\r\nContent-Length: 13\r\nConnection: close\r\n\r\n"
+                b"unauthorized\n")
 BAD_REQUEST = plain_response("400 Bad Request", "bad request\n")
 PLAIN_ON_TLS_PORT = plain_response("400 Bad Request", "plain HTTP sent to the TLS port\n")
 
@@ -152,7 +165,8 @@ class Handler(socketserver.StreamRequestHandler):
         length = next((v for n, v in headers if n.lower() == "content-length"), "0")
         body = self.rfile.read(int(length)) if length.isdigit() else b""
         return {"method": method, "path": target, "version": version,
-                "headers": headers, "body_length": len(body)}
+                "headers": headers, "body_length": len(body),
+                "body": base64.b64encode(body).decode("ascii")}
 
     def handle(self):
         script = self.server.script
@@ -174,22 +188,33 @@ class Handler(socketserver.StreamRequestHandler):
         elif route[0] == "bytes":
             self.wfile.write(route[1])
         elif route[0] == "silent":
-            self.hold_silently()
+            if self.hold_silently(route[1]):
+                self.wfile.write(LATE_ANSWER)
+        elif route[0] == "stall":
+            seconds, sent = route[1]
+            self.wfile.write(sent)
+            self.wfile.flush()
+            self.hold_silently(seconds)
+        elif route[0] == "auth":
+            expected, raw = route[1]
+            given = next((v for n, v in request["headers"] if n.lower() == "authorization"), None)
+            self.wfile.write(raw if given == "Basic " + expected else UNAUTHORIZED)
         else:
             with open(route[1], "rb") as f:
                 while chunk := f.read(FILE_CHUNK):
                     self.wfile.write(chunk)
 
-    def hold_silently(self):
-        deadline = time.monotonic() + SILENT_SECONDS
+    def hold_silently(self, seconds):
+        """True when the client was still waiting after `seconds`."""
+        deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             if select.select([self.request], [], [], 0.2)[0]:
                 try:
                     if not self.request.recv(4096):
-                        return  # the client gave up
+                        return False  # the client gave up
                 except OSError:
-                    return
-        self.wfile.write(LATE_ANSWER)
+                    return False
+        return True
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -204,6 +229,22 @@ class Server(socketserver.ThreadingTCPServer):
     def handle_error(self, request, client_address):
         # Tests abort transfers on purpose; a traceback there is noise.
         log.debug("connection from %s ended with an error", client_address, exc_info=True)
+
+
+def decode_base64(text):
+    try:
+        return base64.b64decode(text, validate=True)
+    except binascii.Error:
+        return None
+
+
+def parse_seconds(text):
+    # Bounded, so that no route can hold a connection past the test's patience.
+    try:
+        seconds = float(text)
+    except ValueError:
+        return None
+    return seconds if 0 < seconds <= SILENT_SECONDS else None
 
 
 def run_command(line, script):
@@ -222,8 +263,30 @@ def run_command(line, script):
             return "error no such file", True
         script.set_route(parts[1], "file", parts[2])
         return "ok", True
-    if cmd == "route_silent" and len(parts) == 2:
-        script.set_route(parts[1], "silent", None)
+    if cmd == "route_silent" and len(parts) in (2, 3):
+        seconds = SILENT_SECONDS
+        if len(parts) == 3:
+            seconds = parse_seconds(parts[2])
+            if seconds is None:
+                return "error bad seconds", True
+        script.set_route(parts[1], "silent", seconds)
+        return "ok", True
+    if cmd == "route_stall":
+        parts = line.split(" ", 3)
+        seconds = parse_seconds(parts[2]) if len(parts) == 4 else None
+        raw = decode_base64(parts[3]) if seconds is not None else None
+        if raw is None:
+            return "error bad route_stall", True
+        script.set_route(parts[1], "stall", (seconds, raw))
+        return "ok", True
+    if cmd == "route_auth":
+        parts = line.split(" ", 3)
+        credentials = decode_base64(parts[2]) if len(parts) == 4 else None
+        raw = decode_base64(parts[3]) if credentials is not None else None
+        if raw is None:
+            return "error bad route_auth", True
+        # Re-encoded, so that the comparison with the header sent is exact.
+        script.set_route(parts[1], "auth", (base64.b64encode(credentials).decode("ascii"), raw))
         return "ok", True
     if cmd == "requests" and len(parts) == 1:
         return script.requests_json(), True
@@ -265,7 +328,7 @@ class Control:
             if sock is not None and sock is self.listener and now > self.accept_by:
                 raise Stop("no control connection")
 
-    def serve(self, script):
+    def serve(self, script, run=run_command):
         self.wait_readable(self.listener)
         self.conn, _ = self.listener.accept()
         self.listener.close()
@@ -281,7 +344,7 @@ class Control:
                     raise Stop("control connection closed")
                 pending += data
             line, pending = pending.split(b"\n", 1)
-            reply, keep_running = run_command(line.decode("utf-8").strip(), script)
+            reply, keep_running = run(line.decode("utf-8").strip(), script)
             self.conn.sendall(reply.encode("utf-8") + b"\n")
             if not keep_running:
                 raise Stop("quit")

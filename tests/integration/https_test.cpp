@@ -8,15 +8,11 @@
 #include "http/http_errors.h"
 #include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
+#include "tests/integration/test_certificates.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -25,108 +21,6 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
-
-std::filesystem::path on_drive_z(const std::string& unix_path)
-{
-    return std::filesystem::path("Z:" + unix_path);
-}
-
-// A fresh /tmp folder holding ca.der, server.pem and server.key.
-class TestCertificates {
-public:
-    TestCertificates()
-    {
-        std::random_device random;
-        folder_ = "/tmp/corvane-tls-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(random()) +
-                  std::to_string(random());
-        run_python_tool("make_test_certificates.py", {folder_, "--hours", "2"}, folder_ + "/ready");
-        std::ifstream in(on_drive_z(folder_ + "/ca.der"), std::ios::binary);
-        ca_der_.assign(std::istreambuf_iterator<char>(in), {});
-        if (ca_der_.empty())
-            throw std::runtime_error("no CA certificate in " + folder_);
-    }
-    TestCertificates(const TestCertificates&) = delete;
-    TestCertificates& operator=(const TestCertificates&) = delete;
-    ~TestCertificates()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(on_drive_z(folder_), ignored);
-    }
-
-    std::string cert() const { return folder_ + "/server.pem"; }
-    std::string key() const { return folder_ + "/server.key"; }
-    const std::string& ca_der() const { return ca_der_; }
-
-private:
-    std::string folder_;
-    std::string ca_der_;
-};
-
-struct StoreCloser {
-    void operator()(void* store) const { CertCloseStore(store, 0); }
-};
-using Store = std::unique_ptr<void, StoreCloser>;
-
-Store open_machine_root_store()
-{
-    Store store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT"));
-    if (!store)
-        throw std::runtime_error("cannot open the LocalMachine ROOT store: error " + std::to_string(GetLastError()));
-    return store;
-}
-
-void commit(const Store& store)
-{
-    // Saved, not just cached in this process: the platform may check the
-    // chain through a store of its own.
-    if (!CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr))
-        throw std::runtime_error("cannot commit the ROOT store: error " + std::to_string(GetLastError()));
-}
-
-// The CA trusted by the whole prefix for this object's lifetime; the prefix
-// is left as found.
-class TrustedRoot {
-public:
-    explicit TrustedRoot(const std::string& der)
-    {
-        const Store store = open_machine_root_store();
-        if (!CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING,
-                                              reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()),
-                                              CERT_STORE_ADD_NEW, &added_))
-            throw std::runtime_error("cannot add the test CA to the ROOT store: error " +
-                                     std::to_string(GetLastError()));
-        commit(store);
-    }
-    TrustedRoot(const TrustedRoot&) = delete;
-    TrustedRoot& operator=(const TrustedRoot&) = delete;
-    ~TrustedRoot()
-    {
-        try {
-            const Store store = open_machine_root_store();
-            if (PCCERT_CONTEXT found =
-                    CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, added_, nullptr))
-                CertDeleteCertificateFromStore(found);
-            commit(store);
-        } catch (const std::exception& error) {
-            ADD_FAILURE() << "test CA left in the prefix: " << error.what();
-        }
-        CertFreeCertificateContext(added_);
-    }
-
-private:
-    PCCERT_CONTEXT added_ = nullptr;
-};
-
-bool machine_root_store_holds(const std::string& der)
-{
-    const Store store = open_machine_root_store();
-    PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                         static_cast<DWORD>(der.size()));
-    PCCERT_CONTEXT found = CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr);
-    CertFreeCertificateContext(wanted);
-    CertFreeCertificateContext(found);
-    return found != nullptr;
-}
 
 size_t request_count(LoopbackServer& server)
 {
@@ -154,15 +48,6 @@ Automation fetch(const std::wstring& url)
 std::wstring url(const std::wstring& scheme, const std::wstring& host, const LoopbackServer& server)
 {
     return scheme + L"://" + host + L":" + std::to_wstring(server.port()) + L"/secure";
-}
-
-// Wine's chain engine reads the ROOT store at its first use in a process
-// only: a CA added later is never trusted, one removed stays trusted. So the
-// CA is trusted before the first check, and is the same one on a repeated run.
-const TestCertificates& process_certificates()
-{
-    static const TestCertificates certificates;
-    return certificates;
 }
 
 class HttpsAgainstServer : public ::testing::Test {

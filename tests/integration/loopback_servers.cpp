@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -99,6 +100,152 @@ std::string base64(std::string_view bytes) {
     return out;
 }
 
+std::string unbase64(std::string_view text) {
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z') v = c - 'A';
+        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') v = c - '0' + 52;
+        else if (c == '+') v = 62;
+        else if (c == '/') v = 63;
+        else if (c == '=') break;
+        else throw std::runtime_error("bad base64 from test server");
+        bits = bits << 6 | static_cast<uint32_t>(v);
+        if ((count += 6) >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return out;
+}
+
+// Just enough JSON for the request logs: what Python's json.dumps writes
+// (ASCII only, \u escapes below 0x100 since the servers read latin-1).
+class JsonReader {
+public:
+    explicit JsonReader(std::string_view text) : text_(text) {}
+
+    std::vector<RecordedRequest> requests() {
+        std::vector<RecordedRequest> result;
+        expect('[');
+        if (!take(']')) {
+            do result.push_back(request());
+            while (take(','));
+            expect(']');
+        }
+        skip_space();
+        if (at_ != text_.size()) fail("trailing text");
+        return result;
+    }
+
+private:
+    RecordedRequest request() {
+        RecordedRequest r;
+        expect('{');
+        if (take('}')) return r;
+        do {
+            const std::string key = string();
+            expect(':');
+            if (key == "method") r.method = string();
+            else if (key == "path") r.path = string();
+            else if (key == "version") r.version = string();
+            else if (key == "body") r.body = unbase64(string());
+            else if (key == "body_length") number();
+            else if (key == "answered") r.answered = number();
+            else if (key == "headers") r.headers = headers();
+            else fail("unknown field " + key);
+        } while (take(','));
+        expect('}');
+        return r;
+    }
+
+    std::vector<std::pair<std::string, std::string>> headers() {
+        std::vector<std::pair<std::string, std::string>> result;
+        expect('[');
+        if (take(']')) return result;
+        do {
+            expect('[');
+            std::string name = string();
+            expect(',');
+            std::string value = string();
+            expect(']');
+            result.emplace_back(std::move(name), std::move(value));
+        } while (take(','));
+        expect(']');
+        return result;
+    }
+
+    std::string string() {
+        expect('"');
+        std::string out;
+        for (;;) {
+            if (at_ >= text_.size()) fail("unterminated string");
+            const char c = text_[at_++];
+            if (c == '"') return out;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (at_ >= text_.size()) fail("unterminated escape");
+            const char e = text_[at_++];
+            switch (e) {
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'u': {
+                if (at_ + 4 > text_.size()) fail("short \\u escape");
+                const unsigned long code = std::stoul(std::string(text_.substr(at_, 4)), nullptr, 16);
+                at_ += 4;
+                if (code > 0xFF) fail("\\u escape above 0xFF");
+                out += static_cast<char>(code);
+                break;
+            }
+            default: out += e;
+            }
+        }
+    }
+
+    int number() {
+        skip_space();
+        const size_t start = at_;
+        while (at_ < text_.size() && (std::isdigit(static_cast<unsigned char>(text_[at_])) || text_[at_] == '-')) ++at_;
+        if (start == at_) fail("number expected");
+        return std::stoi(std::string(text_.substr(start, at_ - start)));
+    }
+
+    void skip_space() {
+        while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
+    }
+    bool take(char c) {
+        skip_space();
+        if (at_ < text_.size() && text_[at_] == c) {
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+    void expect(char c) {
+        if (!take(c)) fail(std::string("'") + c + "' expected");
+    }
+    [[noreturn]] void fail(const std::string& what) const {
+        throw std::runtime_error("request log from test server: " + what + " at " + std::to_string(at_));
+    }
+
+    std::string_view text_;
+    size_t at_ = 0;
+};
+
+bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 std::string quote_arg(const std::string& arg) {
     if (arg.find('"') != std::string::npos)
         throw std::runtime_error("unsupported character in argument: " + arg);
@@ -165,6 +312,17 @@ std::string wait_for_line(const std::string& unix_path, const std::string& comma
 
 }  // namespace
 
+const std::string* RecordedRequest::header(std::string_view name) const {
+    for (const auto& [n, v] : headers)
+        if (same_name(n, name)) return &v;
+    return nullptr;
+}
+
+size_t RecordedRequest::count_headers(std::string_view name) const {
+    return static_cast<size_t>(
+        std::count_if(headers.begin(), headers.end(), [&](const auto& h) { return same_name(h.first, name); }));
+}
+
 LoopbackServer::LoopbackServer(Kind kind, int port, std::uintptr_t control, std::string root_unix)
     : kind_(kind), port_(port), control_(control), root_unix_(std::move(root_unix)) {}
 
@@ -204,7 +362,8 @@ void run_python_tool(std::string_view script_name, const std::vector<std::string
 
 LoopbackServer LoopbackServer::start(Kind kind, std::vector<std::string> arguments) {
     ensure_winsock();
-    const std::string script = kind == Kind::ftp ? "ftp_server.py" : "http_server.py";
+    const std::string script =
+        kind == Kind::ftp ? "ftp_server.py" : kind == Kind::http ? "http_server.py" : "http_proxy.py";
     const std::string port_file = unique_port_file();
     arguments.insert(arguments.begin(), {"--port-file", port_file});
     // The control connection, not a process handle, tracks the server.
@@ -275,14 +434,38 @@ void LoopbackServer::route_file(std::string_view target, std::string_view unix_p
 }
 
 std::string LoopbackServer::requests_json() {
-    require(Kind::http, "requests_json()");
+    require(kind_ == Kind::proxy ? Kind::proxy : Kind::http, "requests_json()");
     return command("requests");
+}
+
+std::vector<RecordedRequest> LoopbackServer::requests() { return JsonReader(requests_json()).requests(); }
+
+LoopbackServer LoopbackServer::start_http_proxy(const std::string& username, const std::string& password) {
+    if (username.empty()) return start(Kind::proxy, {});
+    return start(Kind::proxy, {"--username", username, "--password", password});
+}
+
+void LoopbackServer::route_stall(std::string_view target, std::string_view sent, int seconds) {
+    require(Kind::http, "route_stall()");
+    const std::string reply =
+        command("route_stall " + std::string(target) + " " + std::to_string(seconds) + " " + base64(sent));
+    if (reply != "ok") throw std::runtime_error("route_stall " + std::string(target) + ": " + reply);
+}
+
+void LoopbackServer::route_auth(std::string_view target, std::string_view credentials,
+                                std::string_view raw_response) {
+    require(Kind::http, "route_auth()");
+    const std::string reply = command("route_auth " + std::string(target) + " " + base64(credentials) + " " +
+                                      base64(raw_response));
+    if (reply != "ok") throw std::runtime_error("route_auth " + std::string(target) + ": " + reply);
 }
 
 void LoopbackServer::require(Kind kind, const char* what) const {
     if (kind_ != kind)
         throw std::logic_error(std::string(what) + " needs " +
-                               (kind == Kind::ftp ? "an FTP" : "an HTTP") + " server");
+                               (kind == Kind::ftp    ? "an FTP server"
+                                : kind == Kind::http ? "an HTTP server"
+                                                     : "the HTTP proxy"));
     if (control_ == INVALID_SOCKET) throw std::logic_error(std::string(what) + " on a moved-from server");
 }
 
@@ -372,5 +555,11 @@ LoopbackServer LoopbackServer::start_misbehaving_ftp(const std::string& scenario
 void LoopbackServer::route_silent(std::string_view target) {
     require(Kind::http, "route_silent()");
     const std::string reply = command("route_silent " + std::string(target));
+    if (reply != "ok") throw std::runtime_error("route_silent " + std::string(target) + ": " + reply);
+}
+
+void LoopbackServer::route_silent(std::string_view target, int seconds) {
+    require(Kind::http, "route_silent()");
+    const std::string reply = command("route_silent " + std::string(target) + " " + std::to_string(seconds));
     if (reply != "ok") throw std::runtime_error("route_silent " + std::string(target) + ": " + reply);
 }

@@ -8,7 +8,25 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+// One request as a loopback HTTP server or proxy recorded it. Text is as it
+// came on the wire, one char per byte.
+struct RecordedRequest {
+    std::string method;
+    std::string path;  // as sent: origin form to a server, absolute form to the proxy
+    std::string version;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    // Proxy only: the status the proxy answered itself (403, 407, ...),
+    // 0 when it forwarded the request.
+    int answered = 0;
+
+    // The first header of that name (letter case aside), if any.
+    const std::string* header(std::string_view name) const;
+    size_t count_headers(std::string_view name) const;
+};
 
 class LoopbackServer {
 public:
@@ -25,6 +43,9 @@ public:
     // ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data");
     // it serves no directory (root_unix() is empty).
     static LoopbackServer start_misbehaving_ftp(const std::string& scenario);
+    // tools/http_proxy.py: a forward proxy to 127.0.0.1 only; with a user
+    // name, every request needs those Basic proxy credentials (else 407).
+    static LoopbackServer start_http_proxy(const std::string& username = {}, const std::string& password = {});
 
     LoopbackServer(LoopbackServer&& other) noexcept;
     LoopbackServer& operator=(LoopbackServer&& other) noexcept;
@@ -34,7 +55,7 @@ public:
     // Stops the server and waits (bounded) until its port refuses connections.
     ~LoopbackServer();
 
-    // FTP or HTTP port on 127.0.0.1.
+    // FTP, HTTP or proxy port on 127.0.0.1.
     int port() const;
 
     // FTP only: the directory served to user "tester" (password "secret"),
@@ -54,13 +75,25 @@ public:
     // HTTP only: a GET of exactly `target` gets no answer while the client
     // waits; one still waiting after 100 s gets a 200 with body "too late".
     void route_silent(std::string_view target);
-    // HTTP only: JSON list of the requests so far, oldest first:
+    // As route_silent(), but one still waiting after `seconds` gets the
+    // "too late" answer then.
+    void route_silent(std::string_view target, int seconds);
+    // HTTP only: `target` gets `sent` (a head and part of a body, say), then
+    // nothing while the client waits; the connection closes after `seconds`.
+    void route_stall(std::string_view target, std::string_view sent, int seconds);
+    // HTTP only: `target` gets `raw_response` when the request carries
+    // "Authorization: Basic " and the base64 of exactly `credentials`
+    // ("user:password" as bytes), else a 401 with a Basic challenge.
+    void route_auth(std::string_view target, std::string_view credentials, std::string_view raw_response);
+    // HTTP or proxy: JSON list of the requests so far, oldest first:
     // [{"method":..., "path":..., "version":..., "headers":[[name, value], ...],
-    //   "body_length":...}]
+    //   "body_length":..., "body": base64}]; the proxy adds "answered".
     std::string requests_json();
+    // The same, parsed.
+    std::vector<RecordedRequest> requests();
 
 private:
-    enum class Kind { ftp, http };
+    enum class Kind { ftp, http, proxy };
     LoopbackServer(Kind kind, int port, std::uintptr_t control, std::string root_unix);
     static LoopbackServer start(Kind kind, std::vector<std::string> arguments);
     std::string command(const std::string& line);
