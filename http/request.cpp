@@ -183,9 +183,10 @@ struct Origin {
 struct Outgoing {
     std::string method;
     std::optional<std::string> body;
-    // Header lines, each ending in CR LF; the credentials' line apart, as it
-    // goes only to the origin.
+    // Header lines, each ending in CR LF. The type given to a text body
+    // goes only with the body, the credentials only to the origin.
     std::string headers;
+    std::string body_type;
     std::string authorization;
 
     static Outgoing of(const RequestSettings& settings)
@@ -215,9 +216,9 @@ struct Outgoing {
                                   L"represent.");
         }
         for (const auto& [name, value] : settings.headers)
-            outgoing.add_header(name, value);
+            outgoing.headers += header_line(name, value);
         if (settings.body_text && content_type == settings.headers.end())
-            outgoing.add_header(L"Content-Type", default_text_type);
+            outgoing.body_type = header_line(L"Content-Type", default_text_type);
         const bool own_authorization =
             std::any_of(settings.headers.begin(), settings.headers.end(),
                         [](const auto& header) { return equal_ignoring_case(header.first, L"Authorization"); });
@@ -227,7 +228,7 @@ struct Outgoing {
         return outgoing;
     }
 
-    void add_header(std::wstring_view name, std::wstring_view value)
+    static std::string header_line(std::wstring_view name, std::wstring_view value)
     {
         // Both were checked when set; the check stands guard here too,
         // as nothing but these lines may end up in the request.
@@ -235,7 +236,12 @@ struct Outgoing {
         if (!is_token(name) || !line ||
             std::any_of(line->begin(), line->end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; }))
             raise_with_reason(errors::invalid_setting, L"A request header cannot be sent as it is.");
-        headers += *line + "\r\n";
+        return *line + "\r\n";
+    }
+
+    std::string header_block(bool with_credentials) const
+    {
+        return headers + (body ? body_type : std::string()) + (with_credentials ? authorization : std::string());
     }
 
     // After a 303, and a 301 or 302 that answered a POST, the next request
@@ -372,9 +378,7 @@ void Client::Exchange::send(const Outgoing& outgoing, bool with_credentials)
         }
     }
 
-    std::string headers = outgoing.headers;
-    if (with_credentials)
-        headers += outgoing.authorization;
+    const std::string headers = outgoing.header_block(with_credentials);
     const unsigned long long started = now_milliseconds();
     if (!platform().HttpSendRequestA(client.request_.get(), headers.empty() ? nullptr : headers.c_str(),
                                      static_cast<DWORD>(headers.size()),
