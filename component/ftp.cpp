@@ -216,4 +216,49 @@ HRESULT FTP::DeleteFile(VARIANT remote_path)
     return member([&] { session_.delete_file(ftp::WireText(text_of(remote_path), ftp::errors::delete_file)); });
 }
 
+HRESULT FTP::get_Timeout(LONG*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::put_Timeout(LONG)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::get_LastReplyCode(LONG*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::RemoteFileSize(VARIANT, VARIANT*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::ResumeFile(VARIANT, VARIANT)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::ResumePutFile(VARIANT, VARIANT)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::get_UTF8(VARIANT_BOOL*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::put_UTF8(VARIANT_BOOL)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT FTP::get_BytesTransferred(VARIANT*)
+{
+    return E_NOTIMPL;
+}
+
 }  // namespace corvane

@@ -8,8 +8,9 @@
 
 namespace corvane {
 
-// One FTP session with one server, as scripts see it.
-class FTP final : public DispatchObject<_FTP> {
+// One FTP session with one server, as scripts see it. Clients built against
+// the first interface get the same object through it.
+class FTP final : public DispatchObject<_FTP2, _FTP> {
 public:
     FTP();
 
@@ -48,6 +49,17 @@ public:
     HRESULT STDMETHODCALLTYPE GetFile(VARIANT remote_path, VARIANT local_path, VARIANT_BOOL overwrite) override;
     HRESULT STDMETHODCALLTYPE PutFile(VARIANT local_path, VARIANT remote_path) override;
     HRESULT STDMETHODCALLTYPE DeleteFile(VARIANT remote_path) override;
+
+    // _FTP2
+    HRESULT STDMETHODCALLTYPE get_Timeout(LONG* result) override;
+    HRESULT STDMETHODCALLTYPE put_Timeout(LONG seconds) override;
+    HRESULT STDMETHODCALLTYPE get_LastReplyCode(LONG* result) override;
+    HRESULT STDMETHODCALLTYPE RemoteFileSize(VARIANT remote_path, VARIANT* result) override;
+    HRESULT STDMETHODCALLTYPE ResumeFile(VARIANT remote_path, VARIANT local_path) override;
+    HRESULT STDMETHODCALLTYPE ResumePutFile(VARIANT local_path, VARIANT remote_path) override;
+    HRESULT STDMETHODCALLTYPE get_UTF8(VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE put_UTF8(VARIANT_BOOL utf8) override;
+    HRESULT STDMETHODCALLTYPE get_BytesTransferred(VARIANT* result) override;
 
 private:
     ~FTP() override = default;
