@@ -269,13 +269,13 @@ TEST_F(PublishedTypeLibrary, SecondHttpInterfaceExtendsTheFirst)
     }
 }
 
-TEST_F(PublishedTypeLibrary, SameLibraryIdVersionOnePointOne)
+TEST_F(PublishedTypeLibrary, SameLibraryIdNewerMinorVersion)
 {
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
     EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_corvane));
     EXPECT_EQ(attributes->wMajorVerNum, 1);
-    EXPECT_EQ(attributes->wMinorVerNum, 1);
+    EXPECT_EQ(attributes->wMinorVerNum, 2);
     EXPECT_EQ(attributes->lcid, 1033u);
     library->ReleaseTLibAttr(attributes);
 }
@@ -317,7 +317,7 @@ TEST_F(PublishedTypeLibrary, RegisteredLibraryAnswersARequestForTheFirstVersion)
     ASSERT_EQ(LoadRegTypeLib(LIBID_corvane, 1, 0, 1033, &registered), S_OK);
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(registered->GetLibAttr(&attributes), S_OK);
-    EXPECT_EQ(attributes->wMinorVerNum, 1);
+    EXPECT_EQ(attributes->wMinorVerNum, 2);
     registered->ReleaseTLibAttr(attributes);
 
     BSTR path = nullptr;

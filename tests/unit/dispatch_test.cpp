@@ -121,18 +121,26 @@ TEST(TypeLibrary, SecondHttpInterfaceAddsItsMembersInItsOwnRange)
                             "IgnoreCertificateErrors let 112", "Reset method 113"));
 }
 
+TEST(TypeLibrary, SecondFtpInterfaceAddsItsMembersInItsOwnRange)
+{
+    EXPECT_THAT(slots_of(__uuidof(_FTP2)),
+                ElementsAre("Timeout get 201", "Timeout let 201", "LastReplyCode get 202",
+                            "RemoteFileSize method 203", "ResumeFile method 204", "ResumePutFile method 205",
+                            "UTF8 get 206", "UTF8 let 206", "BytesTransferred get 207"));
+}
+
 TEST(TypeLibrary, LibraryInterfacesAndEnumerations)
 {
     auto library = embedded_library();
     TLIBATTR* library_attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&library_attributes), S_OK);
     EXPECT_EQ(library_attributes->wMajorVerNum, 1);
-    EXPECT_EQ(library_attributes->wMinorVerNum, 1);
+    EXPECT_EQ(library_attributes->wMinorVerNum, 2);
     EXPECT_EQ(library_attributes->lcid, 1033u);
     library->ReleaseTLibAttr(library_attributes);
 
-    for (REFIID interface_id : {__uuidof(_FTP), __uuidof(_FTPFile), __uuidof(_FTPFiles), __uuidof(_HTTP),
-                                __uuidof(_HTTP2), __uuidof(_HTTPHeader), __uuidof(_HTTPHeaders)}) {
+    for (REFIID interface_id : {__uuidof(_FTP), __uuidof(_FTP2), __uuidof(_FTPFile), __uuidof(_FTPFiles),
+                                __uuidof(_HTTP), __uuidof(_HTTP2), __uuidof(_HTTPHeader), __uuidof(_HTTPHeaders)}) {
         ComPtr<ITypeInfo> info;
         ASSERT_EQ(library->GetTypeInfoOfGuid(interface_id, info.put()), S_OK);
         TYPEATTR* attributes = nullptr;
