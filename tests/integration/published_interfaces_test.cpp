@@ -1,5 +1,6 @@
-// Clients built before _HTTP2 existed. An early-bound one was compiled
-// against the HTTP interfaces as first published (tests/compat/http_v1.idl):
+// Clients built before _FTP2 and _HTTP2 existed. An early-bound one was
+// compiled against the interfaces as first published
+// (tests/compat/first_published.idl):
 // it creates the class by id, asks for the old interface id and calls
 // through the vtable, so a member moved to another slot or an interface id
 // that changed breaks it. Others find the old interfaces through the type
@@ -11,7 +12,7 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
-#include "http_v1.h"
+#include "first_published.h"
 #include "tests/integration/loopback_servers.h"
 
 #include <gmock/gmock.h>
@@ -19,7 +20,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,8 +34,9 @@ using Microsoft::WRL::ComPtr;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 
-// _HTTP2, published with type library 1.1.
+// _HTTP2, published with type library 1.1, and _FTP2, with 1.2.
 constexpr IID second_http_interface = {0x8cf78d15, 0x5304, 0x49be, {0xaf, 0x35, 0x3e, 0xd0, 0x57, 0xa7, 0x8a, 0x37}};
+constexpr IID second_ftp_interface = {0x3e0b6c51, 0x7a2d, 0x4f8e, {0x9c, 0x14, 0x58, 0xd2, 0xb7, 0xa9, 0x0f, 0x63}};
 
 // IUnknown and IDispatch come first in every dual interface's vtable.
 constexpr unsigned dispatch_slots = 7;
@@ -56,6 +61,60 @@ const std::vector<FrozenInterface>& frozen_interfaces()
     constexpr INVOKEKIND put = INVOKE_PROPERTYPUT;
     constexpr INVOKEKIND method = INVOKE_FUNC;
     static const std::vector<FrozenInterface> interfaces{
+        {"_FTP",
+         &IID__FTP,
+         {{"OnStartPage", method, 0x6003000a, 2},
+          {"Version", get, 0x68030008, 1},
+          {"URL", put, 0x68030007, 1},
+          {"URL", get, 0x68030007, 1},
+          {"Username", put, 0x68030006, 1},
+          {"Username", get, 0x68030006, 1},
+          {"Password", put, 0x68030005, 1},
+          {"Password", get, 0x68030005, 1},
+          {"Port", put, 0x68030004, 1},
+          {"Port", get, 0x68030004, 1},
+          {"Proxy", put, 0x68030003, 1},
+          {"Proxy", get, 0x68030003, 1},
+          {"Passive", put, 0x68030002, 1},
+          {"Passive", get, 0x68030002, 1},
+          {"TransferType", put, 0x68030001, 1},
+          {"OpenConnection", method, 0x6003000d, 0},
+          {"CloseConnection", method, 0x6003000e, 0},
+          {"PrintClient", method, 0x6003000f, 0},
+          {"DownloadFileToClient", method, 0x60030010, 1},
+          {"ExecuteCommand", method, 0x60030013, 3},
+          {"GetLastResponse", method, 0x60030014, 1},
+          {"Directory", get, 0x68030000, 1},
+          {"Directory", put, 0x68030000, 1},
+          {"Files", method, 0x60030015, 1},
+          {"GetDirectoryListing", method, 0x60030016, 2},
+          {"CreateDirectory", method, 0x60030017, 1},
+          {"RemoveDirectory", method, 0x60030018, 1},
+          {"RenameFile", method, 0x60030019, 2},
+          {"GetDirectory", method, 0x6003001a, 4},
+          {"PutDirectory", method, 0x6003001b, 3},
+          {"GetFile", method, 0x6003001c, 3},
+          {"PutFile", method, 0x6003001d, 2},
+          {"DeleteFile", method, 0x6003001e, 1}}},
+        {"_FTPFile",
+         &IID__FTPFile,
+         {{"ID", get, 0x68030006, 1},
+          {"ID", put, 0x68030006, 1},
+          {"Filename", put, 0x68030005, 1},
+          {"Filename", get, 0x68030005, 1},
+          {"FileType", put, 0x68030004, 1},
+          {"FileType", get, 0x68030004, 1},
+          {"FileSize", put, 0x68030003, 1},
+          {"FileSize", get, 0x68030003, 1},
+          {"LastAccessTime", put, 0x68030002, 1},
+          {"LastAccessTime", get, 0x68030002, 1},
+          {"LastWriteTime", put, 0x68030001, 1},
+          {"LastWriteTime", get, 0x68030001, 1},
+          {"CreationTime", put, 0x68030000, 1},
+          {"CreationTime", get, 0x68030000, 1}}},
+        {"_FTPFiles",
+         &IID__FTPFiles,
+         {{"Count", method, 0x60030002, 1}, {"Item", method, 0, 2}, {"NewEnum", method, DISPID_NEWENUM, 1}}},
         {"_HTTP",
          &IID__HTTP,
          {{"URL", put, 0x68030005, 1},
@@ -240,32 +299,62 @@ TEST_F(PublishedTypeLibrary, FirstPublishedInterfacesKeepTheirIdsAndSlots)
     }
 }
 
-TEST_F(PublishedTypeLibrary, SecondHttpInterfaceExtendsTheFirst)
-{
-    ComPtr<ITypeInfo> info = vtable_view(library.Get(), second_http_interface);
-    ASSERT_TRUE(info) << "no dual _HTTP2";
-    HREFTYPE reference = 0;
-    ComPtr<ITypeInfo> base;
-    TYPEATTR* attributes = nullptr;
-    ASSERT_EQ(info->GetRefTypeOfImplType(0, &reference), S_OK);
-    ASSERT_EQ(info->GetRefTypeInfo(reference, &base), S_OK);
-    ASSERT_EQ(base->GetTypeAttr(&attributes), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attributes->guid, IID__HTTP)) << "_HTTP2 derives from _HTTP";
-    base->ReleaseTypeAttr(attributes);
+// Each class's second interface, the first it extends and the dispatch ids
+// it owns.
+struct SecondInterface {
+    const char* name;
+    const IID* id;
+    const char* first_name;
+    const IID* first_id;
+    const CLSID* class_id;
+    DISPID lowest;
+    DISPID highest;
+};
 
-    // Its members come after the old ones, with dispatch ids of their own.
-    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-    const UINT count = attributes->cFuncs;
-    info->ReleaseTypeAttr(attributes);
-    EXPECT_GT(count, 0u);
-    const unsigned first_own_slot = dispatch_slots + static_cast<unsigned>(frozen_interfaces()[0].members.size());
-    for (UINT index = 0; index < count; ++index) {
-        FUNCDESC* function = nullptr;
-        ASSERT_EQ(info->GetFuncDesc(index, &function), S_OK);
-        EXPECT_EQ(static_cast<unsigned>(function->oVft) / sizeof(void*), first_own_slot + index);
-        EXPECT_GE(function->memid, 0x101) << "member " << index;
-        EXPECT_LE(function->memid, 0x1ff) << "member " << index;
-        info->ReleaseFuncDesc(function);
+const SecondInterface second_interfaces[] = {
+    {"_FTP2", &second_ftp_interface, "_FTP", &IID__FTP, &CLSID_FTP, 0x201, 0x2ff},
+    {"_HTTP2", &second_http_interface, "_HTTP", &IID__HTTP, &CLSID_HTTP, 0x101, 0x1ff},
+};
+
+const FrozenInterface* frozen_interface(const IID& id)
+{
+    for (const FrozenInterface& frozen : frozen_interfaces())
+        if (IsEqualGUID(*frozen.id, id))
+            return &frozen;
+    return nullptr;
+}
+
+TEST_F(PublishedTypeLibrary, SecondInterfacesExtendTheFirst)
+{
+    for (const SecondInterface& second : second_interfaces) {
+        SCOPED_TRACE(second.name);
+        ComPtr<ITypeInfo> info = vtable_view(library.Get(), *second.id);
+        ASSERT_TRUE(info) << "no dual " << second.name;
+        HREFTYPE reference = 0;
+        ComPtr<ITypeInfo> base;
+        TYPEATTR* attributes = nullptr;
+        ASSERT_EQ(info->GetRefTypeOfImplType(0, &reference), S_OK);
+        ASSERT_EQ(info->GetRefTypeInfo(reference, &base), S_OK);
+        ASSERT_EQ(base->GetTypeAttr(&attributes), S_OK);
+        EXPECT_TRUE(IsEqualGUID(attributes->guid, *second.first_id)) << "derives from " << second.first_name;
+        base->ReleaseTypeAttr(attributes);
+
+        // Its members come after the old ones, with dispatch ids of their own.
+        const FrozenInterface* first = frozen_interface(*second.first_id);
+        ASSERT_TRUE(first);
+        ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+        const UINT count = attributes->cFuncs;
+        info->ReleaseTypeAttr(attributes);
+        EXPECT_GT(count, 0u);
+        const unsigned first_own_slot = dispatch_slots + static_cast<unsigned>(first->members.size());
+        for (UINT index = 0; index < count; ++index) {
+            FUNCDESC* function = nullptr;
+            ASSERT_EQ(info->GetFuncDesc(index, &function), S_OK);
+            EXPECT_EQ(static_cast<unsigned>(function->oVft) / sizeof(void*), first_own_slot + index);
+            EXPECT_GE(function->memid, second.lowest) << "member " << index;
+            EXPECT_LE(function->memid, second.highest) << "member " << index;
+            info->ReleaseFuncDesc(function);
+        }
     }
 }
 
@@ -282,31 +371,34 @@ TEST_F(PublishedTypeLibrary, SameLibraryIdNewerMinorVersion)
 
 TEST_F(PublishedTypeLibrary, ClassDefaultIsTheSecondInterfaceAndTheFirstStaysListed)
 {
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(CLSID_HTTP, &info), S_OK);
-    TYPEATTR* attributes = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-    const TYPEKIND kind = attributes->typekind;
-    const UINT count = attributes->cImplTypes;
-    info->ReleaseTypeAttr(attributes);
-    ASSERT_EQ(kind, TKIND_COCLASS);
+    for (const SecondInterface& second : second_interfaces) {
+        SCOPED_TRACE(second.name);
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(library->GetTypeInfoOfGuid(*second.class_id, &info), S_OK);
+        TYPEATTR* attributes = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+        const TYPEKIND kind = attributes->typekind;
+        const UINT count = attributes->cImplTypes;
+        info->ReleaseTypeAttr(attributes);
+        ASSERT_EQ(kind, TKIND_COCLASS);
 
-    std::vector<std::string> listed;
-    for (UINT index = 0; index < count; ++index) {
-        INT flags = 0;
-        HREFTYPE reference = 0;
-        ComPtr<ITypeInfo> implemented;
-        ASSERT_EQ(info->GetImplTypeFlags(index, &flags), S_OK);
-        ASSERT_EQ(info->GetRefTypeOfImplType(index, &reference), S_OK);
-        ASSERT_EQ(info->GetRefTypeInfo(reference, &implemented), S_OK);
-        BSTR name = nullptr;
-        implemented->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
-        const bool is_default = (flags & IMPLTYPEFLAG_FDEFAULT) && !(flags & IMPLTYPEFLAG_FSOURCE);
-        listed.push_back(narrow_name(name) + (is_default ? " (default)" : ""));
-        SysFreeString(name);
+        std::vector<std::string> listed;
+        for (UINT index = 0; index < count; ++index) {
+            INT flags = 0;
+            HREFTYPE reference = 0;
+            ComPtr<ITypeInfo> implemented;
+            ASSERT_EQ(info->GetImplTypeFlags(index, &flags), S_OK);
+            ASSERT_EQ(info->GetRefTypeOfImplType(index, &reference), S_OK);
+            ASSERT_EQ(info->GetRefTypeInfo(reference, &implemented), S_OK);
+            BSTR name = nullptr;
+            implemented->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+            const bool is_default = (flags & IMPLTYPEFLAG_FDEFAULT) && !(flags & IMPLTYPEFLAG_FSOURCE);
+            listed.push_back(narrow_name(name) + (is_default ? " (default)" : ""));
+            SysFreeString(name);
+        }
+        EXPECT_THAT(listed, Contains(std::string(second.name) + " (default)"));
+        EXPECT_THAT(listed, Contains(second.first_name));
     }
-    EXPECT_THAT(listed, Contains("_HTTP2 (default)"));
-    EXPECT_THAT(listed, Contains("_HTTP"));
 }
 
 // A client that loads the library it was built with by its registered
@@ -514,6 +606,133 @@ TEST_F(OldEarlyBoundClient, FailureReachesItThroughErrorInfo)
     EXPECT_EQ(take_text(text), L"Corvane.HTTP");
     ASSERT_EQ(info->GetDescription(&text), S_OK);
     EXPECT_EQ(take_text(text), L"No URL set.  Please ensure that the URL property is set.");
+}
+
+class OldEarlyBoundFtpClient : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = new LoopbackServer(LoopbackServer::start_ftp()); }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(CoCreateInstance(CLSID_FTP, nullptr, CLSCTX_INPROC_SERVER, IID__FTP, &ftp), S_OK);
+        ASSERT_TRUE(ftp);
+        ComPtr<ITypeLib> library = library_serving(ftp.Get());
+        ASSERT_TRUE(library);
+        for (const FrozenInterface& frozen : frozen_interfaces())
+            ASSERT_EQ(in_lower_case(slots_of(library.Get(), *frozen.id)), in_lower_case(expected_slots(frozen)))
+                << frozen.name;
+    }
+
+    void TearDown() override
+    {
+        if (ftp)
+            ftp->CloseConnection();
+    }
+
+    static VARIANT text(const std::wstring& value)
+    {
+        VARIANT variant;
+        V_VT(&variant) = VT_BSTR;
+        V_BSTR(&variant) = SysAllocString(value.c_str());
+        return variant;
+    }
+
+    void set(HRESULT (STDMETHODCALLTYPE _FTP::*setter)(VARIANT), const std::wstring& value)
+    {
+        VARIANT variant = text(value);
+        EXPECT_EQ((ftp.Get()->*setter)(variant), S_OK);
+        VariantClear(&variant);
+    }
+
+    void connect()
+    {
+        set(&_FTP::put_URL, L"127.0.0.1");
+        set(&_FTP::put_Username, L"tester");
+        set(&_FTP::put_Password, L"secret");
+        ASSERT_EQ(ftp->put_Port(server->port()), S_OK);
+        ASSERT_EQ(ftp->put_TransferType(TransferBinary), S_OK);
+        ASSERT_EQ(ftp->OpenConnection(), S_OK);
+    }
+
+    static LoopbackServer* server;
+    ComPtr<_FTP> ftp;
+};
+
+LoopbackServer* OldEarlyBoundFtpClient::server = nullptr;
+
+TEST_F(OldEarlyBoundFtpClient, ListsAndFetchesThroughTheVtable)
+{
+    const std::filesystem::path root(server->root_windows());
+    const std::string bytes = std::string("early\0bound\r\n", 13) + std::string(3000, '\xff');
+    {
+        std::ofstream file(root / "early.bin", std::ios::binary);
+        file << bytes;
+    }
+    ASSERT_NO_FATAL_FAILURE(connect());
+
+    VARIANT directory;
+    VariantInit(&directory);
+    ASSERT_EQ(ftp->get_Directory(&directory), S_OK);
+    EXPECT_EQ(take_text(directory), L"/");
+
+    ComPtr<_FTPFiles> files;
+    ASSERT_EQ(ftp->Files(&files), S_OK);
+    ASSERT_TRUE(files);
+    long count = 0;
+    ASSERT_EQ(files->Count(&count), S_OK);
+    std::vector<std::wstring> names;
+    for (long position = 1; position <= count; ++position) {
+        VARIANT index;
+        V_VT(&index) = VT_I4;
+        V_I4(&index) = position;
+        ComPtr<_FTPFile> file;
+        ASSERT_EQ(files->Item(index, &file), S_OK);
+        ASSERT_TRUE(file);
+        BSTR name = nullptr;
+        ASSERT_EQ(file->get_Filename(&name), S_OK);
+        VARIANT size;
+        VariantInit(&size);
+        ASSERT_EQ(file->get_FileSize(&size), S_OK);
+        ASSERT_EQ(VariantChangeType(&size, &size, 0, VT_I4), S_OK);
+        names.push_back(take_text(name) + L" " + std::to_wstring(V_I4(&size)));
+    }
+    EXPECT_THAT(names, Contains(L"early.bin " + std::to_wstring(bytes.size())));
+
+    const std::filesystem::path local = root.parent_path() / (root.filename().wstring() + L"-early-copy.bin");
+    std::filesystem::remove(local);
+    VARIANT remote = text(L"early.bin");
+    VARIANT local_path = text(local.wstring());
+    EXPECT_EQ(ftp->GetFile(remote, local_path, VARIANT_TRUE), S_OK);
+    VariantClear(&remote);
+    VariantClear(&local_path);
+    std::ifstream copy(local, std::ios::binary);
+    const std::string copied((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
+    copy.close();
+    std::filesystem::remove(local);
+    EXPECT_EQ(copied, bytes);
+}
+
+TEST_F(OldEarlyBoundFtpClient, FailureReachesItThroughErrorInfo)
+{
+    ComPtr<ISupportErrorInfo> supports;
+    ASSERT_EQ(ftp.As(&supports), S_OK);
+    EXPECT_EQ(supports->InterfaceSupportsErrorInfo(IID__FTP), S_OK);
+
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(ftp->OpenConnection(), static_cast<HRESULT>(0x8004020BL));
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    ASSERT_TRUE(info);
+    BSTR text = nullptr;
+    ASSERT_EQ(info->GetSource(&text), S_OK);
+    EXPECT_EQ(take_text(text), L"Corvane.FTP");
+    ASSERT_EQ(info->GetDescription(&text), S_OK);
+    EXPECT_EQ(take_text(text), L"Needed Property not set.  URL");
 }
 
 }  // namespace
