@@ -10,11 +10,16 @@ Sub Check(label, actual, expected)
     End If
 End Sub
 
-Dim name, created
-For Each name In Array("FTP", "FTPFile", "FTPFiles", "HTTP", "HTTPHeader", "HTTPHeaders")
-    Set created = CreateObject("corvane." & name)
+' TypeName tells the default interface: a class whose members grew past the
+' first interface answers with the newer one's name.
+Dim names, interfaces, index, created
+names = Array("FTP", "FTPFile", "FTPFiles", "HTTP", "HTTPHeader", "HTTPHeaders")
+interfaces = Array("FTP", "FTPFile", "FTPFiles", "HTTP2", "HTTPHeader", "HTTPHeaders")
+For index = 0 To UBound(names)
+    Set created = CreateObject("corvane." & names(index))
     ' Windows' TypeName drops the interface name's leading underscore; Wine's keeps it.
-    Check "create corvane." & name, TypeName(created) = name Or TypeName(created) = "_" & name, True
+    Check "create corvane." & names(index), _
+        TypeName(created) = interfaces(index) Or TypeName(created) = "_" & interfaces(index), True
 Next
 
 Dim ftp, http, value
