@@ -14,7 +14,7 @@ End Sub
 ' first interface answers with the newer one's name.
 Dim names, interfaces, index, created
 names = Array("FTP", "FTPFile", "FTPFiles", "HTTP", "HTTPHeader", "HTTPHeaders")
-interfaces = Array("FTP", "FTPFile", "FTPFiles", "HTTP2", "HTTPHeader", "HTTPHeaders")
+interfaces = Array("FTP2", "FTPFile", "FTPFiles", "HTTP2", "HTTPHeader", "HTTPHeaders")
 For index = 0 To UBound(names)
     Set created = CreateObject("corvane." & names(index))
     ' Windows' TypeName drops the interface name's leading underscore; Wine's keeps it.
