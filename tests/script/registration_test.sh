@@ -87,48 +87,54 @@ if [ ${#archs[@]} -gt 1 ]; then
     unregister_in_order "${reversed[@]}"
 fi
 
-# An upgrade in place: the DLL registered over what a DLL of the first
-# published library (1.0) wrote at the same path, its library key and the
-# interface keys naming 1.0. Only the current version may stay registered;
-# an earlier one goes with the last architecture that registered it.
+# An upgrade in place: the DLL registered over what DLLs of the earlier
+# libraries (1.0 as first published, then 1.1) wrote at the same path,
+# their library keys and the interface keys naming them. Only the current
+# version may stay registered; an earlier one goes with the last
+# architecture that registered it.
 library_block=$(awk '/^\[/ { block = "" } { block = block $0 "\n" } /^library / { print block; exit }' \
     "$source_dir/component/corvane.idl")
 library_id=$(grep -oiE 'uuid\([0-9A-F-]+\)' <<<"$library_block" | sed -E 's/uuid\((.*)\)/\1/')
 current_version=$(grep -oE 'version\([0-9]+\.[0-9]+\)' <<<"$library_block" | sed -E 's/version\((.*)\)/\1/')
 [ -n "$library_id" ] && [ -n "$current_version" ] || fail "no library id or version in corvane.idl"
-[ "$current_version" != 1.0 ] || fail "the library is still 1.0: nothing to upgrade from"
-# Every interface 1.0 published, as its DLL registered them.
-first_published_interfaces=(
-    "B9E85846-C4B7-4F3A-9610-65490D9E306D _FTP"
-    "13B1519D-6F0E-4244-B8C7-D56C0077F58B _FTPFile"
-    "F4C0DBFB-9CA6-4747-A5AD-9ABB688E2CB0 _FTPFiles"
-    "207F54F0-0795-4CA2-A9A1-737A1B25839C _HTTP"
-    "0596F2FA-7363-4E42-93AE-1AE60022B7CA _HTTPHeader"
-    "61217BE1-D236-4395-A611-0A1D95B06960 _HTTPHeaders"
+earlier_versions=(1.0 1.1)
+for version in "${earlier_versions[@]}"; do
+    [ "$current_version" != "$version" ] || fail "the library is still $version: nothing to upgrade from"
+done
+# Every interface each earlier library published, as its DLL registered them.
+declare -A published_interfaces=(
+    [1.0]="B9E85846-C4B7-4F3A-9610-65490D9E306D=_FTP 13B1519D-6F0E-4244-B8C7-D56C0077F58B=_FTPFile
+           F4C0DBFB-9CA6-4747-A5AD-9ABB688E2CB0=_FTPFiles 207F54F0-0795-4CA2-A9A1-737A1B25839C=_HTTP
+           0596F2FA-7363-4E42-93AE-1AE60022B7CA=_HTTPHeader 61217BE1-D236-4395-A611-0A1D95B06960=_HTTPHeaders"
 )
+published_interfaces[1.1]="${published_interfaces[1.0]} 8CF78D15-5304-49BE-AF35-3ED057A78A37=_HTTP2"
 declare -A syskinds=([x86]=win32 [x64]=win64)
 
-plant_first_published() {  # arch
-    local arch=$1 dll=${dlls[$1]} roots=('HKEY_CLASSES_ROOT\Interface') root entry
+plant_earlier() {  # arch version
+    local arch=$1 version=$2 dll=${dlls[$1]} roots=('HKEY_CLASSES_ROOT\Interface') root entry
     # The 64-bit registration writes the interface keys into both views.
     [ "$arch" = x64 ] && roots+=('HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\Interface')
     {
-        printf 'REGEDIT4\n\n[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\1.0]\n@="corvane"\n\n' "$library_id"
-        printf '[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\1.0\\409\\%s]\n@="%s"\n\n' \
-            "$library_id" "${syskinds[$arch]}" "${dll//\\/\\\\}"
-        printf '[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\1.0\\FLAGS]\n@="8"\n\n' "$library_id"
+        printf 'REGEDIT4\n\n[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\%s]\n@="corvane"\n\n' "$library_id" "$version"
+        printf '[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\%s\\409\\%s]\n@="%s"\n\n' \
+            "$library_id" "$version" "${syskinds[$arch]}" "${dll//\\/\\\\}"
+        printf '[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\%s\\FLAGS]\n@="8"\n\n' "$library_id" "$version"
         dll=${dll%\\*}
-        printf '[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\1.0\\HELPDIR]\n@="%s"\n\n' "$library_id" "${dll//\\/\\\\}"
+        printf '[HKEY_CLASSES_ROOT\\TypeLib\\{%s}\\%s\\HELPDIR]\n@="%s"\n\n' "$library_id" "$version" "${dll//\\/\\\\}"
         for root in "${roots[@]}"; do
-            for entry in "${first_published_interfaces[@]}"; do
-                printf '[%s\\{%s}]\n@="%s"\n\n' "$root" "${entry%% *}" "${entry#* }"
-                printf '[%s\\{%s}\\ProxyStubClsid]\n@="{00020424-0000-0000-C000-000000000046}"\n\n' "$root" "${entry%% *}"
-                printf '[%s\\{%s}\\ProxyStubClsid32]\n@="{00020424-0000-0000-C000-000000000046}"\n\n' "$root" "${entry%% *}"
-                printf '[%s\\{%s}\\TypeLib]\n@="{%s}"\n"Version"="1.0"\n\n' "$root" "${entry%% *}" "$library_id"
+            for entry in ${published_interfaces[$version]}; do
+                printf '[%s\\{%s}]\n@="%s"\n\n' "$root" "${entry%%=*}" "${entry#*=}"
+                printf '[%s\\{%s}\\ProxyStubClsid]\n@="{00020424-0000-0000-C000-000000000046}"\n\n' "$root" "${entry%%=*}"
+                printf '[%s\\{%s}\\ProxyStubClsid32]\n@="{00020424-0000-0000-C000-000000000046}"\n\n' "$root" "${entry%%=*}"
+                printf '[%s\\{%s}\\TypeLib]\n@="{%s}"\n"Version"="%s"\n\n' "$root" "${entry%%=*}" "$library_id" "$version"
             done
         done
-    } >"$work/first-published-$arch.reg"
-    "${loaders[$arch]}" regedit /S "$(windows_path "$work/first-published-$arch.reg")"
+    } >"$work/earlier-$version-$arch.reg"
+    "${loaders[$arch]}" regedit /S "$(windows_path "$work/earlier-$version-$arch.reg")"
+}
+
+plant_earlier_libraries() {  # arch
+    for version in "${earlier_versions[@]}"; do plant_earlier "$1" "$version"; done
 }
 
 # Each key of ours on one line, with its values.
@@ -139,36 +145,39 @@ keys_with_values_of_ours() {
 }
 library_key='\\typelib\\\{'"$library_id"'\}\\'
 
-# What names version 1.0 of the library: its key, or an interface's
+# What names an earlier version of the library: its key, or an interface's
 # reference to it.
-first_published_left() {
-    keys_with_values_of_ours | grep -iE "${library_key}1\\.0(\\\\|\\])|\"Version\"=\"1\\.0\"" || true
+earlier_left() {
+    keys_with_values_of_ours | grep -iE "${library_key}1\\.[01](\\\\|\\])|\"Version\"=\"1\\.[01]\"" || true
 }
 
-for arch in "${archs[@]}"; do plant_first_published "$arch"; done
-[ "$(first_published_left | grep -c '"Version"="1.0"')" -ge 6 ] && ok "1.0 registration planted" ||
-    fail "planting the 1.0 registration left no interface keys naming 1.0"
+for arch in "${archs[@]}"; do plant_earlier_libraries "$arch"; done
+planted=$(earlier_left)
+[ "$(grep -ciE "${library_key}1\\.0\\]" <<<"$planted")" -ge 1 ] &&
+    [ "$(grep -ciE "${library_key}1\\.1\\]" <<<"$planted")" -ge 1 ] &&
+    [ "$(grep -c '"Version"="1.1"' <<<"$planted")" -ge 7 ] && ok "1.0 and 1.1 registrations planted" ||
+    fail "planting the 1.0 and 1.1 registrations left no library keys or interface keys naming them"
 for arch in "${archs[@]}"; do
-    register "$arch" && ok "$arch registers over 1.0" || fail "$arch regsvr32 over 1.0"
+    register "$arch" && ok "$arch registers over 1.0 and 1.1" || fail "$arch regsvr32 over 1.0 and 1.1"
     for other in "${archs[@]}"; do
         [ "$other" = "$arch" ] && continue
-        # Registered already, or still the old one that keeps its 1.0 key.
+        # Registered already, or still the old one that keeps its old key.
         keys_of_ours | grep -qiE "${library_key}[0-9a-f.]+\\\\409\\\\${syskinds[$other]}\\]" &&
             ok "$other keeps its registration while $arch upgrades" || fail "$arch took $other's registration away"
     done
 done
-left=$(first_published_left)
-[ -z "$left" ] && ok "only $current_version registered after the upgrade" || fail "1.0 left after the upgrade:
+left=$(earlier_left)
+[ -z "$left" ] && ok "only $current_version registered after the upgrade" || fail "an earlier version left after the upgrade:
 $left"
-[ "$(keys_with_values_of_ours | grep -ciE "\"Version\"=\"${current_version//./\\.}\"")" -ge 6 ] &&
+[ "$(keys_with_values_of_ours | grep -ciE "\"Version\"=\"${current_version//./\\.}\"")" -ge 8 ] &&
     ok "interface keys name $current_version" || fail "interface keys do not name $current_version"
 for arch in "${archs[@]}"; do
     creates "$arch" && ok "$arch script creates FTP after the upgrade" || fail "$arch cannot create after the upgrade"
 done
 unregister_in_order "${archs[@]}"
 
-# A 1.0 registration found at unregistration goes with it as well.
-for arch in "${archs[@]}"; do register "$arch" && plant_first_published "$arch"; done
+# Earlier registrations found at unregistration go with it as well.
+for arch in "${archs[@]}"; do register "$arch" && plant_earlier_libraries "$arch"; done
 unregister_in_order "${archs[@]}"
 
 for arch in "${archs[@]}"; do register "$arch" || fail "$arch registers for the tests that follow"; done
