@@ -301,24 +301,40 @@ Sample http_component(long long mib)
     return sample;
 }
 
+// A GET sent straight through the platform, with the flags the component
+// opens its requests with; its handles close in reverse order.
+struct RawGet {
+    Handle session;
+    Handle connection;
+    Handle request;
+};
+
+RawGet send_raw_get(const std::string& path)
+{
+    RawGet get;
+    get.session = Handle(InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    get.connection = Handle(InternetConnectA(get.session.get(), "127.0.0.1",
+                                             static_cast<INTERNET_PORT>(options.http_port), "", "",
+                                             INTERNET_SERVICE_HTTP, 0, 0));
+    if (!get.connection)
+        fail(last_error("InternetConnectA"));
+    get.request = Handle(HttpOpenRequestA(get.connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr,
+                                          INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
+    if (!get.request)
+        fail(last_error("HttpOpenRequestA"));
+    if (!HttpSendRequestA(get.request.get(), nullptr, 0, nullptr, 0))
+        fail(last_error("HttpSendRequestA"));
+    return get;
+}
+
 Sample http_raw(long long mib, bool with_string)
 {
     const std::string path = "/body" + std::to_string(mib) + ".txt";
     Sample sample;
     const SIZE_T before = starting_set();
     const double start = now();
-    Handle session(InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    Handle connection(InternetConnectA(session.get(), "127.0.0.1", static_cast<INTERNET_PORT>(options.http_port), "",
-                                       "", INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection)
-        fail(last_error("InternetConnectA"));
-    // The flags the component opens its requests with.
-    Handle request(HttpOpenRequestA(connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr,
-                                    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
-    if (!request)
-        fail(last_error("HttpOpenRequestA"));
-    if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0))
-        fail(last_error("HttpSendRequestA"));
+    RawGet get = send_raw_get(path);
+    const Handle& request = get.request;
     DWORD status = 0;
     DWORD status_length = sizeof status;
     if (!HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &status_length,
@@ -335,9 +351,7 @@ Sample http_raw(long long mib, bool with_string)
             break;
         body.append(chunk.data(), read);
     }
-    request = Handle();
-    connection = Handle();
-    session = Handle();
+    get = RawGet();
     BSTR text = nullptr;
     if (with_string) {
         const int length = MultiByteToWideChar(CP_ACP, 0, body.data(), static_cast<int>(body.size()), nullptr, 0);
@@ -399,17 +413,8 @@ Sample save_raw(long long mib)
     Sample sample;
     const SIZE_T before = starting_set();
     const double start = now();
-    Handle session(InternetOpenA("bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    Handle connection(InternetConnectA(session.get(), "127.0.0.1", static_cast<INTERNET_PORT>(options.http_port), "",
-                                       "", INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection)
-        fail(last_error("InternetConnectA"));
-    Handle request(HttpOpenRequestA(connection.get(), "GET", path.c_str(), nullptr, nullptr, nullptr,
-                                    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0));
-    if (!request)
-        fail(last_error("HttpOpenRequestA"));
-    if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0))
-        fail(last_error("HttpSendRequestA"));
+    RawGet get = send_raw_get(path);
+    const Handle& request = get.request;
     HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -430,9 +435,7 @@ Sample save_raw(long long mib)
         }
     }
     CloseHandle(file);
-    request = Handle();
-    connection = Handle();
-    session = Handle();
+    get = RawGet();
     sample.seconds = now() - start;
     sample.peak = static_cast<long long>(memory().PeakWorkingSetSize - before);
     sample.bytes = file_size(target);

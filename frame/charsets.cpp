@@ -1,22 +1,15 @@
 #include "frame/charsets.h"
 
 #include "frame/platform.h"
+#include "frame/text.h"
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <new>
 
 namespace corvane {
 
 namespace {
-
-int checked_length(size_t length)
-{
-    if (length > static_cast<size_t>(INT_MAX))
-        throw std::bad_alloc();
-    return static_cast<int>(length);
-}
 
 struct CharsetName {
     std::string_view name;

@@ -10,16 +10,12 @@
 
 namespace corvane {
 
-namespace {
-
 int checked_length(size_t length)
 {
     if (length > static_cast<size_t>(INT_MAX))
         throw std::bad_alloc();
     return static_cast<int>(length);
 }
-
-}  // namespace
 
 std::string to_ansi(std::wstring_view text)
 {

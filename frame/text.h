@@ -13,6 +13,10 @@
 namespace corvane {
 
 // ANSI copy (system code page) of automation text for a platform call.
+// A length as the platform's conversions take it; one beyond their reach
+// is as good as out of memory.
+int checked_length(size_t length);
+
 std::string to_ansi(std::wstring_view text);
 
 // The same, only when the code page holds every character exactly; nothing

@@ -34,15 +34,6 @@ constexpr HRESULT invalid_setting = static_cast<HRESULT>(0x800403ED);
 constexpr HRESULT save_to_file_failed = static_cast<HRESULT>(0x800403EE);
 constexpr HRESULT redirect_not_followed = static_cast<HRESULT>(0x800403EF);
 
-std::string response(const std::string& status, const std::vector<std::string>& headers, const std::string& body)
-{
-    std::string text = "HTTP/1.1 " + status + "\r\n";
-    for (const std::string& header : headers)
-        text += header + "\r\n";
-    text += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
-    return text + body;
-}
-
 std::string all_byte_values()
 {
     std::string bytes;
@@ -192,7 +183,7 @@ std::string Http2AgainstServers::setup_error;
 
 TEST_F(Http2AgainstServers, StatusOfEachResponseAndWhereItEnded)
 {
-    server->route("/landing", response("200 OK", {"X-Hop: last"}, "landed"));
+    server->route("/landing", http_response("200 OK", {"X-Hop: last"}, "landed"));
     struct Row {
         std::string target;
         std::string raw;
@@ -203,14 +194,14 @@ TEST_F(Http2AgainstServers, StatusOfEachResponseAndWhereItEnded)
         std::string final_target;
     };
     const std::vector<Row> rows = {
-        {"/s/200", response("200 OK", {}, "fine"), true, 200, L"OK", L"fine", "/s/200"},
+        {"/s/200", http_response("200 OK", {}, "fine"), true, 200, L"OK", L"fine", "/s/200"},
         {"/s/204", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n", true, 204, L"No Content", L"", "/s/204"},
-        {"/s/404", response("404 Not Found", {}, "missing"), true, 404, L"Not Found", L"missing", "/s/404"},
-        {"/s/500", response("500 Internal Server Error", {}, "broken"), true, 500, L"Internal Server Error",
+        {"/s/404", http_response("404 Not Found", {}, "missing"), true, 404, L"Not Found", L"missing", "/s/404"},
+        {"/s/500", http_response("500 Internal Server Error", {}, "broken"), true, 500, L"Internal Server Error",
          L"broken", "/s/500"},
-        {"/s/301", response("301 Moved Permanently", {"Location: /landing", "X-Hop: first"}, "moved"), true, 200,
+        {"/s/301", http_response("301 Moved Permanently", {"Location: /landing", "X-Hop: first"}, "moved"), true, 200,
          L"OK", L"landed", "/landing"},
-        {"/s/301-kept", response("301 Moved Permanently", {"Location: /landing", "X-Hop: first"}, "moved"), false,
+        {"/s/301-kept", http_response("301 Moved Permanently", {"Location: /landing", "X-Hop: first"}, "moved"), false,
          301, L"Moved Permanently", L"moved", "/s/301-kept"},
     };
     for (const Row& row : rows) {
@@ -238,8 +229,8 @@ TEST_F(Http2AgainstServers, StatusOfEachResponseAndWhereItEnded)
 TEST_F(Http2AgainstServers, RedirectsToAnotherServerAndHopLimit)
 {
     // An absolute Location naming another port.
-    other->route("/elsewhere", response("200 OK", {}, "other server"));
-    server->route("/away", response("302 Found", {"Location: " + narrow(url("/elsewhere", other))}, ""));
+    other->route("/elsewhere", http_response("200 OK", {}, "other server"));
+    server->route("/away", http_response("302 Found", {"Location: " + narrow(url("/elsewhere", other))}, ""));
     Automation away = object_for("/away");
     away.call(L"OpenConnection");
     EXPECT_EQ(away.get(L"Content").text(), L"other server");
@@ -255,8 +246,8 @@ TEST_F(Http2AgainstServers, RedirectsToAnotherServerAndHopLimit)
         const std::string chain = "/chain" + std::to_string(row.redirects) + "/";
         for (int hop = 0; hop < row.redirects; ++hop)
             server->route(chain + std::to_string(hop),
-                          response("302 Found", {"Location: " + chain + std::to_string(hop + 1)}, ""));
-        server->route(chain + std::to_string(row.redirects), response("200 OK", {}, "end of chain"));
+                          http_response("302 Found", {"Location: " + chain + std::to_string(hop + 1)}, ""));
+        server->route(chain + std::to_string(row.redirects), http_response("200 OK", {}, "end of chain"));
         Automation http = object_for(chain + "0");
         const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
         EXPECT_EQ(error.number, row.error) << narrow(error.description);
@@ -288,8 +279,8 @@ TEST_F(Http2AgainstServers, RedirectKeepsOrDropsMethodAndBody)
         const std::string from = "/r/" + std::to_string(row.status) + "/" + narrow(row.method);
         const std::string to = from + "/landed";
         SCOPED_TRACE(from);
-        server->route(from, response(std::to_string(row.status) + " Redirect", {"Location: " + to}, ""));
-        server->route(to, response("200 OK", {}, "landed"));
+        server->route(from, http_response(std::to_string(row.status) + " Redirect", {"Location: " + to}, ""));
+        server->route(to, http_response("200 OK", {}, "landed"));
         Automation http = object_for(from);
         http.put(L"Method", row.method);
         http.put(L"RequestBody", wide(body));
@@ -337,7 +328,7 @@ TEST_F(Http2AgainstServers, MethodsAndBodiesOnTheWire)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         const std::string target = "/m/" + row.label;
-        server->route(target, response("200 OK", {}, "done"));
+        server->route(target, http_response("200 OK", {}, "done"));
         Automation http = object_for(target);
         http.put(L"Method", row.method);
         http.put(L"RequestBody", row.body);
@@ -385,7 +376,7 @@ TEST_F(Http2AgainstServers, HeadReadsNoBody)
 
 TEST_F(Http2AgainstServers, RequestHeadersAsSetReplacedAndCleared)
 {
-    server->route("/h", response("200 OK", {}, "ok"));
+    server->route("/h", http_response("200 OK", {}, "ok"));
     Automation http = object_for("/h");
     http.call(L"SetRequestHeader", {L"X-One", L"1"});
     http.call(L"SetRequestHeader", {L"X-Two", L"two words\tand a tab"});
@@ -409,7 +400,7 @@ TEST_F(Http2AgainstServers, RequestHeadersAsSetReplacedAndCleared)
 // another setting) before anything is sent; either way the wire never sees it.
 TEST_F(Http2AgainstServers, SettingsThatCannotGoOutAsWrittenAreRefused)
 {
-    server->route("/baseline", response("200 OK", {}, "ok"));
+    server->route("/baseline", http_response("200 OK", {}, "ok"));
     object_for("/baseline").call(L"OpenConnection");
     const auto baseline = requests_for(*server, "/baseline");
     ASSERT_EQ(baseline.size(), 1u);
@@ -462,7 +453,7 @@ TEST_F(Http2AgainstServers, SettingsThatCannotGoOutAsWrittenAreRefused)
         const Row& row = rows[index];
         SCOPED_TRACE(row.label);
         const std::string target = "/refused/" + std::to_string(index);
-        server->route(target, response("200 OK", {}, "ok"));
+        server->route(target, http_response("200 OK", {}, "ok"));
         Automation http = object_for(target);
 
         const ScriptError at_setting = error_of([&] { row.setting(http); });
@@ -495,7 +486,7 @@ TEST_F(Http2AgainstServers, BasicCredentialsGoOnlyToTheOriginSet)
 {
     const std::string password = "s3cret \xc3\xbc";  // UTF-8 on the wire
     const std::string expected_header = "Basic " + base64("alice:" + password);
-    server->route_auth("/private", "alice:" + password, response("200 OK", {}, "inside"));
+    server->route_auth("/private", "alice:" + password, http_response("200 OK", {}, "inside"));
 
     struct Row {
         std::string label;
@@ -547,8 +538,8 @@ TEST_F(Http2AgainstServers, BasicCredentialsGoOnlyToTheOriginSet)
         SCOPED_TRACE(hop.name);
         const std::string from = "/hop/" + hop.name;
         const std::string landing = from + "/landing";
-        server->route(from, response("302 Found", {"Location: " + hop.location}, ""));
-        hop.target_server->route(landing, response("200 OK", {}, "landed"));
+        server->route(from, http_response("302 Found", {"Location: " + hop.location}, ""));
+        hop.target_server->route(landing, http_response("200 OK", {}, "landed"));
         Automation http = object_for(from);
         http.put(L"Username", L"alice");
         http.put(L"Password", L"s3cret \x00fc");
@@ -588,7 +579,7 @@ TEST_F(Http2AgainstServers, ThroughTheProxyWithAndWithoutCredentials)
         const Row& row = rows[index];
         SCOPED_TRACE(row.label);
         const std::string target = "/proxied/" + std::to_string(index);
-        server->route(target, response("200 OK", {}, "via proxy"));
+        server->route(target, http_response("200 OK", {}, "via proxy"));
         Automation http = object_for(target);
         const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(row.proxy->port());
         http.put(L"Proxy", proxy);
@@ -630,7 +621,7 @@ TEST_F(Http2AgainstServers, TimeoutEndsASilentServerAndAStalledBody)
     server->route_stall("/t/stalled",
                         "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" + std::string(500, 'p'),
                         12);
-    server->route("/t/fine", response("200 OK", {}, "fine"));
+    server->route("/t/fine", http_response("200 OK", {}, "fine"));
     struct Row {
         std::string target;
         HRESULT error;
@@ -657,8 +648,8 @@ TEST_F(Http2AgainstServers, ResponseBodyIsTheLastBodyByteForByte)
     std::string body;
     for (int round = 0; round < 64; ++round)
         body += all_byte_values();
-    server->route("/bytes", response("200 OK", {"Content-Type: application/octet-stream"}, body));
-    server->route("/short-text", response("200 OK", {"Content-Type: text/plain"}, "second"));
+    server->route("/bytes", http_response("200 OK", {"Content-Type: application/octet-stream"}, body));
+    server->route("/short-text", http_response("200 OK", {"Content-Type: text/plain"}, "second"));
 
     Automation http = object_for("/bytes");
     EXPECT_EQ(bytes_of(http.get(L"ResponseBody")), std::string()) << "before any request";
@@ -681,7 +672,7 @@ TEST_F(Http2AgainstServers, SaveToFileReplacesAFileOnlyWithAWholeBody)
     std::string body;
     for (int round = 0; round < 1024; ++round)
         body += all_byte_values();
-    server->route("/save/whole", response("200 OK", {"X-Saved: yes"}, body));
+    server->route("/save/whole", http_response("200 OK", {"X-Saved: yes"}, body));
     server->route("/save/short", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" +
                                      std::string(1000, 's'));
 
@@ -777,7 +768,7 @@ TEST_F(Http2AgainstServers, CharsetDecidesHowContentIsRead)
         const Row& row = rows[index];
         SCOPED_TRACE(narrow(row.charset) + " / " + row.content_type);
         const std::string target = "/charset/" + std::to_string(index);
-        server->route(target, response("200 OK", {"Content-Type: " + row.content_type}, row.body));
+        server->route(target, http_response("200 OK", {"Content-Type: " + row.content_type}, row.body));
         Automation http = object_for(target);
         http.put(L"Charset", row.charset);
         EXPECT_EQ(lower(narrow(http.get(L"Charset").text())), lower(narrow(row.charset)));
@@ -822,8 +813,8 @@ TEST_F(Http2AgainstServers, ResetGivesANewObjectsState)
     EXPECT_EQ(fresh.get(L"RequestBody").type(), VT_EMPTY);
     EXPECT_EQ(bytes_of(fresh.get(L"ResponseBody")), std::string());
 
-    server->route("/before-reset", response("202 Accepted", {"X-Before: 1"}, "before"));
-    server->route("/after-reset", response("200 OK", {}, "after"));
+    server->route("/before-reset", http_response("202 Accepted", {"X-Before: 1"}, "before"));
+    server->route("/after-reset", http_response("200 OK", {}, "after"));
     Automation http = object_for("/before-reset");
     http.put(L"Method", L"POST");
     http.put(L"RequestBody", L"payload");
@@ -921,7 +912,7 @@ TEST_F(Http2OverTls, CertificateFailuresAreNamedAndCanBeIgnored)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
-        row.server->route("/tls", response("200 OK", {}, "accepted"));
+        row.server->route("/tls", http_response("200 OK", {}, "accepted"));
         Automation checked = Automation::create(L"corvane.HTTP");
         checked.put(L"URL", url(*row.server, "/tls"));
         const ScriptError error = error_of([&] { checked.call(L"OpenConnection"); });
@@ -943,10 +934,10 @@ TEST_F(Http2OverTls, RedirectFromHttpsToHttpIsNeverFollowed)
 {
     LoopbackServer& secure = *servers[0];
     const std::string location = "http://127.0.0.1:" + std::to_string(plain->port()) + "/plain";
-    secure.route("/down", response("302 Found", {"Location: " + location}, "redirect body"));
-    secure.route("/up", response("200 OK", {}, "secure again"));
-    plain->route("/plain", response("200 OK", {}, "in the clear"));
-    plain->route("/to-https", response("302 Found", {"Location: " + narrow(url(secure, "/up"))}, ""));
+    secure.route("/down", http_response("302 Found", {"Location: " + location}, "redirect body"));
+    secure.route("/up", http_response("200 OK", {}, "secure again"));
+    plain->route("/plain", http_response("200 OK", {}, "in the clear"));
+    plain->route("/to-https", http_response("302 Found", {"Location: " + narrow(url(secure, "/up"))}, ""));
 
     Automation http = Automation::create(L"corvane.HTTP");
     http.put(L"URL", url(secure, "/down"));

@@ -22,15 +22,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-std::string response(const std::string& status, const std::vector<std::string>& headers, const std::string& body)
-{
-    std::string text = "HTTP/1.1 " + status + "\r\n";
-    for (const std::string& header : headers)
-        text += header + "\r\n";
-    text += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
-    return text + body;
-}
-
 std::wstring as_ansi_text(const std::string& bytes)
 {
     if (bytes.empty())
@@ -80,7 +71,7 @@ LoopbackServer* HttpAgainstServer::server = nullptr;
 
 TEST_F(HttpAgainstServer, HeadersAndBodyOfA200)
 {
-    server->route("/ok", response("200 OK", {"Content-Type: text/html", "X-Note: a: b"}, "<p>hello</p>"));
+    server->route("/ok", http_response("200 OK", {"Content-Type: text/html", "X-Note: a: b"}, "<p>hello</p>"));
     Automation http = fetch("/ok");
     EXPECT_EQ(http.get(L"Content").text(), L"<p>hello</p>");
     EXPECT_EQ(http.get(L"ServerName").text(), L"127.0.0.1:" + std::to_wstring(server->port()));
@@ -98,14 +89,14 @@ TEST_F(HttpAgainstServer, HeadersAndBodyOfA200)
 
 TEST_F(HttpAgainstServer, ErrorStatusIsNoError)
 {
-    server->route("/gone", response("404 Not Found", {}, "no such page"));
+    server->route("/gone", http_response("404 Not Found", {}, "no such page"));
     Automation http = fetch("/gone");
     EXPECT_EQ(http.get(L"Content").text(), L"no such page");
 }
 
 TEST_F(HttpAgainstServer, EmptyAndChunkedBodies)
 {
-    server->route("/empty", response("204 No Content", {}, ""));
+    server->route("/empty", http_response("204 No Content", {}, ""));
     EXPECT_EQ(fetch("/empty").get(L"Content").text(), L"");
 
     server->route("/chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
@@ -120,7 +111,7 @@ TEST_F(HttpAgainstServer, LargeBodyArrivesWhole)
     for (char& byte : body)
         byte = static_cast<char>(generator() & 0xFF);
     const std::filesystem::path file = std::filesystem::temp_directory_path() / "corvane-large-response.bin";
-    std::ofstream(file, std::ios::binary) << response("200 OK", {"Content-Type: application/octet-stream"}, body);
+    std::ofstream(file, std::ios::binary) << http_response("200 OK", {"Content-Type: application/octet-stream"}, body);
     // The server reads the file by its Linux path.
     const std::string unix_path = "/tmp/corvane-large-response-" + std::to_string(GetCurrentProcessId()) + ".bin";
     std::filesystem::copy_file(file, std::filesystem::path("Z:" + unix_path), std::filesystem::copy_options::overwrite_existing);
@@ -138,9 +129,9 @@ TEST_F(HttpAgainstServer, EveryFetchIsFreshAndLeavesNothingInTheDiskCache)
     // Cacheable for an hour: only the request flags keep the platform from
     // keeping it, and from answering the second fetch out of its cache.
     const std::string target = "/fresh-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
-    server->route(target, response("200 OK", {"Cache-Control: max-age=3600"}, "first version"));
+    server->route(target, http_response("200 OK", {"Cache-Control: max-age=3600"}, "first version"));
     EXPECT_EQ(fetch(target).get(L"Content").text(), L"first version");
-    server->route(target, response("200 OK", {"Cache-Control: max-age=3600"}, "second version"));
+    server->route(target, http_response("200 OK", {"Cache-Control: max-age=3600"}, "second version"));
     EXPECT_EQ(fetch(target).get(L"Content").text(), L"second version");
 
     const std::wstring address = url(target);
@@ -151,8 +142,8 @@ TEST_F(HttpAgainstServer, EveryFetchIsFreshAndLeavesNothingInTheDiskCache)
 
 TEST_F(HttpAgainstServer, RepeatedNamesAndASecondRequest)
 {
-    server->route("/cookies", response("200 OK", {"Set-Cookie: a=1", "Set-Cookie: b=2"}, "first"));
-    server->route("/again", response("200 OK", {"Set-Cookie: c=3"}, "second"));
+    server->route("/cookies", http_response("200 OK", {"Set-Cookie: a=1", "Set-Cookie: b=2"}, "first"));
+    server->route("/again", http_response("200 OK", {"Set-Cookie: c=3"}, "second"));
     Automation http = fetch("/cookies");
     const auto first_lines = header_lines(http);
     EXPECT_THAT(first_lines, ::testing::Contains(L"Set-Cookie: a=1"));
@@ -174,7 +165,7 @@ TEST_F(HttpAgainstServer, HeaderBlockOverThirtyTwoKilobytes)
     std::vector<std::string> filler;
     for (int line = 0; line < 40; ++line)
         filler.push_back("X-Filler-" + std::to_string(line) + ": " + std::string(1000, 'v'));
-    server->route("/big-headers", response("200 OK", filler, "body"));
+    server->route("/big-headers", http_response("200 OK", filler, "body"));
     Automation http = fetch("/big-headers");
     EXPECT_EQ(http.get(L"Content").text(), L"body");
     Automation headers(http.get(L"Headers").object());

@@ -355,6 +355,16 @@ LoopbackServer LoopbackServer::start_https(const std::string& cert_unix_path,
     return start(Kind::http, {"--tls-cert", cert_unix_path, "--tls-key", key_unix_path});
 }
 
+std::string http_response(const std::string& status, const std::vector<std::string>& headers,
+                          const std::string& body)
+{
+    std::string text = "HTTP/1.1 " + status + "\r\n";
+    for (const std::string& header : headers)
+        text += header + "\r\n";
+    text += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+    return text + body;
+}
+
 void run_python_tool(std::string_view script_name, const std::vector<std::string>& arguments,
                      const std::string& ready_file_unix) {
     wait_for_line(ready_file_unix, launch_python_tool(script_name, arguments));

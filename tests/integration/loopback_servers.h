@@ -107,10 +107,15 @@ private:
     std::string pending_;  // control bytes received past the last reply line
 };
 
-// Runs tools/<script_name> with Debian's python3 and waits (bounded) until
-// it has written a line to `ready_file_unix`. Throws std::runtime_error.
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 int unused_loopback_port();
 
+// A whole HTTP/1.1 response for a route: the status line's text after the
+// version, the header lines, and the body with its Content-Length.
+std::string http_response(const std::string& status, const std::vector<std::string>& headers,
+                          const std::string& body);
+
+// Runs tools/<script_name> with Debian's python3 and waits (bounded) until
+// it has written a line to `ready_file_unix`. Throws std::runtime_error.
 void run_python_tool(std::string_view script_name, const std::vector<std::string>& arguments,
                      const std::string& ready_file_unix);
