@@ -87,6 +87,12 @@ BOOL BenchPlatform::InternetReadFile(HINTERNET, LPVOID buffer, DWORD bytes_to_re
     return TRUE;
 }
 
+BOOL BenchPlatform::InternetWriteFile(HINTERNET, LPCVOID, DWORD bytes_to_write, LPDWORD bytes_written)
+{
+    *bytes_written = bytes_to_write;
+    return TRUE;
+}
+
 BOOL BenchPlatform::InternetFindNextFileA(HINTERNET, LPVOID find_data)
 {
     if (next_entry_ >= entries)

@@ -36,6 +36,7 @@ public:
     BOOL InternetCloseHandle(HINTERNET handle) override;
     BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD buffer_length) override;
     BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read) override;
+    BOOL InternetWriteFile(HINTERNET handle, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written) override;
     BOOL InternetFindNextFileA(HINTERNET search, LPVOID find_data) override;
     BOOL FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD flags, LPCSTR command, DWORD_PTR context,
                      HINTERNET* data_channel) override;

@@ -5,6 +5,7 @@
 #include "frame/text.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/listing.h"
+#include "transfer/resume.h"
 #include "transfer/single_file.h"
 #include "transfer/tree.h"
 #include "web/browser_page.h"
@@ -21,6 +22,19 @@ static_assert(static_cast<DWORD>(ftp::TransferType::binary) == TransferBinary);
 static_assert(ftp::columns::files == ShowFiles && ftp::columns::directories == ShowDirectories &&
               ftp::columns::size == ShowFileSize && ftp::columns::last_access_time == ShowLastAccessTime &&
               ftp::columns::last_write_time == ShowLastWriteTime && ftp::columns::creation_time == ShowCreationTime);
+
+// A Long below 2^31, a Double beyond, as FTPFile's FileSize.
+void set_variant_count(VARIANT* result, unsigned long long count)
+{
+    VariantInit(result);
+    if (count <= 2147483647ull) {
+        V_VT(result) = VT_I4;
+        V_I4(result) = static_cast<LONG>(count);
+    } else {
+        V_VT(result) = VT_R8;
+        V_R8(result) = static_cast<double>(count);
+    }
+}
 
 }  // namespace
 
@@ -216,34 +230,43 @@ HRESULT FTP::DeleteFile(VARIANT remote_path)
     return member([&] { session_.delete_file(ftp::WireText(text_of(remote_path), ftp::errors::delete_file)); });
 }
 
-HRESULT FTP::get_Timeout(LONG*)
+HRESULT FTP::get_Timeout(LONG* result)
 {
-    return E_NOTIMPL;
+    return member([&] { *result = session_.timeout_seconds(); });
 }
 
-HRESULT FTP::put_Timeout(LONG)
+HRESULT FTP::put_Timeout(LONG seconds)
 {
-    return E_NOTIMPL;
+    return member([&] { session_.set_timeout_seconds(seconds); });
 }
 
-HRESULT FTP::get_LastReplyCode(LONG*)
+HRESULT FTP::get_LastReplyCode(LONG* result)
 {
-    return E_NOTIMPL;
+    return member([&] { *result = session_.last_reply_code(); });
 }
 
-HRESULT FTP::RemoteFileSize(VARIANT, VARIANT*)
+HRESULT FTP::RemoteFileSize(VARIANT remote_path, VARIANT* result)
 {
-    return E_NOTIMPL;
+    return member([&] {
+        const ftp::WireText remote(text_of(remote_path), ftp::errors::remote_file_size);
+        set_variant_count(result, session_.remote_file_size(remote));
+    });
 }
 
-HRESULT FTP::ResumeFile(VARIANT, VARIANT)
+HRESULT FTP::ResumeFile(VARIANT remote_path, VARIANT local_path)
 {
-    return E_NOTIMPL;
+    return member([&] {
+        const std::wstring remote = text_of(remote_path);
+        transfer::resume_file(session_, remote, text_of(local_path));
+    });
 }
 
-HRESULT FTP::ResumePutFile(VARIANT, VARIANT)
+HRESULT FTP::ResumePutFile(VARIANT local_path, VARIANT remote_path)
 {
-    return E_NOTIMPL;
+    return member([&] {
+        const std::wstring local = text_of(local_path);
+        transfer::resume_put_file(session_, local, text_of(remote_path));
+    });
 }
 
 HRESULT FTP::get_UTF8(VARIANT_BOOL*)
@@ -256,9 +279,9 @@ HRESULT FTP::put_UTF8(VARIANT_BOOL)
     return E_NOTIMPL;
 }
 
-HRESULT FTP::get_BytesTransferred(VARIANT*)
+HRESULT FTP::get_BytesTransferred(VARIANT* result)
 {
-    return E_NOTIMPL;
+    return member([&] { set_variant_count(result, session_.bytes_transferred()); });
 }
 
 }  // namespace corvane

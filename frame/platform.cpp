@@ -24,6 +24,10 @@ public:
     {
         return ::InternetReadFile(handle, buffer, bytes_to_read, bytes_read);
     }
+    BOOL InternetWriteFile(HINTERNET handle, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written) override
+    {
+        return ::InternetWriteFile(handle, buffer, bytes_to_write, bytes_written);
+    }
     BOOL InternetFindNextFileA(HINTERNET search, LPVOID find_data) override
     {
         return ::InternetFindNextFileA(search, find_data);

@@ -23,6 +23,8 @@ public:
     virtual BOOL InternetCloseHandle(HINTERNET handle) = 0;
     virtual BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD buffer_length) = 0;
     virtual BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read) = 0;
+    virtual BOOL InternetWriteFile(HINTERNET handle, LPCVOID buffer, DWORD bytes_to_write,
+                                   LPDWORD bytes_written) = 0;
     virtual BOOL InternetFindNextFileA(HINTERNET search, LPVOID find_data) = 0;
     virtual BOOL FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD flags, LPCSTR command,
                              DWORD_PTR context, HINTERNET* data_channel) = 0;

@@ -44,5 +44,15 @@ inline constexpr ErrorCode open_file{error_number(0x80040211), source, L"Error a
 inline constexpr ErrorCode page_not_bound{
     error_number(0x80040212), source,
     L"Create the object with Server.CreateObject in the page, or pass the page's ScriptingContext to OnStartPage."};
+inline constexpr ErrorCode invalid_timeout{
+    error_number(0x80040213), source, L"The timeout must be between 1 and 86400 seconds."};
+// Followed by one space and the server's reply, or why there is none.
+inline constexpr ErrorCode remote_file_size{
+    error_number(0x80040214), source, L"Error getting the size of the remote file."};
+inline constexpr ErrorCode resume_refused{
+    error_number(0x80040215), source, L"The server refused to resume the transfer."};
+inline constexpr ErrorCode resume_incomplete{
+    error_number(0x80040216), source,
+    L"The resumed transfer did not complete: the local and remote sizes differ."};
 
 }  // namespace corvane::ftp::errors

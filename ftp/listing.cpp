@@ -68,12 +68,13 @@ ListingEntry ListingEntry::from_find_data(const WIN32_FIND_DATAA& record)
 
 std::vector<ListingEntry> Session::list()
 {
-    const PlatformStep step;
+    ServerWait wait(*this, errors::listing);
     std::vector<ListingEntry> entries;
     WIN32_FIND_DATAA record{};
     clear_name(record);
     // No search text: the whole current directory.
     InternetHandle search(platform().FtpFindFirstFileA(connection_.get(), nullptr, &record, find_flags, 0));
+    wait.finish();
     if (!search) {
         const DWORD code = platform().GetLastError();
         if (!is_end_of_listing(code))

@@ -44,10 +44,12 @@ std::wstring collapse_double_slashes(const std::wstring& text)
 std::wstring Session::execute_command(std::wstring_view command, VARIANT_BOOL expect_response)
 {
     const WireText line(command, errors::execute_command, L"command");
-    const PlatformStep step;
+    ServerWait wait(*this, errors::execute_command);
     InternetHandle data_channel;
-    if (!platform().FtpCommandA(connection_.get(), expect_response, transfer_flags(), line.ansi(), 0,
-                                data_channel.put()))
+    const BOOL sent = platform().FtpCommandA(connection_.get(), expect_response, transfer_flags(), line.ansi(), 0,
+                                             data_channel.put());
+    wait.finish();
+    if (!sent)
         raise_platform_failure(errors::execute_command, L"ExecuteCommand");
 
     // The whole reply, however the network splits it. A read that fails
@@ -58,7 +60,11 @@ std::wstring Session::execute_command(std::wstring_view command, VARIANT_BOOL ex
         std::vector<char> chunk(command_read_size);
         for (;;) {
             DWORD bytes_read = 0;
-            if (!platform().InternetReadFile(data_channel.get(), chunk.data(), command_read_size, &bytes_read))
+            ServerWait read_wait(*this, errors::execute_command);
+            const BOOL read = platform().InternetReadFile(data_channel.get(), chunk.data(), command_read_size,
+                                                          &bytes_read);
+            read_wait.finish();
+            if (!read)
                 raise_platform_failure(errors::execute_command, L"ExecuteCommand");
             if (bytes_read == 0)
                 break;
@@ -78,11 +84,13 @@ std::wstring Session::current_directory()
 {
     if (!connected_)
         raise(errors::not_connected);
-    const PlatformStep step;
     std::vector<char> buffer(directory_capacity, '\0');
     for (;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
-        if (platform().FtpGetCurrentDirectoryA(connection_.get(), buffer.data(), &length))
+        ServerWait wait(*this, errors::retrieve_directory);
+        const BOOL done = platform().FtpGetCurrentDirectoryA(connection_.get(), buffer.data(), &length);
+        wait.finish();
+        if (done)
             break;
         const DWORD code = platform().GetLastError();
         if (code != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= directory_capacity_limit)
@@ -101,36 +109,46 @@ void Session::change_directory(const WireText& directory)
 {
     if (!connected_)
         raise(errors::not_connected);
-    const PlatformStep step;
-    if (!platform().FtpSetCurrentDirectoryA(connection_.get(), directory.ansi()))
+    ServerWait wait(*this, errors::set_directory);
+    const BOOL done = platform().FtpSetCurrentDirectoryA(connection_.get(), directory.ansi());
+    wait.finish();
+    if (!done)
         raise_platform_failure(errors::set_directory, L"Directory");
 }
 
 void Session::create_directory(const WireText& name)
 {
-    const PlatformStep step;
-    if (!platform().FtpCreateDirectoryA(connection_.get(), name.ansi()))
+    ServerWait wait(*this, errors::create_directory);
+    const BOOL done = platform().FtpCreateDirectoryA(connection_.get(), name.ansi());
+    wait.finish();
+    if (!done)
         raise_platform_failure(errors::create_directory, L"CreateDirectory");
 }
 
 void Session::remove_directory(const WireText& name)
 {
-    const PlatformStep step;
-    if (!platform().FtpRemoveDirectoryA(connection_.get(), name.ansi()))
+    ServerWait wait(*this, errors::remove_directory);
+    const BOOL done = platform().FtpRemoveDirectoryA(connection_.get(), name.ansi());
+    wait.finish();
+    if (!done)
         raise_platform_failure(errors::remove_directory, L"RemoveDirectory");
 }
 
 void Session::rename(const WireText& old_name, const WireText& new_name)
 {
-    const PlatformStep step;
-    if (!platform().FtpRenameFileA(connection_.get(), old_name.ansi(), new_name.ansi()))
+    ServerWait wait(*this, errors::rename_file);
+    const BOOL done = platform().FtpRenameFileA(connection_.get(), old_name.ansi(), new_name.ansi());
+    wait.finish();
+    if (!done)
         raise_platform_failure(errors::rename_file, L"RenameFile");
 }
 
 void Session::delete_file(const WireText& name)
 {
-    const PlatformStep step;
-    if (!platform().FtpDeleteFileA(connection_.get(), name.ansi()))
+    ServerWait wait(*this, errors::delete_file);
+    const BOOL done = platform().FtpDeleteFileA(connection_.get(), name.ansi());
+    wait.finish();
+    if (!done)
         raise_platform_failure(errors::delete_file, L"DeleteFile");
 }
 

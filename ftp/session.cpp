@@ -9,11 +9,17 @@
 #include "frame/timeouts.h"
 #include "ftp/ftp_errors.h"
 
+#include <exception>
+
 namespace corvane::ftp {
 
 namespace {
 
 constexpr LPCSTR agent = "Corvane FTP";
+constexpr LONG longest_timeout_seconds = 24 * 60 * 60;
+// What the watchdog leaves the platform's own timeout, where it has one
+// that works, to end the wait first with its own error.
+constexpr DWORD watchdog_grace_milliseconds = 500;
 
 // The plain send and receive options bound the control channel only.
 constexpr DWORD timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
@@ -43,6 +49,74 @@ void Session::set_port(LONG port)
     port_ = port;
 }
 
+void Session::set_timeout_seconds(LONG seconds)
+{
+    if (seconds < 1 || seconds > longest_timeout_seconds)
+        raise(errors::invalid_timeout);
+    timeout_seconds_ = seconds;
+    // The watchdog reads the new value at the next wait whatever the
+    // platform makes of it, so a handle refusing the option is no failure.
+    // The connection took the session's values when it was made: both get
+    // the new ones.
+    if (connected_) {
+        const DWORD milliseconds = static_cast<DWORD>(seconds) * 1000;
+        set_timeouts(session_.get(), timeout_options, milliseconds);
+        set_timeouts(connection_.get(), timeout_options, milliseconds);
+    }
+}
+
+void Session::abandon_connection()
+{
+    connection_.release();
+    connected_ = false;
+    session_.close();
+}
+
+std::wstring timed_out_reason(LONG seconds)
+{
+    return L"Timed out: the server sent nothing for " + std::to_wstring(seconds) + L" seconds.";
+}
+
+ServerWait::ServerWait(Session& session, const ErrorCode& error)
+    : session_(session), error_(error), exceptions_at_start_(std::uncaught_exceptions())
+{
+    // Nothing waits on a session that is not connected: its calls fail at
+    // once for want of a handle.
+    if (session.connected_)
+        watchdog_ = std::make_unique<Watchdog>(session.connection_.get(),
+                                               static_cast<DWORD>(session.timeout_seconds_) * 1000 +
+                                                   watchdog_grace_milliseconds);
+}
+
+ServerWait::~ServerWait()
+{
+    const bool fired = watchdog_ && watchdog_->disarm();
+    if (fired && !timed_out_)
+        session_.abandon_connection();
+    // A step without a recorded reply gives 0, never a code it only
+    // implies; after a timeout there was no reply at all. A failed step
+    // can leave an older reply in the record (Wine: a CWD that got no
+    // answer still shows the login's 230), so one unchanged since the step
+    // began does not count then. After a success it does: the platform
+    // records every reply, and a server says the same thing twice often.
+    // Kept for the caller, who may still read what the platform last said.
+    const DWORD code = ::GetLastError();
+    std::wstring reply = fired ? std::wstring() : last_response_text();
+    ::SetLastError(code);
+    if (std::uncaught_exceptions() > exceptions_at_start_ && reply == step_.reply_before())
+        reply.clear();
+    session_.last_reply_code_ = reply_code(reply);
+}
+
+void ServerWait::finish()
+{
+    if (!watchdog_ || !watchdog_->disarm())
+        return;
+    timed_out_ = true;
+    session_.abandon_connection();
+    raise_with_reason(error_, timed_out_reason(session_.timeout_seconds_));
+}
+
 void Session::set_proxy(std::wstring proxy)
 {
     if (trim_spaces(proxy).empty())
@@ -66,22 +140,38 @@ void Session::open()
     const WireText username = login_text(username_, L"user name");
     const WireText password = login_text(password_, L"password");
     const WireText proxy = login_text(proxy_.value_or(std::wstring()), L"proxy");
+    const DWORD timeout = static_cast<DWORD>(timeout_seconds_) * 1000;
     const PlatformStep step;
+    last_reply_code_ = 0;
     InternetHandle session(
         platform().InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, proxy_ ? proxy.ansi() : nullptr, nullptr, 0));
     // Reported here, with the session's own reason: a connect without a
     // session would only say that the handle is missing. The timeouts are
     // set before the connect: the connection made from the session, its
     // login and its transfers take the session's values with them.
-    if (!session || !set_timeouts(session.get(), timeout_options))
+    if (!session || !set_timeouts(session.get(), timeout_options, timeout))
         raise_platform_failure(errors::open_connection, L"OpenConnection");
+    // The connect, the greeting and the login wait on the server before
+    // there is a connection handle: the watchdog ends them through the
+    // session's.
+    Watchdog watchdog(session.get(), timeout + watchdog_grace_milliseconds);
     InternetHandle connection(platform().InternetConnectA(session.get(), url.ansi(), static_cast<INTERNET_PORT>(port_),
                                                           username.ansi(), password.ansi(), INTERNET_SERVICE_FTP,
                                                           connection_flags_, 0));
+    if (watchdog.disarm()) {
+        session.release();
+        if (connection)
+            connection.release();  // a child of the closed session
+        raise_with_reason(errors::open_connection, timed_out_reason(timeout_seconds_));
+    }
     // The session goes with the raise: nothing stays open, and the next
-    // open starts over.
-    if (!connection)
-        raise_platform_failure(errors::open_connection, L"OpenConnection");
+    // open starts over. The failure's code is read before the reply.
+    if (!connection) {
+        const auto code = static_cast<LONG>(platform().GetLastError());
+        last_reply_code_ = reply_code(last_response_text());
+        raise_platform_error(errors::open_connection, code, L"OpenConnection");
+    }
+    last_reply_code_ = reply_code(last_response_text());
     session_ = std::move(session);
     connection_ = std::move(connection);
     connected_ = true;

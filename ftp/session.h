@@ -3,11 +3,15 @@
 // and close, remote commands, the current directory and its listing. Every
 // operation raises the FTP class's own errors (ftp/ftp_errors.h).
 
+#include "frame/error_code.h"
+#include "frame/error_text.h"
 #include "frame/handles.h"
+#include "frame/watchdog.h"
 #include "frame/win32.h"
 #include "ftp/listing.h"
 #include "ftp/wire_text.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +49,25 @@ public:
     TransferType transfer_type() const { return transfer_type_; }
     void set_transfer_type(TransferType transfer_type) { transfer_type_ = transfer_type; }
     DWORD transfer_flags() const { return static_cast<DWORD>(transfer_type_); }
+    // How long each connect, command reply and data transfer step may wait
+    // on the server, 1 to 86400 seconds. A change while connected applies
+    // to the live connection at once.
+    LONG timeout_seconds() const { return timeout_seconds_; }
+    void set_timeout_seconds(LONG seconds);
+
+    // The code of the server's last reply as this session learned it at
+    // its own last step; 0 before any, and when the platform recorded no
+    // reply for that step. Kept here because the platform's record is per
+    // thread and shared by every connection on it: read when a script
+    // asks, it could hold another object's reply, or nothing at all on a
+    // thread other than the one that made the call.
+    LONG last_reply_code() const { return last_reply_code_; }
+
+    // Bytes of the last single-file or tree transfer. Reset as a transfer
+    // starts; after a failure it holds what did arrive before it.
+    unsigned long long bytes_transferred() const { return bytes_transferred_; }
+    void set_bytes_transferred(unsigned long long count) { bytes_transferred_ = count; }
+    void add_bytes_transferred(unsigned long long count) { bytes_transferred_ += count; }
 
     // Does nothing when already connected.
     void open();
@@ -70,7 +93,26 @@ public:
     // The current directory's entries, in server order.
     std::vector<ListingEntry> list();
 
+    // From the server's SIZE reply; `error` is raised for a name the wire
+    // cannot carry. Switches the session to binary: servers refuse SIZE in
+    // ASCII mode, where the size on the wire is not the file's.
+    unsigned long long remote_file_size(const WireText& remote_path);
+    // The same, but nothing when the server has no such file (550).
+    std::optional<unsigned long long> find_remote_file_size(const WireText& remote_path);
+    // A command without a data channel whose reply the caller judges: the
+    // reply's text when the platform recorded one, else empty. Raises
+    // `error` when the platform reports a failure and no reply came.
+    std::wstring command_reply(const std::string& command, const ErrorCode& error, std::wstring_view procedure);
+    // "TYPE I" on the wire, whatever the transfer type scripts chose.
+    void switch_to_binary(const ErrorCode& error);
+
 private:
+    friend class ServerWait;
+    // After the watchdog closed the connection handle: nothing of the
+    // connection is closed again, and the next open starts over.
+    void abandon_connection();
+    std::wstring size_reply(const WireText& remote_path);
+
     std::wstring url_;
     std::wstring username_;
     std::wstring password_;
@@ -79,8 +121,43 @@ private:
     DWORD connection_flags_ = 0;
     TransferType transfer_type_ = TransferType::ascii;
     bool connected_ = false;
+    LONG timeout_seconds_ = 60;
+    LONG last_reply_code_ = 0;
+    unsigned long long bytes_transferred_ = 0;
     InternetHandle session_;
     InternetHandle connection_;
 };
+
+// One platform call on a connected session that may wait on the server.
+// The watchdog bounds the wait by the session's timeout (plus a little, so
+// that the platform's own timeout, where it works, speaks first); the
+// session notes the reply code when the step ends, however it ends.
+//
+// Call finish() as soon as the platform call returns and before its
+// result is used: after a timeout the connection is gone, the session
+// counts as closed (OpenConnection works again) and `error` is raised with
+// the reason.
+class ServerWait {
+public:
+    ServerWait(Session& session, const ErrorCode& error);
+    ~ServerWait();
+    ServerWait(const ServerWait&) = delete;
+    ServerWait& operator=(const ServerWait&) = delete;
+
+    void finish();
+    const std::wstring& reply_before() const { return step_.reply_before(); }
+
+private:
+    Session& session_;
+    const ErrorCode& error_;
+    int exceptions_at_start_;
+    PlatformStep step_;
+    std::unique_ptr<Watchdog> watchdog_;
+    bool timed_out_ = false;
+};
+
+// " Timed out: the server sent nothing for <n> seconds." without the
+// leading space.
+std::wstring timed_out_reason(LONG seconds);
 
 }  // namespace corvane::ftp

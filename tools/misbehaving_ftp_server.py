@@ -17,6 +17,12 @@ control connection the test fixture holds open (never longer than
                    data and control connections drop without a final reply
     pasv-no-data   logs anyone in; PASV names a port that never accepts, and
                    transfer commands (LIST, NLST, RETR, STOR) get no reply
+    silent-after-login
+                   logs anyone in and answers SYST, TYPE, PWD and the data
+                   channel set-up; every other command gets no reply
+    stall-file     logs anyone in; RETR announces --size bytes, sends --sent
+                   bytes, then holds both connections open and says nothing
+    rest-refused   logs anyone in; SIZE answers --size, REST gets a 502
 """
 
 import argparse
@@ -33,8 +39,12 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ftp_server import Lifetime, remove_quietly, write_port_file  # noqa: E402
 
-SCENARIOS = ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data")
+SCENARIOS = ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data", "silent-after-login",
+             "stall-file", "rest-refused")
 MAX_COMMAND = 4096
+# What silent-after-login still answers: the login and the platform's own
+# set-up around a command.
+LOGIN_VERBS = ("USER", "PASS", "SYST", "TYPE", "PWD", "PASV", "PORT", "QUIT")
 DATA_CONNECT_SECONDS = 10
 POLL_SECONDS = 0.1
 
@@ -45,8 +55,8 @@ def parse_args():
     p.add_argument("--port-file", required=True, help='write "ftp_port control_port" here once listening')
     p.add_argument("--max-seconds", type=float, default=300.0)
     p.add_argument("--entries", type=int, default=20, help="drop-listing: lines sent before the drop")
-    p.add_argument("--size", type=int, default=100000, help="drop-file: bytes announced")
-    p.add_argument("--sent", type=int, default=1000, help="drop-file: bytes sent before the drop")
+    p.add_argument("--size", type=int, default=100000, help="drop-file, stall-file, rest-refused: the file's size")
+    p.add_argument("--sent", type=int, default=1000, help="drop-file, stall-file: bytes sent before the drop or stall")
     return p.parse_args()
 
 
@@ -117,6 +127,19 @@ class Client:
         # No final reply: the control connection ends as well.
         self.sock.close()
 
+    def stall_after(self, payload):
+        data = self.open_data()
+        try:
+            if data is not None:
+                data.sendall(payload)
+            # Neither connection closes or speaks until the client gives up.
+            self.wait_for_close()
+        except OSError:
+            pass
+        finally:
+            if data is not None:
+                data.close()
+
     def passive_reply(self):
         if self.passive is not None:
             self.passive.close()
@@ -160,6 +183,13 @@ class Client:
                           % (re.sub(r"[^\x20-\x7e]", "", argument), self.args.size))
                 self.drop_after(file_bytes(self.args.sent))
                 return
+            if verb == "RETR" and scenario == "stall-file":
+                self.send("150 Opening BINARY mode data connection for %s (%d bytes)."
+                          % (re.sub(r"[^\x20-\x7e]", "", argument), self.args.size))
+                self.stall_after(file_bytes(self.args.sent))
+                return
+            if scenario == "silent-after-login" and verb not in LOGIN_VERBS:
+                continue  # the reply never comes
             if verb == "QUIT":
                 self.send("221 Goodbye.")
                 return
@@ -178,7 +208,11 @@ class Client:
         if verb in simple:
             return simple[verb]
         if verb == "SIZE":
-            return "213 %d" % self.args.size if self.args.scenario == "drop-file" else "550 No such file."
+            if self.args.scenario in ("drop-file", "stall-file", "rest-refused"):
+                return "213 %d" % self.args.size
+            return "550 No such file."
+        if verb == "REST" and self.args.scenario == "rest-refused":
+            return "502 Command not implemented."
         if verb == "PASV":
             return self.passive_reply()
         if verb == "PORT":

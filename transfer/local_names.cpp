@@ -131,4 +131,13 @@ void check_local_path(std::wstring_view path, const ErrorCode& error)
     raise(error, std::move(description));
 }
 
+std::optional<unsigned long long> local_file_size(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) ||
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return std::nullopt;
+    return (static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+}
+
 }  // namespace corvane::transfer

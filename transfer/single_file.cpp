@@ -24,19 +24,27 @@ void download(ftp::Session& session, const ftp::WireText& remote_path, const std
 {
     // Anything but a true overwrite (-1) keeps an existing local file.
     const BOOL fail_if_exists = static_cast<WORD>(~static_cast<WORD>(overwrite));
-    const PlatformStep step;
-    if (!platform().FtpGetFileA(session.connection(), remote_path.ansi(), to_ansi(local_path).c_str(),
-                                fail_if_exists, FILE_ATTRIBUTE_NORMAL,
-                                session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, 0))
+    ftp::ServerWait wait(session, ftp::errors::get_file);
+    const BOOL done = platform().FtpGetFileA(session.connection(), remote_path.ansi(), to_ansi(local_path).c_str(),
+                                             fail_if_exists, FILE_ATTRIBUTE_NORMAL,
+                                             session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    wait.finish();
+    if (!done)
         raise_platform_failure(ftp::errors::get_file, L"GetFile");
+    // The platform moves the file in one call and tells no count: a
+    // failure adds nothing, a success the file's size.
+    session.add_bytes_transferred(local_file_size(local_path).value_or(0));
 }
 
 void store(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_name)
 {
-    const PlatformStep step;
-    if (!platform().FtpPutFileA(session.connection(), to_ansi(local_path).c_str(), remote_name.ansi(),
-                                session.transfer_flags(), 0))
+    ftp::ServerWait wait(session, ftp::errors::put_file);
+    const BOOL done = platform().FtpPutFileA(session.connection(), to_ansi(local_path).c_str(), remote_name.ansi(),
+                                             session.transfer_flags(), 0);
+    wait.finish();
+    if (!done)
         raise_platform_failure(ftp::errors::put_file, L"PutFile");
+    session.add_bytes_transferred(local_file_size(local_path).value_or(0));
 }
 
 void upload(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_path)
@@ -55,12 +63,14 @@ void get_file(ftp::Session& session, std::wstring_view remote_path, const std::w
 {
     const ftp::WireText remote = download_name(remote_path);
     check_local_path(local_path, ftp::errors::get_file);
+    session.set_bytes_transferred(0);
     download(session, remote, local_path, overwrite);
 }
 
 void put_file(ftp::Session& session, const std::wstring& local_path, std::wstring_view remote_path)
 {
     check_local_path(local_path, ftp::errors::put_file);
+    session.set_bytes_transferred(0);
     upload(session, local_path, upload_name(remote_path));
 }
 

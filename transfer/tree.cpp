@@ -185,6 +185,7 @@ void get_directory(Session& session, std::wstring_view remote_path, const std::w
 {
     const WireText remote = download_name(remote_path);
     check_local_path(local_path, ftp::errors::get_file);
+    session.set_bytes_transferred(0);
     const std::wstring saved_directory = session.current_directory();
     download_tree(session, absolute_path(saved_directory, remote, download_name), local_path, overwrite,
                   traverse_sub_directories);
@@ -196,6 +197,7 @@ void put_directory(Session& session, const std::wstring& local_path, std::wstrin
 {
     check_local_path(local_path, ftp::errors::put_file);
     const WireText remote = upload_name(remote_path);
+    session.set_bytes_transferred(0);
     const std::wstring saved_directory = session.current_directory();
     upload_tree(session, local_path, absolute_path(saved_directory, remote, upload_name), traverse_sub_directories,
                 false);

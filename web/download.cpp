@@ -87,9 +87,11 @@ unsigned long long size_before_transfer(HINTERNET file)
 
 void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& remote_path)
 {
-    const PlatformStep step;
+    session.set_bytes_transferred(0);
+    ftp::ServerWait wait(session, ftp::errors::open_file);
     InternetHandle file(platform().FtpOpenFileA(session.connection(), remote_path.ansi(), GENERIC_READ,
                                                 session.transfer_flags(), 0));
+    wait.finish();
     if (!file)
         raise_platform_failure(ftp::errors::open_file, L"FtpOpenFile");
     // Only a binary transfer brings the file's bytes unchanged; an ASCII one
@@ -115,7 +117,10 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
     unsigned long long arrived = 0;
     DWORD bytes_read = 0;
     do {
-        if (!platform().InternetReadFile(file.get(), chunk.data(), chunk_size, &bytes_read))
+        ftp::ServerWait read_wait(session, ftp::errors::read_file);
+        const BOOL read = platform().InternetReadFile(file.get(), chunk.data(), chunk_size, &bytes_read);
+        read_wait.finish();
+        if (!read)
             raise_platform_failure(ftp::errors::read_file, L"InternetReadFile");
         // Bytes past the length announced would reach the browser as the
         // start of another response.
@@ -126,6 +131,7 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
             Variant bytes = byte_array(chunk.data(), bytes_read);
             check_call(response.BinaryWrite(*bytes.get()), &response, IID_IResponse);
             arrived += bytes_read;
+            session.add_bytes_transferred(bytes_read);
         }
     } while (bytes_read > 0);
     // The platform ends a transfer the server cut short with an ordinary
@@ -133,7 +139,10 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
     // closing the file collects, are what tell.
     if (arrived < size)
         raise_with_reason(ftp::errors::read_file, early_end_reason(arrived, size));
-    if (!file.close()) {
+    ftp::ServerWait close_wait(session, ftp::errors::read_file);
+    const bool closed = file.close();
+    close_wait.finish();
+    if (!closed) {
         file.release();  // the platform would not close it; no point asking again
         raise_platform_failure(ftp::errors::read_file, L"InternetCloseHandle");
     }

@@ -192,6 +192,16 @@ BOOL FakePlatform::InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes
     return TRUE;
 }
 
+BOOL FakePlatform::InternetWriteFile(HINTERNET handle, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written)
+{
+    if (record("InternetWriteFile", handle_name(handle), bytes_to_write))
+        return FALSE;
+    if (on_InternetWriteFile)
+        return on_InternetWriteFile(handle, buffer, bytes_to_write, bytes_written);
+    *bytes_written = bytes_to_write;
+    return TRUE;
+}
+
 BOOL FakePlatform::InternetFindNextFileA(HINTERNET search, LPVOID find_data)
 {
     if (record("InternetFindNextFileA", handle_name(search)))

@@ -5,7 +5,7 @@
 //
 // Defaults: handle-returning calls hand out a new handle, Boolean calls
 // succeed with nothing written, reads deliver 0 bytes, a find-next ends the
-// listing (18), GetLastError returns last_error, and the kernel32 text and
+// listing (18), writes take every byte, GetLastError returns last_error, and the kernel32 text and
 // time functions and path resolution forward to the real system, and a
 // file size is unknown (INVALID_FILE_SIZE, ERROR_NOT_SUPPORTED).
 
@@ -77,6 +77,7 @@ public:
         on_InternetConnectA;
     std::function<BOOL(HINTERNET)> on_InternetCloseHandle;
     std::function<BOOL(HINTERNET, LPVOID, DWORD, LPDWORD)> on_InternetReadFile;
+    std::function<BOOL(HINTERNET, LPCVOID, DWORD, LPDWORD)> on_InternetWriteFile;
     std::function<BOOL(HINTERNET, LPVOID)> on_InternetFindNextFileA;
     std::function<BOOL(HINTERNET, BOOL, DWORD, LPCSTR, DWORD_PTR, HINTERNET*)> on_FtpCommandA;
     std::function<BOOL(HINTERNET, LPSTR, LPDWORD)> on_FtpGetCurrentDirectoryA;
@@ -114,6 +115,7 @@ public:
     BOOL InternetCloseHandle(HINTERNET handle) override;
     BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD buffer_length) override;
     BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read) override;
+    BOOL InternetWriteFile(HINTERNET handle, LPCVOID buffer, DWORD bytes_to_write, LPDWORD bytes_written) override;
     BOOL InternetFindNextFileA(HINTERNET search, LPVOID find_data) override;
     BOOL FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD flags, LPCSTR command, DWORD_PTR context,
                      HINTERNET* data_channel) override;
