@@ -160,7 +160,7 @@ HRESULT FTP::get_Directory(VARIANT* result)
 HRESULT FTP::put_Directory(VARIANT directory)
 {
     return member(
-        [&] { session_.change_directory(ftp::WireText(text_of(directory), ftp::errors::set_directory)); });
+        [&] { session_.change_directory(session_.wire(text_of(directory), ftp::errors::set_directory)); });
 }
 
 HRESULT FTP::Files(_FTPFiles** result)
@@ -175,19 +175,19 @@ HRESULT FTP::GetDirectoryListing(Directory_Listing_Type shown, BSTR* result)
 
 HRESULT FTP::CreateDirectory(VARIANT name)
 {
-    return member([&] { session_.create_directory(ftp::WireText(text_of(name), ftp::errors::create_directory)); });
+    return member([&] { session_.create_directory(session_.wire(text_of(name), ftp::errors::create_directory)); });
 }
 
 HRESULT FTP::RemoveDirectory(VARIANT name)
 {
-    return member([&] { session_.remove_directory(ftp::WireText(text_of(name), ftp::errors::remove_directory)); });
+    return member([&] { session_.remove_directory(session_.wire(text_of(name), ftp::errors::remove_directory)); });
 }
 
 HRESULT FTP::RenameFile(VARIANT old_name, VARIANT new_name)
 {
     return member([&] {
-        const ftp::WireText old_text(text_of(old_name), ftp::errors::rename_file);
-        const ftp::WireText new_text(text_of(new_name), ftp::errors::rename_file);
+        const ftp::WireText old_text = session_.wire(text_of(old_name), ftp::errors::rename_file);
+        const ftp::WireText new_text = session_.wire(text_of(new_name), ftp::errors::rename_file);
         session_.rename(old_text, new_text);
     });
 }
@@ -227,7 +227,7 @@ HRESULT FTP::PutFile(VARIANT local_path, VARIANT remote_path)
 
 HRESULT FTP::DeleteFile(VARIANT remote_path)
 {
-    return member([&] { session_.delete_file(ftp::WireText(text_of(remote_path), ftp::errors::delete_file)); });
+    return member([&] { session_.delete_file(session_.wire(text_of(remote_path), ftp::errors::delete_file)); });
 }
 
 HRESULT FTP::get_Timeout(LONG* result)
@@ -248,7 +248,7 @@ HRESULT FTP::get_LastReplyCode(LONG* result)
 HRESULT FTP::RemoteFileSize(VARIANT remote_path, VARIANT* result)
 {
     return member([&] {
-        const ftp::WireText remote(text_of(remote_path), ftp::errors::remote_file_size);
+        const ftp::WireText remote = session_.wire(text_of(remote_path), ftp::errors::remote_file_size);
         set_variant_count(result, session_.remote_file_size(remote));
     });
 }
@@ -269,14 +269,14 @@ HRESULT FTP::ResumePutFile(VARIANT local_path, VARIANT remote_path)
     });
 }
 
-HRESULT FTP::get_UTF8(VARIANT_BOOL*)
+HRESULT FTP::get_UTF8(VARIANT_BOOL* result)
 {
-    return E_NOTIMPL;
+    return member([&] { *result = session_.utf8() ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
-HRESULT FTP::put_UTF8(VARIANT_BOOL)
+HRESULT FTP::put_UTF8(VARIANT_BOOL utf8)
 {
-    return E_NOTIMPL;
+    return member([&] { session_.set_utf8(utf8 != VARIANT_FALSE); });
 }
 
 HRESULT FTP::get_BytesTransferred(VARIANT* result)

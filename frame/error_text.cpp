@@ -90,6 +90,11 @@ std::wstring error_text(LONG code, std::wstring_view procedure_name)
 
 std::wstring last_response_text()
 {
+    return from_ansi(last_response_bytes());
+}
+
+std::string last_response_bytes()
+{
     // Long multi-line replies do not fit the usual buffer: the platform
     // then says how much it needs.
     std::vector<char> buffer(buffer_capacity, '\0');
@@ -101,7 +106,7 @@ std::wstring last_response_text()
         length = static_cast<DWORD>(buffer.size());
         platform().InternetGetLastResponseInfoA(&response_error, buffer.data(), &length);
     }
-    return from_ansi_buffer(buffer.data(), buffer.size());
+    return std::string(up_to_nul(buffer.data(), buffer.size()));
 }
 
 PlatformStep::PlatformStep() : reply_before_(last_response_text()), outer_(std::exchange(current_step, this)) {}

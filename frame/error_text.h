@@ -19,6 +19,8 @@ std::wstring error_text(LONG code, std::wstring_view procedure_name);
 // The server's last reply as the platform recorded it for this thread, up
 // to its first NUL; empty when there is none.
 std::wstring last_response_text();
+// The same as the bytes the server sent.
+std::string last_response_bytes();
 
 // A platform call that may leave a server reply. The thread's record is
 // noted first: it also holds older steps' replies, and other objects'.

@@ -17,6 +17,181 @@ int checked_length(size_t length)
     return static_cast<int>(length);
 }
 
+namespace {
+
+bool is_high_surrogate(wchar_t character)
+{
+    return character >= 0xD800 && character <= 0xDBFF;
+}
+
+bool is_low_surrogate(wchar_t character)
+{
+    return character >= 0xDC00 && character <= 0xDFFF;
+}
+
+void append_utf8(std::string& bytes, char32_t code_point)
+{
+    if (code_point < 0x80) {
+        bytes += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        bytes += static_cast<char>(0xC0 | (code_point >> 6));
+        bytes += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        bytes += static_cast<char>(0xE0 | (code_point >> 12));
+        bytes += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        bytes += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        bytes += static_cast<char>(0xF0 | (code_point >> 18));
+        bytes += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        bytes += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        bytes += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
+
+void append_utf16(std::wstring& text, char32_t code_point)
+{
+    if (code_point < 0x10000) {
+        text += static_cast<wchar_t>(code_point);
+    } else {
+        code_point -= 0x10000;
+        text += static_cast<wchar_t>(0xD800 + (code_point >> 10));
+        text += static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF));
+    }
+}
+
+// The code point of the well-formed sequence at `position` and its length;
+// length 0 when the bytes there are none. The ranges of the second byte
+// are the ones that leave out overlong forms, surrogates and code points
+// past U+10FFFF.
+size_t utf8_sequence(std::string_view bytes, size_t position, char32_t& code_point)
+{
+    const auto byte = [&](size_t index) { return static_cast<unsigned char>(bytes[position + index]); };
+    const unsigned char lead = byte(0);
+    size_t length = 0;
+    unsigned char second_low = 0x80;
+    unsigned char second_high = 0xBF;
+    if (lead < 0x80) {
+        code_point = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code_point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code_point = lead & 0x0F;
+        if (lead == 0xE0)
+            second_low = 0xA0;
+        if (lead == 0xED)
+            second_high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code_point = lead & 0x07;
+        if (lead == 0xF0)
+            second_low = 0x90;
+        if (lead == 0xF4)
+            second_high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() - position < length)
+        return 0;
+    for (size_t index = 1; index < length; ++index) {
+        const unsigned char next = byte(index);
+        const unsigned char low = index == 1 ? second_low : 0x80;
+        const unsigned char high = index == 1 ? second_high : 0xBF;
+        if (next < low || next > high)
+            return 0;
+        code_point = (code_point << 6) | (next & 0x3F);
+    }
+    return length;
+}
+
+// Walks the text by code points; an unpaired surrogate is handed over as
+// it is, for the caller to judge.
+template <class Visit>
+void for_each_code_point(std::wstring_view text, Visit&& visit)
+{
+    for (size_t index = 0; index < text.size(); ++index) {
+        const wchar_t character = text[index];
+        if (is_high_surrogate(character) && index + 1 < text.size() && is_low_surrogate(text[index + 1])) {
+            visit(0x10000 + ((static_cast<char32_t>(character) - 0xD800) << 10) +
+                  (static_cast<char32_t>(text[index + 1]) - 0xDC00));
+            ++index;
+        } else {
+            visit(static_cast<char32_t>(character));
+        }
+    }
+}
+
+bool is_surrogate(char32_t code_point)
+{
+    return code_point >= 0xD800 && code_point <= 0xDFFF;
+}
+
+}  // namespace
+
+std::optional<std::string> to_utf8_exact(std::wstring_view text)
+{
+    std::string bytes;
+    bytes.reserve(text.size());
+    bool exact = true;
+    for_each_code_point(text, [&](char32_t code_point) {
+        if (is_surrogate(code_point))
+            exact = false;
+        else
+            append_utf8(bytes, code_point);
+    });
+    if (!exact)
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<std::wstring> from_utf8_exact(std::string_view bytes)
+{
+    std::wstring text;
+    text.reserve(bytes.size());
+    for (size_t position = 0; position < bytes.size();) {
+        char32_t code_point = 0;
+        const size_t length = utf8_sequence(bytes, position, code_point);
+        if (length == 0)
+            return std::nullopt;
+        append_utf16(text, code_point);
+        position += length;
+    }
+    return text;
+}
+
+std::wstring from_utf8_escaped(std::string_view bytes)
+{
+    std::wstring text;
+    text.reserve(bytes.size());
+    for (size_t position = 0; position < bytes.size();) {
+        char32_t code_point = 0;
+        const size_t length = utf8_sequence(bytes, position, code_point);
+        if (length == 0) {
+            text += static_cast<wchar_t>(0xDC00 + static_cast<unsigned char>(bytes[position]));
+            ++position;
+            continue;
+        }
+        append_utf16(text, code_point);
+        position += length;
+    }
+    return text;
+}
+
+std::string to_utf8_unescaped(std::wstring_view text)
+{
+    std::string bytes;
+    bytes.reserve(text.size());
+    for_each_code_point(text, [&](char32_t code_point) {
+        if (code_point >= 0xDC80 && code_point <= 0xDCFF)
+            bytes += static_cast<char>(code_point - 0xDC00);
+        else
+            append_utf8(bytes, is_surrogate(code_point) ? 0xFFFD : code_point);
+    });
+    return bytes;
+}
+
 std::string to_ansi(std::wstring_view text)
 {
     if (text.empty())
@@ -77,11 +252,15 @@ Bstr bstr_from_ansi(std::span<const std::string> pieces)
     return text;
 }
 
-std::wstring from_ansi_buffer(const char* buffer, size_t capacity)
+std::string_view up_to_nul(const char* buffer, size_t capacity)
 {
     const void* end = std::memchr(buffer, '\0', capacity);
-    const size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - buffer) : capacity;
-    return from_ansi({buffer, length});
+    return {buffer, end ? static_cast<size_t>(static_cast<const char*>(end) - buffer) : capacity};
+}
+
+std::wstring from_ansi_buffer(const char* buffer, size_t capacity)
+{
+    return from_ansi(up_to_nul(buffer, capacity));
 }
 
 std::wstring fold_case(std::wstring_view text)

@@ -26,9 +26,30 @@ std::optional<std::string> to_ansi_exact(std::wstring_view text);
 // Automation text of ANSI bytes the platform produced.
 std::wstring from_ansi(std::string_view text);
 
+// UTF-8 bytes of the text; nothing when it holds an unpaired surrogate,
+// which no UTF-8 can carry and a stand-in would misname.
+std::optional<std::string> to_utf8_exact(std::wstring_view text);
+
+// Text of well-formed UTF-8; nothing for anything else: cut sequences,
+// overlong forms (which would let "." or CR hide behind other bytes),
+// encoded surrogates and code points past U+10FFFF.
+std::optional<std::wstring> from_utf8_exact(std::string_view bytes);
+
+// The same, with each byte of an ill-formed sequence kept as the unpaired
+// surrogate U+DC00 + byte: nothing is lost, nothing is merged with
+// another text, and to_utf8_exact refuses it on the way back.
+std::wstring from_utf8_escaped(std::string_view bytes);
+
+// The bytes from_utf8_escaped read the text from: its kept bytes as they
+// were, other unpaired surrogates as U+FFFD.
+std::string to_utf8_unescaped(std::wstring_view text);
+
 // One automation string of the pieces, each converted on its own, written
 // straight into it: for large bodies, which no temporary copy should double.
 Bstr bstr_from_ansi(std::span<const std::string> pieces);
+
+// The bytes of a buffer the platform filled, up to its first NUL.
+std::string_view up_to_nul(const char* buffer, size_t capacity);
 
 // Text of an ANSI buffer the platform filled, up to its first NUL.
 std::wstring from_ansi_buffer(const char* buffer, size_t capacity);

@@ -53,10 +53,10 @@ void check_listing_complete(bool nothing_listed)
 
 }  // namespace
 
-ListingEntry ListingEntry::from_find_data(const WIN32_FIND_DATAA& record)
+ListingEntry ListingEntry::from_find_data(const WIN32_FIND_DATAA& record, NameEncoding encoding)
 {
     ListingEntry entry;
-    entry.name = from_ansi_buffer(record.cFileName, sizeof record.cFileName);
+    entry.name = wire_text_of(up_to_nul(record.cFileName, sizeof record.cFileName), encoding);
     entry.directory = (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // Both size words unsigned: sizes of 2 GiB and more stay positive.
     entry.size = static_cast<double>(record.nFileSizeHigh) * 4294967296.0 + record.nFileSizeLow;
@@ -82,11 +82,11 @@ std::vector<ListingEntry> Session::list()
         check_listing_complete(true);
         return entries;
     }
-    entries.push_back(ListingEntry::from_find_data(record));
+    entries.push_back(ListingEntry::from_find_data(record, name_encoding()));
     for (;;) {
         clear_name(record);
         if (platform().InternetFindNextFileA(search.get(), &record)) {
-            entries.push_back(ListingEntry::from_find_data(record));
+            entries.push_back(ListingEntry::from_find_data(record, name_encoding()));
             continue;
         }
         const DWORD code = platform().GetLastError();

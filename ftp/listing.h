@@ -2,6 +2,7 @@
 // A remote directory listing as the session reads it, and its text form.
 
 #include "frame/win32.h"
+#include "ftp/wire_text.h"
 
 #include <string>
 #include <vector>
@@ -18,8 +19,9 @@ struct ListingEntry {
     std::wstring last_write_time;
     std::wstring creation_time;
 
-    // An entry as the platform's find record gives it.
-    static ListingEntry from_find_data(const WIN32_FIND_DATAA& record);
+    // An entry as the platform's find record gives it, its name in the
+    // session's encoding.
+    static ListingEntry from_find_data(const WIN32_FIND_DATAA& record, NameEncoding encoding);
 };
 
 // What a text listing shows, as bits scripts combine.

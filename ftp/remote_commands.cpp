@@ -43,7 +43,7 @@ std::wstring collapse_double_slashes(const std::wstring& text)
 
 std::wstring Session::execute_command(std::wstring_view command, VARIANT_BOOL expect_response)
 {
-    const WireText line(command, errors::execute_command, L"command");
+    const WireText line = wire(command, errors::execute_command, L"command");
     ServerWait wait(*this, errors::execute_command);
     InternetHandle data_channel;
     const BOOL sent = platform().FtpCommandA(connection_.get(), expect_response, transfer_flags(), line.ansi(), 0,
@@ -72,12 +72,12 @@ std::wstring Session::execute_command(std::wstring_view command, VARIANT_BOOL ex
         }
     }
     data_channel = InternetHandle();
-    return from_ansi(reply);
+    return text_of_wire(reply);
 }
 
 std::wstring Session::last_response() const
 {
-    return last_response_text();
+    return text_of_wire(last_response_bytes());
 }
 
 std::wstring Session::current_directory()
@@ -102,7 +102,7 @@ std::wstring Session::current_directory()
         const size_t asked = static_cast<size_t>(length) + 1;
         buffer.assign(std::min<size_t>(std::max(doubled, asked), directory_capacity_limit), '\0');
     }
-    return collapse_double_slashes(from_ansi_buffer(buffer.data(), buffer.size()) + L"/");
+    return collapse_double_slashes(text_of_wire(up_to_nul(buffer.data(), buffer.size())) + L"/");
 }
 
 void Session::change_directory(const WireText& directory)

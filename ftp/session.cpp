@@ -9,6 +9,8 @@
 #include "frame/timeouts.h"
 #include "ftp/ftp_errors.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 
 namespace corvane::ftp {
@@ -28,7 +30,78 @@ constexpr DWORD timeout_options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_O
 
 WireText login_text(std::wstring_view text, std::wstring_view what)
 {
-    return WireText(text, errors::open_connection, what);
+    // Sent before any agreement on UTF-8.
+    return WireText(text, NameEncoding::ansi, errors::open_connection, what);
+}
+
+bool is_feature_line(std::string_view line, std::string_view feature)
+{
+    // " UTF8" or " UTF8 <arguments>", in any case, as FEAT lists features.
+    const size_t first = line.find_first_not_of(' ');
+    if (first == 0 || first == std::string_view::npos)
+        return false;
+    line.remove_prefix(first);
+    if (line.size() < feature.size())
+        return false;
+    for (size_t index = 0; index < feature.size(); ++index) {
+        if (std::toupper(static_cast<unsigned char>(line[index])) != feature[index])
+            return false;
+    }
+    return line.size() == feature.size() || line[feature.size()] == ' ' || line[feature.size()] == '\r';
+}
+
+// Whether a reply to FEAT lists UTF8. Only a 211 reply counts: the platform
+// may still hold an older reply in its record.
+bool lists_utf8(std::string_view reply)
+{
+    if (reply_code(from_ansi(reply.substr(0, 4))) != 211)
+        return false;
+    for (size_t start = 0; start < reply.size();) {
+        const size_t end = std::min(reply.find('\n', start), reply.size());
+        if (is_feature_line(reply.substr(start, end - start), "UTF8"))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+BOOL send_control_command(HINTERNET connection, DWORD transfer_flags, LPCSTR command)
+{
+    // No response is expected: the reply stays on the control connection,
+    // and the platform fails the call when it is negative.
+    InternetHandle no_data_channel;
+    return platform().FtpCommandA(connection, FALSE, transfer_flags, command, 0, no_data_channel.put());
+}
+
+// Asks the server for UTF-8 names. A server that lists UTF8 among its
+// features speaks it whether or not it takes OPTS (some always do and
+// refuse to switch); one that does neither would misread every name, and
+// the connect fails rather than go on.
+void agree_on_utf8(HINTERNET connection, DWORD transfer_flags)
+{
+    bool listed = false;
+    {
+        const PlatformStep step;
+        // The platform may not keep the reply of a call that succeeded
+        // (Wine keeps only its last line); OPTS alone then decides.
+        if (send_control_command(connection, transfer_flags, "FEAT"))
+            listed = lists_utf8(last_response_bytes());
+    }
+    const PlatformStep step;
+    if (send_control_command(connection, transfer_flags, "OPTS UTF8 ON")) {
+        // A platform that let a negative reply pass as success: the reply
+        // is the word, when it is a new one.
+        const std::wstring reply = last_response_text();
+        if (listed || reply_code(reply) < 400 || reply == step.reply_before())
+            return;
+        raise_with_reason(errors::open_connection, L"The server refused names in UTF-8: " + reply);
+    }
+    const DWORD code = platform().GetLastError();
+    if (code != ERROR_INTERNET_EXTENDED_ERROR)
+        raise_platform_error(errors::open_connection, static_cast<LONG>(code), L"OpenConnection");
+    if (listed)
+        return;
+    raise_with_reason(errors::open_connection, L"The server refused names in UTF-8: " + last_response_text());
 }
 
 }  // namespace
@@ -171,10 +244,44 @@ void Session::open()
         last_reply_code_ = reply_code(last_response_text());
         raise_platform_error(errors::open_connection, code, L"OpenConnection");
     }
+    if (utf8_) {
+        // FEAT and OPTS wait on the server as any command does.
+        Watchdog negotiation_watchdog(connection.get(), timeout + watchdog_grace_milliseconds);
+        std::exception_ptr refusal;
+        try {
+            agree_on_utf8(connection.get(), transfer_flags());
+        } catch (...) {
+            refusal = std::current_exception();
+        }
+        if (negotiation_watchdog.disarm()) {
+            connection.release();  // closed by the watchdog
+            raise_with_reason(errors::open_connection, timed_out_reason(timeout_seconds_));
+        }
+        if (refusal)
+            std::rethrow_exception(refusal);
+    }
+    connection_encoding_ = utf8_ ? NameEncoding::utf8 : NameEncoding::ansi;
     last_reply_code_ = reply_code(last_response_text());
     session_ = std::move(session);
     connection_ = std::move(connection);
     connected_ = true;
+}
+
+NameEncoding Session::name_encoding() const
+{
+    if (connected_)
+        return connection_encoding_;
+    return utf8_ ? NameEncoding::utf8 : NameEncoding::ansi;
+}
+
+WireText Session::wire(std::wstring_view text, const ErrorCode& error, std::wstring_view what) const
+{
+    return WireText(text, name_encoding(), error, what);
+}
+
+std::wstring Session::text_of_wire(std::string_view bytes) const
+{
+    return wire_text_of(bytes, name_encoding());
 }
 
 void Session::close()

@@ -69,6 +69,18 @@ public:
     void set_bytes_transferred(unsigned long long count) { bytes_transferred_ = count; }
     void add_bytes_transferred(unsigned long long count) { bytes_transferred_ += count; }
 
+    // Asked for at the next open; an open connection keeps what it agreed
+    // with the server, so that names never change encoding under a script.
+    bool utf8() const { return utf8_; }
+    void set_utf8(bool utf8) { utf8_ = utf8; }
+    // What names travel in: as agreed while connected, else as the next
+    // open will ask.
+    NameEncoding name_encoding() const;
+    // Text checked for the wire in the session's encoding.
+    WireText wire(std::wstring_view text, const ErrorCode& error, std::wstring_view what = L"name") const;
+    // Text of bytes the server sent, in the session's encoding.
+    std::wstring text_of_wire(std::string_view bytes) const;
+
     // Does nothing when already connected.
     void open();
     void close();
@@ -120,6 +132,8 @@ private:
     std::optional<std::wstring> proxy_;
     DWORD connection_flags_ = 0;
     TransferType transfer_type_ = TransferType::ascii;
+    bool utf8_ = false;
+    NameEncoding connection_encoding_ = NameEncoding::ansi;
     bool connected_ = false;
     LONG timeout_seconds_ = 60;
     LONG last_reply_code_ = 0;

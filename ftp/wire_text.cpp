@@ -30,17 +30,29 @@ bool ends_or_cuts_a_line(std::string_view bytes)
 
 }  // namespace
 
-WireText::WireText(std::wstring_view text, const ErrorCode& error, std::wstring_view what)
+WireText::WireText(std::wstring_view text, NameEncoding encoding, const ErrorCode& error, std::wstring_view what)
     : text_(text)
 {
     // A character the code page cannot hold would go out as a stand-in
     // ("?"), naming another file, or a pattern, on the server.
-    std::optional<std::string> exact = to_ansi_exact(text);
-    if (!exact)
-        refuse(error, what, L"holds characters the system code page cannot represent");
+    std::optional<std::string> exact;
+    if (encoding == NameEncoding::utf8) {
+        exact = to_utf8_exact(text);
+        if (!exact)
+            refuse(error, what, L"holds an unpaired surrogate, which UTF-8 cannot represent");
+    } else {
+        exact = to_ansi_exact(text);
+        if (!exact)
+            refuse(error, what, L"holds characters the system code page cannot represent");
+    }
     ansi_ = std::move(*exact);
     if (ends_or_cuts_a_line(ansi_))
         refuse(error, what, L"holds a line break or NUL character");
+}
+
+std::wstring wire_text_of(std::string_view bytes, NameEncoding encoding)
+{
+    return encoding == NameEncoding::utf8 ? from_utf8_escaped(bytes) : from_ansi(bytes);
 }
 
 }  // namespace corvane::ftp

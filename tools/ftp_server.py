@@ -100,11 +100,23 @@ class Lifetime:
                 s.close()
 
 
+class Handler(FTPHandler):
+    """pyftpdlib as it is, except that it accepts "OPTS UTF8 ON", as many
+    servers do: it always speaks UTF-8, lists UTF8 in FEAT, and would
+    otherwise refuse the switch with a 501."""
+
+    def ftp_OPTS(self, line):
+        if " ".join(line.split()).upper() == "UTF8 ON":
+            self.respond("200 Always in UTF8 mode.")
+        else:
+            super().ftp_OPTS(line)
+
+
 def command_logging_handler(path):
     """A handler that appends each command line to `path` before acting on
     it, so a client that got the reply finds the line already there."""
 
-    class LoggingHandler(FTPHandler):
+    class LoggingHandler(Handler):
         def pre_process_command(self, line, cmd, arg):
             shown = cmd + " ******" if cmd == "PASS" else line
             with open(path, "a", encoding="utf-8", errors="backslashreplace") as log:
@@ -124,7 +136,7 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, root, perm="elradfmwMT")
     command_log = root + ".commands" if args.log_commands else None
-    handler = command_logging_handler(command_log) if command_log else FTPHandler
+    handler = command_logging_handler(command_log) if command_log else Handler
     handler.authorizer = authorizer
     handler.banner = "corvane test FTP server ready"
     handler.auth_failed_timeout = 0  # tests of failed logins need not wait

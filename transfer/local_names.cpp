@@ -67,6 +67,11 @@ std::wstring_view why_not_plain(std::wstring_view name)
         return L"ends with a dot or a space";
     if (is_device_name(name))
         return L"is a reserved device name";
+    // Local files are written through the ANSI platform calls, whose
+    // best-fit stand-ins could turn a listed name into "..", a separator or
+    // another file's name.
+    if (!to_ansi_exact(name))
+        return L"holds characters the system code page cannot represent";
     return {};
 }
 

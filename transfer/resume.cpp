@@ -83,7 +83,7 @@ void close_remote(ftp::Session& session, InternetHandle& file, const ErrorCode& 
 
 void resume_file(ftp::Session& session, std::wstring_view remote_path, const std::wstring& local_path)
 {
-    const ftp::WireText remote = download_name(remote_path);
+    const ftp::WireText remote = download_name(session, remote_path);
     check_local_path(local_path, ftp::errors::get_file);
     session.set_bytes_transferred(0);
     const unsigned long long remote_size = session.remote_file_size(remote);
@@ -129,7 +129,7 @@ void resume_file(ftp::Session& session, std::wstring_view remote_path, const std
 void resume_put_file(ftp::Session& session, const std::wstring& local_path, std::wstring_view remote_path)
 {
     check_local_path(local_path, ftp::errors::put_file);
-    const ftp::WireText remote = upload_name(remote_path);
+    const ftp::WireText remote = upload_name(session, remote_path);
     session.set_bytes_transferred(0);
     FileHandle local = open_local(local_path, GENERIC_READ, OPEN_EXISTING, ftp::errors::put_file);
     const unsigned long long local_size = size_of(local, ftp::errors::put_file);

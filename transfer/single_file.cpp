@@ -9,14 +9,14 @@
 
 namespace corvane::transfer {
 
-ftp::WireText download_name(std::wstring_view text)
+ftp::WireText download_name(const ftp::Session& session, std::wstring_view text)
 {
-    return ftp::WireText(text, ftp::errors::get_file);
+    return session.wire(text, ftp::errors::get_file);
 }
 
-ftp::WireText upload_name(std::wstring_view text)
+ftp::WireText upload_name(const ftp::Session& session, std::wstring_view text)
 {
-    return ftp::WireText(text, ftp::errors::put_file);
+    return session.wire(text, ftp::errors::put_file);
 }
 
 void download(ftp::Session& session, const ftp::WireText& remote_path, const std::wstring& local_path,
@@ -53,15 +53,15 @@ void upload(ftp::Session& session, const std::wstring& local_path, const ftp::Wi
     const std::wstring& path = remote_path.text();
     const size_t slash = path.rfind(L'/');
     if (slash != std::wstring::npos)
-        session.change_directory(upload_name(path.substr(0, slash + 1)));
-    store(session, local_path, slash == std::wstring::npos ? remote_path : upload_name(path.substr(slash + 1)));
-    session.change_directory(upload_name(saved_directory));
+        session.change_directory(upload_name(session, path.substr(0, slash + 1)));
+    store(session, local_path, slash == std::wstring::npos ? remote_path : upload_name(session, path.substr(slash + 1)));
+    session.change_directory(upload_name(session, saved_directory));
 }
 
 void get_file(ftp::Session& session, std::wstring_view remote_path, const std::wstring& local_path,
               VARIANT_BOOL overwrite)
 {
-    const ftp::WireText remote = download_name(remote_path);
+    const ftp::WireText remote = download_name(session, remote_path);
     check_local_path(local_path, ftp::errors::get_file);
     session.set_bytes_transferred(0);
     download(session, remote, local_path, overwrite);
@@ -71,7 +71,7 @@ void put_file(ftp::Session& session, const std::wstring& local_path, std::wstrin
 {
     check_local_path(local_path, ftp::errors::put_file);
     session.set_bytes_transferred(0);
-    upload(session, local_path, upload_name(remote_path));
+    upload(session, local_path, upload_name(session, remote_path));
 }
 
 }  // namespace corvane::transfer

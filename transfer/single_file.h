@@ -27,7 +27,7 @@ void upload(ftp::Session& session, const std::wstring& local_path, const ftp::Wi
 void store(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_name);
 
 // Remote names of a download or an upload, checked for the wire.
-ftp::WireText download_name(std::wstring_view text);
-ftp::WireText upload_name(std::wstring_view text);
+ftp::WireText download_name(const ftp::Session& session, std::wstring_view text);
+ftp::WireText upload_name(const ftp::Session& session, std::wstring_view text);
 
 }  // namespace corvane::transfer

@@ -106,12 +106,12 @@ std::vector<const ListingEntry*> entries_to_copy(const std::vector<ListingEntry>
 // The walks below take an absolute remote path: every name in them is built
 // from it, and none depends on the directory a deeper level left behind.
 // Only the caller changes back, once.
-WireText absolute_path(const std::wstring& saved_directory, const WireText& remote_path,
-                       WireText (*checked)(std::wstring_view))
+WireText absolute_path(const Session& session, const std::wstring& saved_directory, const WireText& remote_path,
+                       WireText (*checked)(const Session&, std::wstring_view))
 {
     if (!remote_path.text().empty() && remote_path.text().front() == L'/')
         return remote_path;
-    return checked(saved_directory + remote_path.text());
+    return checked(session, saved_directory + remote_path.text());
 }
 
 void download_tree(Session& session, const WireText& remote_path, const std::wstring& local_path,
@@ -129,7 +129,7 @@ void download_tree(Session& session, const WireText& remote_path, const std::wst
         call_method(file_system.get(), L"CreateFolder", {argument.get(), 1});
     }
     for (const ListingEntry* entry : entries) {
-        const WireText remote_entry = download_name(remote_path.text() + L"/" + entry->name);
+        const WireText remote_entry = download_name(session, remote_path.text() + L"/" + entry->name);
         const std::wstring local_entry = local_path + L"\\" + entry->name;
         if (entry->directory)
             download_tree(session, remote_entry, local_entry, overwrite, traverse_sub_directories);
@@ -159,14 +159,14 @@ void upload_tree(Session& session, const std::wstring& local_path, const WireTex
     const ComPtr<IDispatch> local_files = object_of(get_property(folder.get(), L"Files"));
     for (Variant& element : for_each_item(local_files.get())) {
         const std::wstring name = element_name(std::move(element));
-        store(session, local_path + L"\\" + name, upload_name(remote_path.text() + L"/" + name));
+        store(session, local_path + L"\\" + name, upload_name(session, remote_path.text() + L"/" + name));
     }
     if (!traverse_sub_directories)
         return;
     const ComPtr<IDispatch> subfolders = object_of(get_property(folder.get(), L"SubFolders"));
     for (Variant& element : for_each_item(subfolders.get())) {
         const std::wstring name = element_name(std::move(element));
-        const WireText remote_name = upload_name(remote_path.text() + L"/" + name);
+        const WireText remote_name = upload_name(session, remote_path.text() + L"/" + name);
         bool created = true;
         try {
             session.create_directory(remote_name);
@@ -183,25 +183,25 @@ void upload_tree(Session& session, const std::wstring& local_path, const WireTex
 void get_directory(Session& session, std::wstring_view remote_path, const std::wstring& local_path,
                    VARIANT_BOOL overwrite, VARIANT_BOOL traverse_sub_directories)
 {
-    const WireText remote = download_name(remote_path);
+    const WireText remote = download_name(session, remote_path);
     check_local_path(local_path, ftp::errors::get_file);
     session.set_bytes_transferred(0);
     const std::wstring saved_directory = session.current_directory();
-    download_tree(session, absolute_path(saved_directory, remote, download_name), local_path, overwrite,
+    download_tree(session, absolute_path(session, saved_directory, remote, download_name), local_path, overwrite,
                   traverse_sub_directories);
-    session.change_directory(download_name(saved_directory));
+    session.change_directory(download_name(session, saved_directory));
 }
 
 void put_directory(Session& session, const std::wstring& local_path, std::wstring_view remote_path,
                    VARIANT_BOOL traverse_sub_directories)
 {
     check_local_path(local_path, ftp::errors::put_file);
-    const WireText remote = upload_name(remote_path);
+    const WireText remote = upload_name(session, remote_path);
     session.set_bytes_transferred(0);
     const std::wstring saved_directory = session.current_directory();
-    upload_tree(session, local_path, absolute_path(saved_directory, remote, upload_name), traverse_sub_directories,
+    upload_tree(session, local_path, absolute_path(session, saved_directory, remote, upload_name), traverse_sub_directories,
                 false);
-    session.change_directory(upload_name(saved_directory));
+    session.change_directory(upload_name(session, saved_directory));
 }
 
 }  // namespace corvane::transfer

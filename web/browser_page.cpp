@@ -3,10 +3,13 @@
 
 #include "web/browser_page.h"
 
+#include "frame/error.h"
+#include "frame/error_text.h"
 #include "frame/text.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/listing.h"
 #include "web/download.h"
+#include "web/utf8_links.h"
 
 #include <cwctype>
 
@@ -98,17 +101,42 @@ std::wstring page_url(const AspPage& page)
     return url;
 }
 
-std::wstring table_row(const AspPage& page, const ListingEntry& entry, unsigned parity, const std::wstring& url,
+// Links and names as the page shows them. With names in UTF-8 the page's
+// code page plays no part: links carry UTF-8 and come back through the raw
+// query string, names go in as character references.
+struct PageText {
+    const AspPage& page;
+    bool utf8;
+
+    std::wstring link_target(std::wstring_view path) const
+    {
+        return utf8 ? utf8_url_encode(path) : page.url_encode(path);
+    }
+    std::wstring name(std::wstring_view text) const { return utf8 ? html_text_references(text) : html_encode(text); }
+    // Refused when it is not what a link of this page carries.
+    WireText requested(const ftp::Session& session, std::wstring_view key, const ErrorCode& error) const
+    {
+        if (!utf8)
+            return session.wire(page.query_string(key), error);
+        const std::optional<std::wstring> value =
+            utf8_query_item(page.server_variable(L"QUERY_STRING"), key);
+        if (!value)
+            raise_with_reason(error, L"The request's \"" + std::wstring(key) + L"\" is not valid UTF-8, so it was not sent.");
+        return session.wire(*value, error);
+    }
+};
+
+std::wstring table_row(const PageText& text, const ListingEntry& entry, unsigned parity, const std::wstring& url,
                        const std::wstring& directory)
 {
     std::wstring row = L"<tr class=\"ftp_alternating_line_" + std::to_wstring(parity + 1) + L"\">";
-    const std::wstring target = page.url_encode(directory + entry.name);
+    const std::wstring target = text.link_target(directory + entry.name);
     const std::wstring link_start = L"<td><a href=\"" + attribute_encode(url);
     if (!entry.directory) {
-        row += link_start + L"?f=" + target + L"\">" + html_encode(entry.name) + L"</a></td>";
+        row += link_start + L"?f=" + target + L"\">" + text.name(entry.name) + L"</a></td>";
         row += L"<td>" + ftp::size_text(entry.size) + L"</td>";
     } else {
-        row += link_start + L"?d=" + target + L"\">" + html_encode(entry.name) + L"</a></td>";
+        row += link_start + L"?d=" + target + L"\">" + text.name(entry.name) + L"</a></td>";
         row += L"<td>&nbsp;</td>";
     }
     return row + L"</tr>";
@@ -122,8 +150,9 @@ void print_client(ftp::Session& session, const AspPage& page)
         return;
     // Any visitor of the page chooses these; both are checked before the
     // first command goes out.
-    const WireText requested_directory(page.query_string(L"d"), ftp::errors::set_directory);
-    const WireText requested_file(page.query_string(L"f"), ftp::errors::open_file);
+    const PageText text{page, session.name_encoding() == ftp::NameEncoding::utf8};
+    const WireText requested_directory = text.requested(session, L"d", ftp::errors::set_directory);
+    const WireText requested_file = text.requested(session, L"f", ftp::errors::open_file);
     const std::wstring previous_directory = session.current_directory();
 
     std::wstring parent = L"/";
@@ -142,18 +171,18 @@ void print_client(ftp::Session& session, const AspPage& page)
 
         for (std::wstring_view piece : table_start)
             page.write(piece);
-        page.write(std::wstring(parent_row_start) + attribute_encode(url) + L"?d=" + page.url_encode(parent) +
+        page.write(std::wstring(parent_row_start) + attribute_encode(url) + L"?d=" + text.link_target(parent) +
                    std::wstring(parent_row_end));
         unsigned long rows = 0;
         for (const bool directories : {true, false}) {
             for (const ListingEntry& entry : entries) {
                 if (entry.directory == directories)
-                    page.write(table_row(page, entry, rows++ % 2, url, directory));
+                    page.write(table_row(text, entry, rows++ % 2, url, directory));
             }
         }
         page.write(L"</table>");
     }
-    session.change_directory(WireText(previous_directory, ftp::errors::set_directory));
+    session.change_directory(session.wire(previous_directory, ftp::errors::set_directory));
 }
 
 }  // namespace corvane::web

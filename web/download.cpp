@@ -153,7 +153,7 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
 
 void download_file_to_client(ftp::Session& session, const AspPage& page, std::wstring_view remote_path)
 {
-    send_file(session, page, ftp::WireText(remote_path, ftp::errors::open_file));
+    send_file(session, page, session.wire(remote_path, ftp::errors::open_file));
 }
 
 }  // namespace corvane::web
