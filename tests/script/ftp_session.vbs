@@ -56,6 +56,38 @@ Check "port error description", Err.Description, "The port number that you enter
 Err.Clear
 Check "port unchanged", ftp.Port, port
 
+' The second interface's members as a page script reaches them.
+Dim stream, copy
+Set stream = fso.CreateTextFile(root & "\resume.txt", True)
+stream.Write String(1000, "r")
+stream.Close
+ftp.Timeout = 30
+Check "Timeout", ftp.Timeout, 30
+Check "remote size", ftp.RemoteFileSize("resume.txt"), 1000
+Check "remote size is a Long", VarType(ftp.RemoteFileSize("resume.txt")), vbLong
+Check "reply code after SIZE", ftp.LastReplyCode, 213
+copy = fso.GetSpecialFolder(2) & "\" & fso.GetTempName
+Set stream = fso.CreateTextFile(copy, True)
+stream.Write String(400, "r")
+stream.Close
+ftp.ResumeFile "resume.txt", copy
+Check "resumed to the full size", fso.GetFile(copy).Size, 1000
+Check "bytes of the resumed part", ftp.BytesTransferred, 600
+fso.DeleteFile copy
+Check "UTF8 off by default", ftp.UTF8, False
+
+On Error Resume Next
+ftp.Timeout = 0
+Check "timeout out of range", Hex(Err.Number), "80040213"
+Err.Clear
+Check "timeout unchanged", ftp.Timeout, 30
+Dim size
+size = ftp.RemoteFileSize("missing.txt")
+Check "size of a missing file", Hex(Err.Number), "80040214"
+Err.Clear
+Check "reply code after a refusal", ftp.LastReplyCode, 550
+On Error GoTo 0
+
 ftp.CloseConnection
 Dim directory
 directory = ftp.Directory
