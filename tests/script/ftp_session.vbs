@@ -42,20 +42,6 @@ Check "folder removed", fso.FolderExists(root & "\incoming"), False
 Check "command without data", ftp.ExecuteCommand("NOOP", False), ""
 Check "command reply", Left(ftp.GetLastResponse, 3), "200"
 
-On Error Resume Next
-ftp.DeleteFile "missing.txt"
-Check "delete error number", Hex(Err.Number), "80040209"
-Check "delete error source", Err.Source, "Corvane.FTP"
-Check "delete error description", Left(Err.Description, 46), "Error deleting file from the remote server.550"
-Err.Clear
-
-ftp.Port = 0
-Check "port error number", Hex(Err.Number), "80040201"
-Check "port error source", Err.Source, "Corvane.FTP"
-Check "port error description", Err.Description, "The port number that you entered is invalid"
-Err.Clear
-Check "port unchanged", ftp.Port, port
-
 ' The second interface's members as a page script reaches them.
 Dim stream, copy
 Set stream = fso.CreateTextFile(root & "\resume.txt", True)
@@ -87,6 +73,20 @@ Check "size of a missing file", Hex(Err.Number), "80040214"
 Err.Clear
 Check "reply code after a refusal", ftp.LastReplyCode, 550
 On Error GoTo 0
+
+On Error Resume Next
+ftp.DeleteFile "missing.txt"
+Check "delete error number", Hex(Err.Number), "80040209"
+Check "delete error source", Err.Source, "Corvane.FTP"
+Check "delete error description", Left(Err.Description, 46), "Error deleting file from the remote server.550"
+Err.Clear
+
+ftp.Port = 0
+Check "port error number", Hex(Err.Number), "80040201"
+Check "port error source", Err.Source, "Corvane.FTP"
+Check "port error description", Err.Description, "The port number that you entered is invalid"
+Err.Clear
+Check "port unchanged", ftp.Port, port
 
 ftp.CloseConnection
 Dim directory
