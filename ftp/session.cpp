@@ -140,6 +140,7 @@ void Session::set_timeout_seconds(LONG seconds)
 
 void Session::abandon_connection()
 {
+    watchdog_.reset();
     connection_.release();
     connected_ = false;
     session_.close();
@@ -155,16 +156,16 @@ ServerWait::ServerWait(Session& session, const ErrorCode& error)
 {
     // Nothing waits on a session that is not connected: its calls fail at
     // once for want of a handle.
-    if (session.connected_)
-        watchdog_ = std::make_unique<Watchdog>(session.connection_.get(),
-                                               static_cast<DWORD>(session.timeout_seconds_) * 1000 +
-                                                   watchdog_grace_milliseconds);
+    if (session.connected_ && session.watchdog_) {
+        watchdog_ = session.watchdog_.get();
+        watchdog_->arm(static_cast<DWORD>(session.timeout_seconds_) * 1000 + watchdog_grace_milliseconds);
+    }
 }
 
 ServerWait::~ServerWait()
 {
     const bool fired = watchdog_ && watchdog_->disarm();
-    if (fired && !timed_out_)
+    if (fired)
         session_.abandon_connection();
     // A step without a recorded reply gives 0, never a code it only
     // implies; after a timeout there was no reply at all. A failed step
@@ -174,7 +175,7 @@ ServerWait::~ServerWait()
     // records every reply, and a server says the same thing twice often.
     // Kept for the caller, who may still read what the platform last said.
     const DWORD code = ::GetLastError();
-    std::wstring reply = fired ? std::wstring() : last_response_text();
+    std::wstring reply = fired || !session_.connected_ ? std::wstring() : last_response_text();
     ::SetLastError(code);
     if (std::uncaught_exceptions() > exceptions_at_start_ && reply == step_.reply_before())
         reply.clear();
@@ -185,7 +186,8 @@ void ServerWait::finish()
 {
     if (!watchdog_ || !watchdog_->disarm())
         return;
-    timed_out_ = true;
+    // Gone with the connection.
+    watchdog_ = nullptr;
     session_.abandon_connection();
     raise_with_reason(error_, timed_out_reason(session_.timeout_seconds_));
 }
@@ -262,6 +264,7 @@ void Session::open()
     }
     connection_encoding_ = utf8_ ? NameEncoding::utf8 : NameEncoding::ansi;
     last_reply_code_ = reply_code(last_response_text());
+    watchdog_ = std::make_unique<Watchdog>(connection.get(), timeout, false);
     session_ = std::move(session);
     connection_ = std::move(connection);
     connected_ = true;
@@ -288,6 +291,7 @@ void Session::close()
 {
     if (!connected_)
         return;
+    watchdog_.reset();
     if (!connection_.close())
         raise_platform_failure(errors::close_connection, L"CloseConnection");
     // With its connection gone the session is no use: disconnected even if

@@ -140,6 +140,8 @@ private:
     unsigned long long bytes_transferred_ = 0;
     InternetHandle session_;
     InternetHandle connection_;
+    // Bounds every wait on the connection; gone before the connection is.
+    std::unique_ptr<Watchdog> watchdog_;
 };
 
 // One platform call on a connected session that may wait on the server.
@@ -166,8 +168,7 @@ private:
     const ErrorCode& error_;
     int exceptions_at_start_;
     PlatformStep step_;
-    std::unique_ptr<Watchdog> watchdog_;
-    bool timed_out_ = false;
+    Watchdog* watchdog_ = nullptr;
 };
 
 // " Timed out: the server sent nothing for <n> seconds." without the

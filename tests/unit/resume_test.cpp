@@ -590,5 +590,44 @@ TEST_F(ResumeAndSizes, WatchdogNeverFiresAfterTheCallReturned)
     EXPECT_EQ(fake.handles_open(), 2u);
 }
 
+// The bound is for each wait, not for their sum: a slow but steady server
+// is never cut off, and a stall after many quick waits still is.
+TEST_F(ResumeAndSizes, EachWaitHasTheWholeTimeoutAndAStallAfterQuickWaitsIsStillEnded)
+{
+    ASSERT_EQ(ftp->put_Timeout(1), S_OK);
+    const size_t closes_before = fake.count("InternetCloseHandle");
+    fake.on_FtpSetCurrentDirectoryA = [](HINTERNET, LPCSTR) {
+        Sleep(600);
+        return TRUE;
+    };
+    Variant directory = text_variant(L"sub");
+    for (int index = 0; index < 4; ++index)
+        ASSERT_EQ(ftp->put_Directory(*directory.get()), S_OK) << "wait " << index;
+    EXPECT_EQ(fake.count("InternetCloseHandle"), closes_before);
+
+    HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(closed, nullptr);
+    int calls = 0;
+    fake.on_FtpSetCurrentDirectoryA = [&](HINTERNET, LPCSTR) {
+        if (++calls < 20)
+            return TRUE;
+        // Bounded: a watchdog that never fires fails the test, not the program.
+        return WaitForSingleObject(closed, 20000) == WAIT_OBJECT_0 ? fake.fail(ERROR_INTERNET_OPERATION_CANCELLED)
+                                                                    : TRUE;
+    };
+    fake.on_InternetCloseHandle = [&](HINTERNET) {
+        SetEvent(closed);
+        return TRUE;
+    };
+    HRESULT result = S_OK;
+    for (int index = 0; index < 20 && result == S_OK; ++index)
+        result = ftp->put_Directory(*directory.get());
+    EXPECT_EQ(result, ftp::errors::set_directory.number);
+    EXPECT_EQ(WaitForSingleObject(closed, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    fake.on_FtpSetCurrentDirectoryA = nullptr;
+    fake.on_InternetCloseHandle = nullptr;
+    CloseHandle(closed);
+}
+
 }  // namespace
 }  // namespace corvane
