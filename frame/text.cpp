@@ -146,37 +146,39 @@ std::optional<std::string> to_utf8_exact(std::wstring_view text)
     return bytes;
 }
 
-std::optional<std::wstring> from_utf8_exact(std::string_view bytes)
+namespace {
+
+// UTF-8 read as text; an ill-formed byte ends the reading (nothing) unless
+// it is to be kept as an unpaired surrogate.
+std::optional<std::wstring> decode_utf8(std::string_view bytes, bool keep_ill_formed)
 {
     std::wstring text;
     text.reserve(bytes.size());
     for (size_t position = 0; position < bytes.size();) {
         char32_t code_point = 0;
-        const size_t length = utf8_sequence(bytes, position, code_point);
-        if (length == 0)
-            return std::nullopt;
+        size_t length = utf8_sequence(bytes, position, code_point);
+        if (length == 0) {
+            if (!keep_ill_formed)
+                return std::nullopt;
+            code_point = 0xDC00 + static_cast<unsigned char>(bytes[position]);
+            length = 1;
+        }
         append_utf16(text, code_point);
         position += length;
     }
     return text;
 }
 
+}  // namespace
+
+std::optional<std::wstring> from_utf8_exact(std::string_view bytes)
+{
+    return decode_utf8(bytes, false);
+}
+
 std::wstring from_utf8_escaped(std::string_view bytes)
 {
-    std::wstring text;
-    text.reserve(bytes.size());
-    for (size_t position = 0; position < bytes.size();) {
-        char32_t code_point = 0;
-        const size_t length = utf8_sequence(bytes, position, code_point);
-        if (length == 0) {
-            text += static_cast<wchar_t>(0xDC00 + static_cast<unsigned char>(bytes[position]));
-            ++position;
-            continue;
-        }
-        append_utf16(text, code_point);
-        position += length;
-    }
-    return text;
+    return *decode_utf8(bytes, true);
 }
 
 std::string to_utf8_unescaped(std::wstring_view text)
