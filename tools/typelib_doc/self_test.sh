@@ -66,6 +66,40 @@ check_drift error_message_changed 's/^| 0x800403EF | Corvane.HTTP | Redirect not
 check_drift one_message_of_a_shared_number_missing '/^| 0x8004020B | Corvane.FTP | Needed Parameter not set/d' 'error 0x8004020B "Needed Parameter not set.  Username"'
 check_drift error_table_gone '/^<!-- errors -->$/d' 'no error table between'
 
+# --write replaces the generated parts only: a hand-written change stays,
+# a changed generated line is restored, a missing part is added.
+sed -e 's/^| `Port` | property (get, put) | 0x68030004 |/| `Port` | property (get, put) | 0x68030005 |/' \
+    -e 's/^Method\. Creates a remote directory (`MKD`)\./Method. Makes a remote directory (`MKD`)./' "$reference" >"$scratch/written.md"
+sed -e 's/^Method\. Creates a remote directory (`MKD`)\./Method. Makes a remote directory (`MKD`)./' "$reference" >"$scratch/expected.md"
+if cmp -s "$scratch/written.md" "$scratch/expected.md" || cmp -s "$scratch/expected.md" "$reference"; then
+    fail "write: the edits changed nothing (the reference no longer holds what they edit)"
+else
+    "$loader" "$tool" "$dll" --write "$scratch/written.md" >/dev/null 2>&1 || fail "write: --write failed"
+    cmp -s "$scratch/written.md" "$scratch/expected.md" ||
+        fail "write: more or less than the generated line changed: $(diff "$scratch/expected.md" "$scratch/written.md" | head -5)"
+fi
+sed '/^<!-- typelib: class HTTPHeader -->$/,/^<!-- \/typelib -->$/d' "$reference" >"$scratch/part_removed.md"
+if cmp -s "$scratch/part_removed.md" "$reference"; then
+    fail "write: removing the HTTPHeader part changed nothing"
+else
+    "$loader" "$tool" "$dll" --write "$scratch/part_removed.md" >/dev/null 2>&1 || fail "write: --write failed on a missing part"
+    "$loader" "$tool" "$dll" --check "$scratch/part_removed.md" "${catalogues[@]}" >"$scratch/out" 2>&1 ||
+        fail "write: a missing part was not added back: $(cat "$scratch/out")"
+fi
+
+# A half-marked part counts as missing, not as reaching to the next one.
+sed '0,/^<!-- \/typelib -->$/{/^<!-- \/typelib -->$/d}' "$reference" >"$scratch/unbalanced.md"
+output=$("$loader" "$tool" "$dll" --check "$scratch/unbalanced.md" "${catalogues[@]}" 2>&1)
+grep -qF 'missing generated part' <<<"$output" || fail "an end marker removed was not reported: $output"
+
+# Wrong use ends with status 2 and the reason.
+"$loader" "$tool" >/dev/null 2>&1
+[ $? -eq 2 ] || fail "no arguments: not status 2"
+output=$("$loader" "$tool" "$scratch/no_such_library.tlb" 2>&1)
+[ $? -eq 2 ] && grep -qF 'LoadTypeLibEx failed' <<<"$output" || fail "a missing library: not status 2 with the reason: $output"
+output=$("$loader" "$tool" "$dll" --check "$scratch/no_such_reference.md" "${catalogues[@]}" 2>&1)
+[ $? -eq 2 ] && grep -qF 'cannot read' <<<"$output" || fail "a missing reference: not status 2 with the reason: $output"
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures failure(s)"
     exit 1
