@@ -258,6 +258,30 @@ class HostileRequests(unittest.TestCase):
             # Well under the 15 s a silent connection is given.
             self.assertLess(time.monotonic() - started, 10)
 
+    def test_host_header_cannot_choose_the_server_name(self):
+        for host, name in [("evil.example", "127.0.0.1"), ("localhost:1", "localhost"), ("127.0.0.1", "127.0.0.1"),
+                           ("<script>", "127.0.0.1")]:
+            with self.subTest(host=host):
+                response = SERVER.raw(f"GET /name.asp HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
+                self.assertEqual(response.text, name)
+
+    def test_many_idle_connections_leave_the_server_alive(self):
+        idle = []
+        try:
+            for _ in range(100):
+                idle.append(socket.create_connection(("127.0.0.1", SERVER.port), timeout=30))
+        finally:
+            for connection in idle:
+                connection.close()
+        deadline = time.monotonic() + 30
+        status = 0
+        while time.monotonic() < deadline and status != 200:
+            try:
+                status = SERVER.get("/echo.asp").status
+            except OSError:
+                time.sleep(0.5)
+        self.assertEqual(status, 200)
+
     def test_a_short_body_is_refused(self):
         with socket.create_connection(("127.0.0.1", SERVER.port), timeout=30) as connection:
             connection.sendall(b"POST /echo.asp HTTP/1.1\r\nContent-Length: 10\r\n\r\nab")
