@@ -97,6 +97,15 @@ public:
 private:
     ~WriteCookie() override = default;
     ResponseCookie& cookie() const { return state_->response_cookies[index_]; }
+    // A change is a Response call: a failure asked for, or the page's end, stops it.
+    template <class Body>
+    HRESULT change(Body&& body)
+    {
+        return member([&] {
+            state_->enter(L"Response", L"Cookies");
+            body();
+        });
+    }
 
     State state_;
     size_t index_;

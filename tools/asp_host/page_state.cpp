@@ -3,6 +3,7 @@
 #include "frame/error.h"
 #include "frame/late_bound.h"
 
+#include <algorithm>
 #include <climits>
 #include <new>
 
@@ -22,6 +23,8 @@ bool is_ascii_alphanumeric(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
+}  // namespace
+
 int hex_digit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -32,6 +35,8 @@ int hex_digit(char c)
         return c - 'a' + 10;
     return -1;
 }
+
+namespace {
 
 // CON, NUL, COM1 and the like name a device in any folder, with any
 // extension.
@@ -127,8 +132,7 @@ std::wstring url_decode(std::wstring_view text)
     return text_of_ansi(bytes);
 }
 
-std::optional<std::wstring> map_site_path(std::wstring_view root, std::wstring_view page,
-                                          std::wstring_view address)
+std::optional<std::vector<std::wstring>> resolve_site_address(std::wstring_view page, std::wstring_view address)
 {
     std::wstring joined;
     if (address.empty() || (address.front() != L'/' && address.front() != L'\\')) {
@@ -142,7 +146,7 @@ std::optional<std::wstring> map_site_path(std::wstring_view root, std::wstring_v
         size_t end = joined.find_first_of(L"/\\", start);
         if (end == std::wstring::npos)
             end = joined.size();
-        const std::wstring segment = joined.substr(start, end - start);
+        std::wstring segment = joined.substr(start, end - start);
         start = end + 1;
         if (segment.empty() || segment == L".")
             continue;
@@ -152,22 +156,31 @@ std::optional<std::wstring> map_site_path(std::wstring_view root, std::wstring_v
             segments.pop_back();
             continue;
         }
+        segments.push_back(std::move(segment));
+    }
+    return segments;
+}
+
+std::optional<std::wstring> map_site_path(std::wstring_view root, std::wstring_view page,
+                                          std::wstring_view address)
+{
+    const std::optional<std::vector<std::wstring>> segments = resolve_site_address(page, address);
+    if (!segments)
+        return std::nullopt;
+    for (const std::wstring& segment : *segments) {
         // A drive, a stream, a wildcard, or a name Windows would trim.
         if (segment.find_first_of(L":*?\"<>|") != std::wstring::npos || segment.back() == L'.' ||
             segment.back() == L' ' || is_device_name(segment))
             return std::nullopt;
-        for (const wchar_t c : segment) {
-            if (c < 32)
-                return std::nullopt;
-        }
-        segments.push_back(segment);
+        if (std::any_of(segment.begin(), segment.end(), [](wchar_t c) { return c < 32; }))
+            return std::nullopt;
     }
     std::wstring path(root);
     while (!path.empty() && (path.back() == L'\\' || path.back() == L'/'))
         path.pop_back();
-    for (const std::wstring& segment : segments)
+    for (const std::wstring& segment : *segments)
         path += L"\\" + segment;
-    if (segments.empty())
+    if (segments->empty())
         path += L'\\';
     return path;
 }

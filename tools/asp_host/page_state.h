@@ -27,6 +27,13 @@ std::wstring text_of_ansi(std::string_view bytes);
 std::wstring url_encode(std::wstring_view text);
 std::wstring url_decode(std::wstring_view text);
 
+// The value of a hexadecimal digit, -1 for any other character.
+int hex_digit(char c);
+
+// The names of a site address with "." and ".." resolved; a relative one
+// starts from the page's folder. Nothing when ".." climbs above the root.
+std::optional<std::vector<std::wstring>> resolve_site_address(std::wstring_view page, std::wstring_view address);
+
 // A site address ("/a/b", or relative to the page's folder) as a path under
 // `root`; nothing when it would leave the root or names a drive, a stream
 // or a device.

@@ -267,18 +267,12 @@ HRESULT WriteCookie::get_Item(BSTR* Result)
 
 HRESULT WriteCookie::put_Item(BSTR Text)
 {
-    return member([&] {
-        state_->enter(L"Response", L"Cookies");
-        cookie().value = Bstr::view_of(Text);
-    });
+    return change([&] { cookie().value = Bstr::view_of(Text); });
 }
 
 HRESULT WriteCookie::put_Expires(DATE When)
 {
-    return member([&] {
-        state_->enter(L"Response", L"Cookies");
-        cookie().expires = When;
-    });
+    return change([&] { cookie().expires = When; });
 }
 
 HRESULT WriteCookie::get_Path(BSTR* Result)
@@ -288,10 +282,7 @@ HRESULT WriteCookie::get_Path(BSTR* Result)
 
 HRESULT WriteCookie::put_Path(BSTR Text)
 {
-    return member([&] {
-        state_->enter(L"Response", L"Cookies");
-        cookie().path = Bstr::view_of(Text);
-    });
+    return change([&] { cookie().path = Bstr::view_of(Text); });
 }
 
 HRESULT WriteCookie::get_Domain(BSTR* Result)
@@ -301,10 +292,7 @@ HRESULT WriteCookie::get_Domain(BSTR* Result)
 
 HRESULT WriteCookie::put_Domain(BSTR Text)
 {
-    return member([&] {
-        state_->enter(L"Response", L"Cookies");
-        cookie().domain = Bstr::view_of(Text);
-    });
+    return change([&] { cookie().domain = Bstr::view_of(Text); });
 }
 
 HRESULT WriteCookie::get_Secure(VARIANT_BOOL* Result)
@@ -317,10 +305,7 @@ HRESULT WriteCookie::get_Secure(VARIANT_BOOL* Result)
 
 HRESULT WriteCookie::put_Secure(VARIANT_BOOL Flag)
 {
-    return member([&] {
-        state_->enter(L"Response", L"Cookies");
-        cookie().secure = Flag != VARIANT_FALSE;
-    });
+    return change([&] { cookie().secure = Flag != VARIANT_FALSE; });
 }
 
 }  // namespace corvane::asp_host

@@ -1,5 +1,7 @@
 #include "tools/aspdev/page_source.h"
 
+#include "tools/asp_host/page_state.h"
+
 #include <algorithm>
 #include <cwctype>
 #include <string_view>
@@ -235,36 +237,17 @@ size_t option_explicit_length(std::wstring_view code)
 std::optional<std::wstring> include_address(const std::wstring& including, const std::wstring& target,
                                             bool is_virtual)
 {
-    std::wstring joined;
-    if (!is_virtual || target.empty() || (target.front() != L'/' && target.front() != L'\\')) {
-        const size_t folder_end = including.find_last_of(L"/\\");
-        joined = including.substr(0, folder_end == std::wstring::npos ? 0 : folder_end + 1);
-    }
+    // A file include names a file beside the including one, never by its
+    // address from the root.
     if (!is_virtual && !target.empty() && (target.front() == L'/' || target.front() == L'\\'))
         return std::nullopt;
-    joined += target;
-    std::vector<std::wstring> segments;
-    size_t start = 0;
-    while (start <= joined.size()) {
-        size_t end = joined.find_first_of(L"/\\", start);
-        if (end == std::wstring::npos)
-            end = joined.size();
-        const std::wstring segment = joined.substr(start, end - start);
-        start = end + 1;
-        if (segment.empty() || segment == L".")
-            continue;
-        if (segment == L"..") {
-            if (segments.empty())
-                return std::nullopt;
-            segments.pop_back();
-            continue;
-        }
-        segments.push_back(segment);
-    }
+    const std::optional<std::vector<std::wstring>> segments = asp_host::resolve_site_address(including, target);
+    if (!segments || segments->empty())
+        return std::nullopt;
     std::wstring address;
-    for (const std::wstring& segment : segments)
+    for (const std::wstring& segment : *segments)
         address += L"/" + segment;
-    return address.empty() ? std::nullopt : std::optional<std::wstring>(address);
+    return address;
 }
 
 std::variant<PageScript, PageError> translate_page(const std::wstring& address, const ReadSiteFile& read)

@@ -1,5 +1,7 @@
 #include "tools/aspdev/request_head.h"
 
+#include "tools/asp_host/page_state.h"
+
 #include "frame/text.h"
 
 #include <algorithm>
@@ -18,17 +20,6 @@ bool is_token_character(char c)
 bool is_token(std::string_view text)
 {
     return !text.empty() && std::all_of(text.begin(), text.end(), is_token_character);
-}
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 bool same_text(std::string_view left, std::string_view right)
@@ -101,9 +92,9 @@ std::optional<std::string> percent_decode(std::string_view text)
             bytes += text[i];
             continue;
         }
-        if (i + 2 >= text.size() || hex_value(text[i + 1]) < 0 || hex_value(text[i + 2]) < 0)
+        if (i + 2 >= text.size() || asp_host::hex_digit(text[i + 1]) < 0 || asp_host::hex_digit(text[i + 2]) < 0)
             return std::nullopt;
-        bytes += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+        bytes += static_cast<char>(asp_host::hex_digit(text[i + 1]) * 16 + asp_host::hex_digit(text[i + 2]));
         i += 2;
     }
     return bytes;
