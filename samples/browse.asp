@@ -26,11 +26,20 @@ If Err.Number <> 0 Then failure = "Could not reach the FTP server at 127.0.0.1:"
     " (error &H" & Hex(Err.Number) & "): " & Err.Description
 On Error GoTo 0
 
-' A link to a file gets the file itself in place of this page.
+' A link to a file gets the file itself in place of this page; a file that
+' cannot be sent gets this page with the reason.
 If failure = "" And (Trim(requestedFile & "") <> "" Or Trim(uploadField & "") <> "") Then
+    On Error Resume Next
     ftp.PrintClient
+    If Err.Number = 0 Then
+        ftp.CloseConnection
+        Response.End
+    End If
+    failure = "Could not send this file (error &H" & Hex(Err.Number) & "): " & Err.Description
+    On Error GoTo 0
+    Response.Clear
+    Response.ContentType = "text/html"
     ftp.CloseConnection
-    Response.End
 End If
 %>
 <!DOCTYPE html>
@@ -51,6 +60,7 @@ listed by <code>corvane.FTP</code>. Click a folder to open it, a file to downloa
 <h2>Folder <code id="folder"><%= Server.HTMLEncode(folder) %></code></h2>
 <%
 If failure = "" Then
+    ' The listing of the folder the request names, links and all.
     On Error Resume Next
     ftp.PrintClient
     If Err.Number <> 0 Then failure = "Could not list this folder (error &H" & Hex(Err.Number) & "): " & Err.Description

@@ -192,6 +192,21 @@ class Downloads(PageTest):
         self.assertEqual(sorted(os.listdir(self.rig.downloads)), sorted(name for _, name in self.cases))
 
 
+    def test_a_file_gone_since_the_listing_is_reported(self):
+        self.open("browse.asp?d=%2Fincoming")
+        gone = os.path.join(self.rig.ftp_root, "incoming", "gone.txt")
+        with open(gone, "w") as f:
+            f.write("about to go\n")
+        self.driver.refresh()
+        link = self.link_named("gone.txt")
+        os.remove(gone)
+        self.follow(link)
+        failures = self.driver.find_elements(By.ID, "failure")
+        self.assertEqual(len(failures), 1, "an error paragraph in place of the file")
+        self.assertIn("&H80040211", failures[0].text)
+        self.assertNotIn("gone.txt", os.listdir(self.rig.downloads))
+
+
 def demo_page():
     head, body = http_server.DEMO_PAGE.split(b"\r\n\r\n", 1)
     headers = [line.split(":", 1) for line in head.decode("ascii").split("\r\n")[1:]]
