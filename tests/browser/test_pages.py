@@ -173,6 +173,8 @@ class Downloads(PageTest):
     ]
 
     def test_links_download_the_served_bytes(self):
+        for left in os.listdir(self.rig.downloads):
+            os.remove(os.path.join(self.rig.downloads, left))
         for folders, name in self.cases:
             with self.subTest(file="/".join(folders + (name,))):
                 self.open("browse.asp")
