@@ -217,9 +217,20 @@ HRESULT ScriptingContext::get_Server(IServer** ppServer)
     });
 }
 
-// A page of this host has no session or application state.
-HRESULT ScriptingContext::get_Session(IDispatch**) { return E_NOTIMPL; }
-HRESULT ScriptingContext::get_Application(IDispatch**) { return E_NOTIMPL; }
+// Only a server keeps session and application state; a test page has none.
+HRESULT ScriptingContext::get_Session(IDispatch** ppSession)
+{
+    if (!state_->session)
+        return E_NOTIMPL;
+    return member([&] { context_member(state_, L"Session", state_->session, ppSession); });
+}
+
+HRESULT ScriptingContext::get_Application(IDispatch** ppApplication)
+{
+    if (!state_->application)
+        return E_NOTIMPL;
+    return member([&] { context_member(state_, L"Application", state_->application, ppApplication); });
+}
 
 HRESULT LateBoundContext::get_Request(IDispatch** Result)
 {

@@ -5,6 +5,7 @@
 #include "frame/dispatch.h"
 #include "tools/asp_host/interfaces.h"
 #include "tools/asp_host/page_state.h"
+#include "tools/asp_host/stored_values.h"
 
 #include <memory>
 #include <string>
@@ -57,6 +58,95 @@ private:
     std::wstring name_;
 };
 
+// Response.Cookies: Item gives the cookie of that name, made on first use.
+class ResponseCookies final : public DispatchObject<IRequestDictionary> {
+public:
+    explicit ResponseCookies(State state) : state_(std::move(state)) {}
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispatch_id, REFIID reserved, LCID locale, WORD flags,
+                                     DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argument_error) override;
+    HRESULT STDMETHODCALLTYPE get_Item(VARIANT Var, VARIANT* pVariantReturn) override;
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** ppEnumReturn) override;
+    HRESULT STDMETHODCALLTYPE get_Count(int* cStrRet) override;
+    HRESULT STDMETHODCALLTYPE get_Key(VARIANT VarKey, VARIANT* pvar) override;
+
+    // `Response.Cookies(name) = value`, however the script engine sends it.
+    HRESULT put_value(DISPPARAMS* parameters);
+
+private:
+    ~ResponseCookies() override = default;
+
+    State state_;
+};
+
+class WriteCookie final : public DispatchObject<IAspWriteCookie> {
+public:
+    WriteCookie(State state, size_t index) : state_(std::move(state)), index_(index) {}
+
+    HRESULT STDMETHODCALLTYPE get_Item(BSTR* Result) override;
+    HRESULT STDMETHODCALLTYPE put_Item(BSTR Text) override;
+    HRESULT STDMETHODCALLTYPE put_Expires(DATE When) override;
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR* Result) override;
+    HRESULT STDMETHODCALLTYPE put_Path(BSTR Text) override;
+    HRESULT STDMETHODCALLTYPE get_Domain(BSTR* Result) override;
+    HRESULT STDMETHODCALLTYPE put_Domain(BSTR Text) override;
+    HRESULT STDMETHODCALLTYPE get_Secure(VARIANT_BOOL* Result) override;
+    HRESULT STDMETHODCALLTYPE put_Secure(VARIANT_BOOL Flag) override;
+
+private:
+    ~WriteCookie() override = default;
+    ResponseCookie& cookie() const { return state_->response_cookies[index_]; }
+
+    State state_;
+    size_t index_;
+};
+
+class Session final : public DispatchObject<IAspSession> {
+public:
+    Session(State state, std::shared_ptr<SessionData> data) : state_(std::move(state)), data_(std::move(data)) {}
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispatch_id, REFIID reserved, LCID locale, WORD flags,
+                                     DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argument_error) override;
+    HRESULT STDMETHODCALLTYPE get_Value(BSTR Name, VARIANT* Result) override;
+    HRESULT STDMETHODCALLTYPE put_Value(BSTR Name, VARIANT Setting) override;
+    HRESULT STDMETHODCALLTYPE putref_Value(BSTR Name, VARIANT Setting) override;
+    HRESULT STDMETHODCALLTYPE get_SessionID(BSTR* Result) override;
+    HRESULT STDMETHODCALLTYPE get_Timeout(LONG* Result) override;
+    HRESULT STDMETHODCALLTYPE put_Timeout(LONG Minutes) override;
+    HRESULT STDMETHODCALLTYPE Abandon() override;
+
+private:
+    ~Session() override = default;
+
+    State state_;
+    std::shared_ptr<SessionData> data_;
+};
+
+class Application final : public DispatchObject<IAspApplication> {
+public:
+    Application(State state, std::shared_ptr<StoredValues> values)
+        : state_(std::move(state)), values_(std::move(values))
+    {
+    }
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispatch_id, REFIID reserved, LCID locale, WORD flags,
+                                     DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argument_error) override;
+    HRESULT STDMETHODCALLTYPE get_Value(BSTR Name, VARIANT* Result) override;
+    HRESULT STDMETHODCALLTYPE put_Value(BSTR Name, VARIANT Setting) override;
+    HRESULT STDMETHODCALLTYPE putref_Value(BSTR Name, VARIANT Setting) override;
+    HRESULT STDMETHODCALLTYPE Lock() override;
+    HRESULT STDMETHODCALLTYPE UnLock() override;
+
+private:
+    ~Application() override = default;
+
+    State state_;
+    std::shared_ptr<StoredValues> values_;
+};
+
 class Request final : public DispatchObject<IRequest> {
 public:
     explicit Request(State state);
@@ -80,11 +170,17 @@ private:
     ComPtr<RequestDictionary> query_string_;
     ComPtr<RequestDictionary> form_;
     ComPtr<RequestDictionary> server_variables_;
+    ComPtr<RequestDictionary> cookies_;
+    size_t body_read_ = 0;
 };
 
 class Response final : public DispatchObject<IResponse> {
 public:
-    explicit Response(State state) : state_(std::move(state)) {}
+    explicit Response(State state);
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispatch_id, REFIID reserved, LCID locale, WORD flags,
+                                     DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argument_error) override;
 
     HRESULT STDMETHODCALLTYPE get_Buffer(VARIANT_BOOL* fIsBuffering) override;
     HRESULT STDMETHODCALLTYPE put_Buffer(VARIANT_BOOL fIsBuffering) override;
@@ -124,6 +220,7 @@ private:
     HRESULT read(const wchar_t* member, Body&& body);
 
     State state_;
+    ComPtr<ResponseCookies> cookies_;
     Variant expires_;
     Variant expires_absolute_;
 };

@@ -1,6 +1,7 @@
 #include "tools/asp_host/page_state.h"
 
 #include "frame/error.h"
+#include "frame/late_bound.h"
 
 #include <climits>
 #include <new>
@@ -30,6 +31,22 @@ int hex_digit(char c)
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
+}
+
+// CON, NUL, COM1 and the like name a device in any folder, with any
+// extension.
+bool is_device_name(std::wstring_view segment)
+{
+    std::wstring_view base = segment.substr(0, segment.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
+        base.remove_suffix(1);
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+        if (same_name(base, device))
+            return true;
+    }
+    if (base.size() == 4 && (same_name(base.substr(0, 3), L"COM") || same_name(base.substr(0, 3), L"LPT")))
+        return base[3] >= L'0' && base[3] <= L'9';
+    return false;
 }
 
 // "Object.Member" names that call exactly; a bare member name calls that
@@ -110,6 +127,51 @@ std::wstring url_decode(std::wstring_view text)
     return text_of_ansi(bytes);
 }
 
+std::optional<std::wstring> map_site_path(std::wstring_view root, std::wstring_view page,
+                                          std::wstring_view address)
+{
+    std::wstring joined;
+    if (address.empty() || (address.front() != L'/' && address.front() != L'\\')) {
+        const size_t folder_end = page.find_last_of(L"/\\");
+        joined = std::wstring(page.substr(0, folder_end == std::wstring_view::npos ? 0 : folder_end + 1));
+    }
+    joined += address;
+    std::vector<std::wstring> segments;
+    size_t start = 0;
+    while (start <= joined.size()) {
+        size_t end = joined.find_first_of(L"/\\", start);
+        if (end == std::wstring::npos)
+            end = joined.size();
+        const std::wstring segment = joined.substr(start, end - start);
+        start = end + 1;
+        if (segment.empty() || segment == L".")
+            continue;
+        if (segment == L"..") {
+            if (segments.empty())
+                return std::nullopt;
+            segments.pop_back();
+            continue;
+        }
+        // A drive, a stream, a wildcard, or a name Windows would trim.
+        if (segment.find_first_of(L":*?\"<>|") != std::wstring::npos || segment.back() == L'.' ||
+            segment.back() == L' ' || is_device_name(segment))
+            return std::nullopt;
+        for (const wchar_t c : segment) {
+            if (c < 32)
+                return std::nullopt;
+        }
+        segments.push_back(segment);
+    }
+    std::wstring path(root);
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/'))
+        path.pop_back();
+    for (const std::wstring& segment : segments)
+        path += L"\\" + segment;
+    if (segments.empty())
+        path += L'\\';
+    return path;
+}
+
 void Collection::add(std::wstring_view key, std::wstring_view value)
 {
     for (Entry& entry : entries_) {
@@ -177,6 +239,8 @@ void PageState::fail_next(std::wstring call, HRESULT number, std::wstring descri
 
 void PageState::enter(std::wstring_view object, std::wstring_view member)
 {
+    if (ended && end_stops_script)
+        throw ComponentError(page_ended_error, std::wstring(object) + L" object", L"The page has ended.");
     for (auto failure = failures_.begin(); failure != failures_.end(); ++failure) {
         if (names_call(failure->call, object, member)) {
             Failure chosen = std::move(*failure);
@@ -195,6 +259,25 @@ void PageState::enter_response(std::wstring_view member, std::wstring entry)
         throw;
     }
     calls.push_back(std::move(entry));
+}
+
+void PageState::end_page()
+{
+    for (const ComPtr<IDispatch>& object : started_objects) {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR name = const_cast<LPOLESTR>(L"OnEndPage");
+        if (SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id))) {
+            try {
+                invoke(object.get(), id, DISPATCH_METHOD);
+            } catch (const ComponentError&) {
+                // The page is over; a component's complaint about it has no one to go to.
+            }
+        }
+    }
+    started_objects.clear();
+    context = {};
+    session = {};
+    application = {};
 }
 
 void PageState::query_string_changed()

@@ -3,8 +3,11 @@
 // request collections, the response as the client would get it, the call
 // log and the failures a test asked for.
 
+#include "frame/com_ptr.h"
 #include "frame/win32.h"
 
+#include <atomic>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,6 +26,12 @@ std::wstring text_of_ansi(std::string_view bytes);
 // "+", every other byte becomes %XX.
 std::wstring url_encode(std::wstring_view text);
 std::wstring url_decode(std::wstring_view text);
+
+// A site address ("/a/b", or relative to the page's folder) as a path under
+// `root`; nothing when it would leave the root or names a drive, a stream
+// or a device.
+std::optional<std::wstring> map_site_path(std::wstring_view root, std::wstring_view page,
+                                          std::wstring_view address);
 
 // One request collection: keys in the order first added, each with its
 // values.
@@ -46,6 +55,19 @@ private:
     std::vector<Entry> entries_;
 };
 
+// What a page call raises once Response.End has run on a server that stops
+// the script there: the host takes it for the page's normal end.
+constexpr HRESULT page_ended_error = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x7E01);
+
+struct ResponseCookie {
+    std::wstring name;
+    std::wstring value;
+    std::wstring path = L"/";
+    std::wstring domain;
+    std::optional<DATE> expires;
+    bool secure = false;
+};
+
 struct Failure {
     std::wstring call;
     HRESULT number;
@@ -57,6 +79,9 @@ public:
     Collection query_string;
     Collection form;
     Collection server_variables;
+    Collection cookies;
+    // The raw request body, for a host that has one.
+    std::optional<std::string> request_body;
 
     // The response. The body is what the client gets, in bytes; the part
     // before `flushed` has left the buffer and no Clear takes it back.
@@ -70,7 +95,25 @@ public:
     std::wstring cache_control = L"private";
     std::vector<std::wstring> headers;
     std::vector<std::wstring> calls;
-    long script_timeout = 90;
+    std::vector<ResponseCookie> response_cookies;
+    // The page's literal text for WriteBlock, in the bytes the client gets.
+    std::vector<std::string> blocks;
+    // The folder "/" maps to and the page's own address; without a root,
+    // MapPath is refused.
+    std::wstring site_root;
+    std::wstring script_path;
+    ComPtr<IDispatch> session;
+    ComPtr<IDispatch> application;
+    // A server that runs the page's script stops it at the next page call
+    // after End; the test host only drops later writes.
+    bool end_stops_script = false;
+    // A server calls OnStartPage on what Server.CreateObject makes, with
+    // this context, and OnEndPage when the page ends.
+    bool start_created_objects = false;
+    ComPtr<IDispatch> context;
+    std::vector<ComPtr<IDispatch>> started_objects;
+    // Read by the server's watchdog while the page runs.
+    std::atomic<long> script_timeout{90};
     bool stream_body = false;
     unsigned long long bytes_written = 0;
 
@@ -85,6 +128,10 @@ public:
 
     // A Response call: logged as `entry`, or as "`entry` failed".
     void enter_response(std::wstring_view member, std::wstring entry);
+
+    // OnEndPage for every object started, then lets go of the page's
+    // objects: they hold this state, and it holds them.
+    void end_page();
 
     // QUERY_STRING follows the query string as a host would set it.
     void query_string_changed();

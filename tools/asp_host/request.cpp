@@ -7,6 +7,8 @@
 #include "frame/text.h"
 #include "frame/com_object.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace corvane::asp_host {
@@ -199,7 +201,8 @@ Request::Request(State state)
     : state_(std::move(state)),
       query_string_(make_object<RequestDictionary>(state_, &PageState::query_string, L"QueryString")),
       form_(make_object<RequestDictionary>(state_, &PageState::form, L"Form")),
-      server_variables_(make_object<RequestDictionary>(state_, &PageState::server_variables, L"ServerVariables"))
+      server_variables_(make_object<RequestDictionary>(state_, &PageState::server_variables, L"ServerVariables")),
+      cookies_(make_object<RequestDictionary>(state_, &PageState::cookies, L"Cookies"))
 {
 }
 
@@ -209,7 +212,8 @@ HRESULT Request::get_Item(BSTR bstrVar, IDispatch** ppObjReturn)
         check_out(ppObjReturn);
         state_->enter(L"Request", L"Item");
         const std::wstring_view key = Bstr::view_of(bstrVar);
-        for (const auto* source : {&state_->query_string, &state_->form, &state_->server_variables}) {
+        for (const auto* source :
+             {&state_->query_string, &state_->form, &state_->cookies, &state_->server_variables}) {
             if (const Collection::Entry* entry = source->find(key)) {
                 *ppObjReturn = make_object<StringList>(state_, entry->values).detach();
                 return;
@@ -249,14 +253,62 @@ HRESULT Request::get_TotalBytes(LONG* pcbTotal)
     return member([&] {
         check_out(pcbTotal);
         state_->enter(L"Request", L"TotalBytes");
-        *pcbTotal = static_cast<LONG>(ansi_of(state_->form.text()).size());
+        const size_t total = state_->request_body ? state_->request_body->size() : ansi_of(state_->form.text()).size();
+        *pcbTotal = static_cast<LONG>(total);
     });
 }
 
-// The host has no raw body, client certificate or cookies to offer.
+HRESULT Request::get_Cookies(IRequestDictionary** ppDictReturn)
+{
+    return dictionary(L"Cookies", cookies_, ppDictReturn);
+}
+
+// Reads the raw body from where the last read stopped, as many bytes as
+// asked for and left; the count comes back as the number read.
+HRESULT Request::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn)
+{
+    return member([&] {
+        check_out(pvarReturn);
+        state_->enter(L"Request", L"BinaryRead");
+        if (!pvarCountToRead)
+            check_com(E_POINTER);
+        if (!state_->request_body)
+            check_com(E_NOTIMPL);
+        const std::optional<long> asked = index_of(*plain(*pvarCountToRead).get());
+        if (!asked || *asked < 0)
+            check_com(DISP_E_TYPEMISMATCH);
+        const std::string& body = *state_->request_body;
+        const size_t count = std::min(static_cast<size_t>(*asked), body.size() - body_read_);
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
+        if (!array)
+            check_com(E_OUTOFMEMORY);
+        if (count > 0) {
+            void* data = nullptr;
+            if (FAILED(SafeArrayAccessData(array, &data))) {
+                SafeArrayDestroy(array);
+                check_com(E_OUTOFMEMORY);
+            }
+            std::memcpy(data, body.data() + body_read_, count);
+            SafeArrayUnaccessData(array);
+        }
+        body_read_ += count;
+        V_VT(pvarReturn) = VT_ARRAY | VT_UI1;
+        V_ARRAY(pvarReturn) = array;
+        // The count goes back into the caller's variable, however it came.
+        if (V_VT(pvarCountToRead) == (VT_I4 | VT_BYREF)) {
+            *V_I4REF(pvarCountToRead) = static_cast<LONG>(count);
+            return;
+        }
+        VARIANT* count_out = V_VT(pvarCountToRead) == (VT_VARIANT | VT_BYREF) ? V_VARIANTREF(pvarCountToRead)
+                                                                              : pvarCountToRead;
+        VariantClear(count_out);
+        V_VT(count_out) = VT_I4;
+        V_I4(count_out) = static_cast<LONG>(count);
+    });
+}
+
+// The host has no raw body dictionary or client certificate to offer.
 HRESULT Request::get_Body(IRequestDictionary**) { return E_NOTIMPL; }
 HRESULT Request::get_ClientCertificate(IRequestDictionary**) { return E_NOTIMPL; }
-HRESULT Request::get_Cookies(IRequestDictionary**) { return E_NOTIMPL; }
-HRESULT Request::BinaryRead(VARIANT*, VARIANT*) { return E_NOTIMPL; }
 
 }  // namespace corvane::asp_host

@@ -49,6 +49,20 @@ std::wstring boolean_text(VARIANT_BOOL value)
 
 }  // namespace
 
+Response::Response(State state) : state_(std::move(state)), cookies_(make_object<ResponseCookies>(state_)) {}
+
+// `Response.Cookies(name) = value` reaches Response as an assignment to
+// Cookies with the name as its argument.
+HRESULT Response::Invoke(DISPID dispatch_id, REFIID reserved, LCID locale, WORD flags, DISPPARAMS* parameters,
+                         VARIANT* result, EXCEPINFO* exception, UINT* argument_error)
+{
+    constexpr DISPID cookies_id = 5;
+    if (dispatch_id == cookies_id && (flags & DISPATCH_PROPERTYPUT))
+        return cookies_->put_value(parameters);
+    return DispatchObject::Invoke(dispatch_id, reserved, locale, flags, parameters, result, exception,
+                                  argument_error);
+}
+
 template <class Body>
 void Response::record(const wchar_t* member_name, std::wstring entry, Body&& body)
 {
@@ -259,10 +273,18 @@ HRESULT Response::Write(VARIANT varText)
     });
 }
 
-// Blocks belong to compiled page scripts, which the host has none of.
-HRESULT Response::WriteBlock(short)
+// The page's literal text, as a host that runs page scripts keeps it.
+HRESULT Response::WriteBlock(short iBlockNumber)
 {
-    return E_NOTIMPL;
+    return member([&] {
+        record(L"WriteBlock", L"WriteBlock " + std::to_wstring(iBlockNumber), [&] {
+            if (iBlockNumber < 0 || static_cast<size_t>(iBlockNumber) >= state_->blocks.size())
+                throw ComponentError(DISP_E_BADINDEX, std::wstring(source), L"No such block");
+            if (state_->ended)
+                return;
+            state_->write_body(state_->blocks[static_cast<size_t>(iBlockNumber)]);
+        });
+    });
 }
 
 HRESULT Response::IsClientConnected(VARIANT_BOOL* pfIsClientConnected)
@@ -313,10 +335,12 @@ HRESULT Response::put_CacheControl(BSTR bstrCacheControl)
     });
 }
 
-// Cookies would need cookie objects the host does not have.
-HRESULT Response::get_Cookies(IRequestDictionary**)
+HRESULT Response::get_Cookies(IRequestDictionary** ppCookies)
 {
-    return E_NOTIMPL;
+    return read(L"Cookies", [&] {
+        check_out(ppCookies);
+        *ppCookies = ComPtr<ResponseCookies>(cookies_).detach();
+    });
 }
 
 }  // namespace corvane::asp_host

@@ -1,9 +1,10 @@
-// Server: the encoders and object creation. Nothing maps to a site, so the
-// members about paths and other pages are not offered.
+// Server: the encoders, object creation, and MapPath where the host serves
+// a folder. Other pages are not reachable from a page.
 
 #include "tools/asp_host/arguments.h"
 #include "tools/asp_host/page_objects.h"
 
+#include "frame/late_bound.h"
 #include "frame/text.h"
 
 namespace corvane::asp_host {
@@ -32,8 +33,23 @@ HRESULT Server::CreateObject(BSTR bstrProgID, IDispatch** ppDispObject)
         state_->enter(L"Server", L"CreateObject");
         CLSID class_id{};
         check_com(CLSIDFromProgID(Bstr::view_of(bstrProgID).data(), &class_id));
+        ComPtr<IDispatch> object;
         check_com(CoCreateInstance(class_id, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                   reinterpret_cast<void**>(ppDispObject)));
+                                   reinterpret_cast<void**>(object.put())));
+        if (state_->start_created_objects && state_->context) {
+            // A classic host hands the page's context to OnStartPage when
+            // the object has one, and fails the creation when it fails.
+            DISPID id = DISPID_UNKNOWN;
+            LPOLESTR name = const_cast<LPOLESTR>(L"OnStartPage");
+            if (SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id))) {
+                Variant context;
+                V_VT(context.get()) = VT_DISPATCH;
+                V_DISPATCH(context.get()) = ComPtr<IDispatch>(state_->context).detach();
+                invoke(object.get(), id, DISPATCH_METHOD, std::span<VARIANT>(context.get(), 1));
+                state_->started_objects.push_back(object);
+            }
+        }
+        *ppDispObject = object.detach();
     });
 }
 
@@ -69,7 +85,21 @@ HRESULT Server::URLEncode(BSTR bstrIn, BSTR* pbstrEncoded)
     });
 }
 
-HRESULT Server::MapPath(BSTR, BSTR*) { return E_NOTIMPL; }
+HRESULT Server::MapPath(BSTR bstrLogicalPath, BSTR* pbstrPhysicalPath)
+{
+    return member([&] {
+        check_out(pbstrPhysicalPath);
+        state_->enter(L"Server", L"MapPath");
+        if (state_->site_root.empty())
+            check_com(E_NOTIMPL);
+        const std::optional<std::wstring> path =
+            map_site_path(state_->site_root, state_->script_path, Bstr::view_of(bstrLogicalPath));
+        if (!path)
+            throw ComponentError(E_INVALIDARG, L"Server object",
+                                 L"The path is not inside the site: " + std::wstring(Bstr::view_of(bstrLogicalPath)));
+        *pbstrPhysicalPath = allocate_bstr(*path);
+    });
+}
 HRESULT Server::URLPathEncode(BSTR, BSTR*) { return E_NOTIMPL; }
 HRESULT Server::Execute(BSTR) { return E_NOTIMPL; }
 HRESULT Server::Transfer(BSTR) { return E_NOTIMPL; }

@@ -1,0 +1,49 @@
+#pragma once
+// One served folder: static files, ASP pages, sessions and the application.
+
+#include "tools/asp_host/stored_values.h"
+#include "tools/aspdev/page_thread.h"
+#include "tools/aspdev/request_head.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::aspdev {
+
+class Site {
+public:
+    Site(std::wstring root, unsigned short port,
+         const std::vector<std::pair<std::wstring, std::wstring>>& application_values);
+
+    // The whole response, status line to body. One call at a time.
+    std::string respond(const RequestHead& request, const std::string& body);
+
+private:
+    struct Session {
+        std::shared_ptr<asp_host::SessionData> data;
+        std::chrono::steady_clock::time_point last_used;
+    };
+
+    std::string serve_file(const RequestHead& request, const std::wstring& local_path);
+    std::string run_page(const RequestHead& request, const std::string& body, const std::wstring& address);
+    std::shared_ptr<asp_host::SessionData> session_of(const RequestHead& request, bool& is_new);
+    std::optional<std::wstring> read_page_file(const std::wstring& address) const;
+
+    std::wstring root_;
+    unsigned short port_;
+    std::shared_ptr<asp_host::StoredValues> application_;
+    std::map<std::wstring, Session> sessions_;
+    PageThread page_thread_;
+};
+
+// An error page: status line, headers and a short HTML body, every text in
+// it encoded.
+std::string error_response(int status, const std::string& reason, const std::wstring& detail);
+
+// Text for HTML element content and attribute values.
+std::wstring html_encode(std::wstring_view text);
+
+}  // namespace corvane::aspdev
