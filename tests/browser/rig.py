@@ -149,7 +149,7 @@ class Rig:
         for argument in ("--headless=new", "--user-data-dir=" + self.user_data_dir, "--no-first-run",
                          "--disable-background-networking", "--disable-component-update", "--disable-sync",
                          "--no-proxy-server", "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1",
-                         "--disable-dev-shm-usage", "--window-size=1100,900", "--no-default-browser-check"):
+                         "--disable-dev-shm-usage", "--window-size=1024,600", "--no-default-browser-check"):
             options.add_argument(argument)
         if os.geteuid() == 0:
             options.add_argument("--no-sandbox")  # chromium's sandbox refuses to run as root

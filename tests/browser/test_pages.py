@@ -92,7 +92,7 @@ class PageTest(unittest.TestCase):
         self.fail("no link %r among %r" % (name, [link.get_attribute("textContent") for link in self.row_links()]))
 
     def parent_link(self):
-        links = self.driver.find_elements(By.XPATH, "//table//tr[1]//a[normalize-space(.)='..']")
+        links = self.driver.find_elements(By.XPATH, "//table//tr/td[@colspan='2']/a[normalize-space(.)='..']")
         self.assertEqual(len(links), 1, "the parent link")
         return links[0]
 
