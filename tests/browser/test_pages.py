@@ -21,7 +21,7 @@ import rig  # noqa: E402
 sys.path.insert(0, os.path.join(rig.SOURCE_DIR, "tools"))
 import http_server  # noqa: E402
 
-from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException  # noqa: E402
+from selenium.common.exceptions import NoAlertPresentException, WebDriverException  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
@@ -70,17 +70,17 @@ class PageTest(unittest.TestCase):
 
     def follow(self, element):
         """Clicks a link or button and waits, bounded, for the next page."""
-        old = self.driver.find_element(By.TAG_NAME, "html")
+        # A mark on the old page's window: gone once the next page is there.
+        self.driver.execute_script("window.corvaneLeaving = true")
         element.click()
 
-        def replaced(driver):
-            try:
-                old.tag_name
-                return False
-            except StaleElementReferenceException:
-                return driver.execute_script("return document.readyState") == "complete"
+        def arrived(driver):
+            return driver.execute_script(
+                "return window.corvaneLeaving === undefined && document.readyState === 'complete'")
 
-        WebDriverWait(self.driver, WAIT_SECONDS).until(replaced, "the page did not change within %d s" % WAIT_SECONDS)
+        # The driver may fail a call while the pages change over.
+        WebDriverWait(self.driver, WAIT_SECONDS, ignored_exceptions=(WebDriverException,)).until(
+            arrived, "the page did not change within %d s" % WAIT_SECONDS)
 
     def row_links(self):
         return self.driver.find_elements(By.CSS_SELECTOR, ROW_LINKS)
