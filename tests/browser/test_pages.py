@@ -217,7 +217,8 @@ def demo_page():
 
 HOSTILE_HEADER = "<b>bold</b> & \"quoted\" 'single'"
 HOSTILE_BODY = "<script>window.pwned=1</script><h1 id=\"injected\">not a heading</h1>&amp; stays &amp;"
-HOSTILE_RESPONSE = ("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nX-Sample: %s\r\nContent-Length: %d\r\n"
+HOSTILE_REASON = "OK <i id=\"injected-reason\">fine</i>"
+HOSTILE_RESPONSE = ("HTTP/1.1 200 " + HOSTILE_REASON + "\r\nContent-Type: text/html\r\nX-Sample: %s\r\nContent-Length: %d\r\n"
                     "Connection: close\r\n\r\n%s" % (HOSTILE_HEADER, len(HOSTILE_BODY), HOSTILE_BODY)).encode()
 
 
@@ -260,9 +261,10 @@ class FetchPage(PageTest):
         self.rig.http_route("/hostile", HOSTILE_RESPONSE)
         self.submit("http://127.0.0.1:%d/hostile" % self.rig.http_port)
         self.assert_page_ok()
+        self.assertEqual(self.driver.find_element(By.ID, "status").get_attribute("textContent"), "200 " + HOSTILE_REASON)
         self.assertEqual(self.header_table().get("X-Sample"), HOSTILE_HEADER)
         self.assertEqual(self.driver.find_element(By.ID, "content").get_attribute("textContent"), HOSTILE_BODY)
-        self.assertEqual(self.driver.find_elements(By.ID, "injected"), [])
+        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#injected, #injected-reason"), [])
         self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#headers b"), [])
         self.assert_no_script_ran()
 
@@ -270,12 +272,12 @@ class FetchPage(PageTest):
         with socket.socket() as probe:  # a port that was free a moment ago
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
-        address = "http://127.0.0.1:%d/<i>x</i>" % port
+        address = "http://127.0.0.1:%d/\"><i>x</i>" % port
         self.submit(address)
         failures = self.driver.find_elements(By.ID, "failure")
         self.assertEqual(len(failures), 1, "an error paragraph")
         self.assertRegex(failures[0].text, r"^Error &H800403[E-F][0-9A-F]: \S")
-        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#failure i"), [])
+        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "main i"), [])
         # The field keeps what was typed, as text.
         self.assertEqual(self.driver.find_element(By.ID, "url").get_attribute("value"), address)
 
