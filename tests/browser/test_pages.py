@@ -110,6 +110,10 @@ class PageTest(unittest.TestCase):
             name = cells[0].get_attribute("textContent")
             self.assertEqual(cells[1].text, str(os.path.getsize(os.path.join(folder, name))), name)
 
+    def assert_no_elements(self, selector, what):
+        found = self.driver.find_elements(By.CSS_SELECTOR, selector)
+        self.assertEqual([element.get_attribute("outerHTML")[:200] for element in found], [], what)
+
     def assert_no_script_ran(self):
         try:
             alert = self.driver.switch_to.alert
@@ -254,7 +258,7 @@ class FetchPage(PageTest):
             self.assertEqual(table.get(name), value, "header %s" % name)
         self.assertEqual(self.driver.find_element(By.ID, "content").get_attribute("textContent"), body)
         # Shown as text: the server's markup made no elements.
-        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#content *"), [])
+        self.assert_no_elements("#content *", "elements made of served text")
         self.rig.screenshot("fetch")
 
     def test_markup_from_the_server_is_shown_as_text(self):
@@ -264,8 +268,8 @@ class FetchPage(PageTest):
         self.assertEqual(self.driver.find_element(By.ID, "status").get_attribute("textContent"), "200 " + HOSTILE_REASON)
         self.assertEqual(self.header_table().get("X-Sample"), HOSTILE_HEADER)
         self.assertEqual(self.driver.find_element(By.ID, "content").get_attribute("textContent"), HOSTILE_BODY)
-        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#injected, #injected-reason"), [])
-        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#headers b"), [])
+        self.assert_no_elements("#injected, #injected-reason", "elements made of served text")
+        self.assert_no_elements("#headers b", "elements made of served text")
         self.assert_no_script_ran()
 
     def test_an_address_nobody_answers_shows_the_error(self):
@@ -277,7 +281,7 @@ class FetchPage(PageTest):
         failures = self.driver.find_elements(By.ID, "failure")
         self.assertEqual(len(failures), 1, "an error paragraph")
         self.assertRegex(failures[0].text, r"^Error &H800403[E-F][0-9A-F]: \S")
-        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "main i"), [])
+        self.assert_no_elements("main i", "elements made of the typed address")
         # The field keeps what was typed, as text.
         self.assertEqual(self.driver.find_element(By.ID, "url").get_attribute("value"), address)
 
@@ -318,7 +322,7 @@ class HostileNames(PageTest):
         self.assert_page_ok()
 
         self.assert_no_script_ran()
-        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "table img, table svg"), [])
+        self.assert_no_elements("table img, table svg", "elements made of served text")
         shown = self.shown_names()
         expected = sorted([as_listed(name) for name in HOSTILE_FILES] + [HOSTILE_FOLDER])
         whole = sorted(HOSTILE_FILES + [HOSTILE_FOLDER])
@@ -330,7 +334,7 @@ class HostileNames(PageTest):
         self.assert_page_ok()
 
         self.assert_no_script_ran()
-        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "svg, main img"), [])
+        self.assert_no_elements("svg, main img", "elements made of served text")
         self.assertEqual(self.driver.find_element(By.ID, "folder").get_attribute("textContent"),
                          "/hostile/" + HOSTILE_FOLDER)
         self.assertEqual(self.shown_names(), ["inside.txt"])
