@@ -173,7 +173,7 @@ class Downloads(PageTest):
         (("pub", "releases"), "sample-data.bin"),
         (("pub", "releases"), "logo.png"),
         ((), "Q&A.txt"),
-        (("Director's-cut",), "scene-list.txt"),
+        (("Director's-cut",), "editor's-notes.txt"),
     ]
 
     def test_links_download_the_served_bytes(self):
