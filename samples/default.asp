@@ -4,7 +4,7 @@
 <html lang="en">
 <head>
 <meta charset="utf-8">
-<title>corvane samples</title>
+<title>Samples - corvane</title>
 <link rel="stylesheet" href="style.css">
 </head>
 <body>

@@ -87,7 +87,10 @@ class Rig:
                                    cwd=self.work)
         log.close()
         self.processes.append(process)
-        return wait_for_file(port_file, process, what)
+        try:
+            return wait_for_file(port_file, process, what)
+        except RigError as error:
+            raise RigError("%s\n-- its output:\n%s" % (error, self.log_tail(what))) from None
 
     def lay_out_tree(self):
         self.ftp_root = os.path.join(self.work, "ftp")
