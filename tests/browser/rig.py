@@ -60,9 +60,10 @@ def stop_process(process):
 class Rig:
     """Holds what one test class started, in the order it must stop."""
 
-    def __init__(self, build_dir, loader, name):
+    def __init__(self, build_dir, loader, aspdev, name):
         self.build_dir = os.path.realpath(build_dir)
         self.loader = loader
+        self.aspdev = aspdev
         self.processes = []
         self.controls = []
         self.driver = None
@@ -128,7 +129,7 @@ class Rig:
             raise RigError("the HTTP server refused the route %s: %r" % (target, reply))
 
     def start_aspdev(self, root):
-        exe = os.path.join(self.build_dir, "tools", "aspdev", "aspdev.exe")
+        exe = self.aspdev
         if not os.path.isfile(exe):
             raise RigError("no %s: build the aspdev target" % exe)
         port_file = os.path.join(self.work, "aspdev.port")

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The sample pages (samples/*.asp) in aspdev, driven by a real browser.
 
-    test_pages.py --build-dir <build/ARCH> --loader <wine loader> [unittest arguments]
+    test_pages.py --build-dir <build/ARCH> --loader <wine loader> --aspdev <aspdev.exe> [unittest arguments]
 
 Each test class starts its own FTP and HTTP servers, aspdev and a headless
 chromium, on a fresh copy of the bundled tree under <build dir>/browser-runs,
@@ -28,7 +28,7 @@ from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 SAMPLES = os.path.join(rig.SOURCE_DIR, "samples")
 WAIT_SECONDS = 30
 ROW_LINKS = "tr[class^=ftp_alternating_line] > td:first-child > a"
-settings = argparse.Namespace(build_dir=None, loader=None)
+settings = argparse.Namespace(build_dir=None, loader=None, aspdev=None)
 
 
 class PageTest(unittest.TestCase):
@@ -36,7 +36,7 @@ class PageTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.rig = rig.Rig(settings.build_dir, settings.loader, cls.__name__)
+        cls.rig = rig.Rig(settings.build_dir, settings.loader, settings.aspdev, cls.__name__)
         cls.addClassCleanup(cls.rig.stop)
         cls.rig.lay_out_tree()
         cls.prepare_tree(cls.rig.ftp_root)
@@ -348,9 +348,11 @@ def main():
     p = argparse.ArgumentParser(add_help=False)
     p.add_argument("--build-dir", required=True)
     p.add_argument("--loader", required=True)
+    p.add_argument("--aspdev", required=True)
     known, rest = p.parse_known_args()
     settings.build_dir = known.build_dir
     settings.loader = known.loader
+    settings.aspdev = known.aspdev
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

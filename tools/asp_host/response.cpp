@@ -268,6 +268,11 @@ HRESULT Response::Write(VARIANT varText)
             const Variant value = plain(varText);
             if (V_VT(value.get()) == VT_NULL)
                 return;
+            // A script's True and False are written as words, not numbers.
+            if (V_VT(value.get()) == VT_BOOL) {
+                state_->write_body(V_BOOL(value.get()) ? "True" : "False");
+                return;
+            }
             state_->write_body(ansi_of(text_of(*value.get())));
         });
     });

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -23,6 +24,10 @@ using namespace corvane::aspdev;
 
 constexpr DWORD receive_timeout_ms = 15000;
 constexpr DWORD send_timeout_ms = 60000;
+// Each connection is read on a thread of its own: past this many at once,
+// new ones are closed unread.
+constexpr long max_connections = 64;
+std::atomic<long> open_connections{0};
 
 struct Options {
     std::wstring root;
@@ -158,6 +163,7 @@ void serve_connection(SOCKET connection, Site& site, std::mutex& one_at_a_time)
     }
     shutdown(connection, SD_SEND);
     closesocket(connection);
+    --open_connections;
 }
 
 }  // namespace
@@ -203,6 +209,11 @@ int wmain(int count, wchar_t** arguments)
         const SOCKET connection = accept(listener, nullptr, nullptr);
         if (connection == INVALID_SOCKET)
             continue;
+        if (++open_connections > max_connections) {
+            --open_connections;
+            closesocket(connection);
+            continue;
+        }
         std::thread(serve_connection, connection, std::ref(site), std::ref(one_at_a_time)).detach();
     }
 }

@@ -22,6 +22,7 @@ using asp_host::same_name;
 
 constexpr size_t max_static_bytes = 256 * 1024 * 1024;
 constexpr wchar_t session_cookie[] = L"ASPSESSIONID";
+constexpr size_t max_sessions = 10000;
 
 std::string utf8_of(std::wstring_view text)
 {
@@ -241,16 +242,13 @@ void add_server_variables(PageState& state, const RequestHead& request, unsigned
                           const std::wstring& address, const std::wstring& local_path, const std::string& body)
 {
     auto set = [&](const wchar_t* name, std::wstring_view value) { state.server_variables.replace(name, value); };
+    // Pages build links from SERVER_NAME: a client's Host may only pick
+    // between the two names of this machine's loopback.
     std::wstring server_name = L"127.0.0.1";
     if (const std::string* host = request.header("Host")) {
-        const std::string name = host->substr(0, host->rfind(':') == std::string::npos || host->front() == '['
-                                                      ? host->size()
-                                                      : host->rfind(':'));
-        if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-                return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                       c == '-';
-            }))
-            server_name = asp_host::text_of_ansi(name);
+        const std::string name = host->substr(0, host->rfind(':'));
+        if (name == "localhost")
+            server_name = L"localhost";
     }
     set(L"HTTPS", L"off");
     set(L"SERVER_NAME", server_name);
@@ -441,6 +439,13 @@ std::shared_ptr<asp_host::SessionData> Site::session_of(const RequestHead& reque
                 return found->second.data;
             }
         }
+    }
+    // Every client without a cookie makes a session: the oldest go first.
+    while (sessions_.size() >= max_sessions) {
+        const auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
+            return a.second.last_used < b.second.last_used;
+        });
+        sessions_.erase(oldest);
     }
     auto data = std::make_shared<asp_host::SessionData>();
     data->id = random_session_id();

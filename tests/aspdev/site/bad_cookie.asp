@@ -1,0 +1,1 @@
+<% Response.Cookies("a b") = "x" %>ok

@@ -1,0 +1,3 @@
+<% Server.ScriptTimeout = 2
+Do While True
+Loop %>

@@ -1,0 +1,5 @@
+<%
+Dim a
+a = 1
+%>
+<!-- #include file="inc/broken.inc" -->

@@ -1,0 +1,1 @@
+<% Response.AddHeader "X-Evil", "a" & vbCrLf & "Set-Cookie: injected=1" %>ok

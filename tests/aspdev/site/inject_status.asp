@@ -1,0 +1,1 @@
+<% Response.Status = "200 OK" & vbCrLf & "X-Evil: 1" %>ok

@@ -1,0 +1,2 @@
+<% Response.Redirect "echo.asp?who=redirected" %>
+not sent

@@ -1,0 +1,1 @@
+<p id="default">default page</p>

@@ -1,0 +1,1 @@
+<%= Server.MapPath("/sub/file.txt") %>|<%= Server.MapPath("here.txt") %>|<%= Request.Cookies("flavour") %>|<%= Request.ServerVariables("SCRIPT_NAME") %>|<%= Request.ServerVariables("QUERY_STRING") %>|<%= Request.ServerVariables("SERVER_PORT") %>|<%= Request.ServerVariables("HTTPS") %>|<%= Server.URLEncode("a b&c") %>

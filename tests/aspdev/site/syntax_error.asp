@@ -1,0 +1,3 @@
+<%
+If True Then
+%>
