@@ -57,10 +57,10 @@ WScript.Echo "round trip: " & fso.OpenTextFile(fso.BuildPath(work, "hello-back.t
 WScript.Echo "directory after PutFile is still " & ftp.Directory
 
 Title "Whole trees (GetDirectory, PutDirectory)"
-ftp.GetDirectory "/pub", fso.BuildPath(work, "pub"), True, True
-WScript.Echo "downloaded /pub: " & fso.GetFolder(fso.BuildPath(work, "pub")).Files.Count & " files, " & _
-    fso.GetFolder(fso.BuildPath(work, "pub")).SubFolders.Count & " folder(s)"
-ftp.PutDirectory fso.BuildPath(work, "pub"), "/uploads", True
+ftp.GetDirectory "/pub/docs", fso.BuildPath(work, "docs"), True, True
+WScript.Echo "downloaded /pub/docs: " & fso.GetFolder(fso.BuildPath(work, "docs")).Files.Count & " file(s), " & _
+    fso.GetFolder(fso.BuildPath(work, "docs")).SubFolders.Count & " folder(s)"
+ftp.PutDirectory fso.BuildPath(work, "docs"), "/uploads", True
 ftp.Directory = "/uploads"
 WScript.Echo "uploaded again into /uploads:"
 WScript.Echo ftp.GetDirectoryListing(3)
