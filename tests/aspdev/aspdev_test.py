@@ -291,6 +291,24 @@ class HostileRequests(unittest.TestCase):
 
 
 class ComponentInAPage(unittest.TestCase):
+    def test_the_readme_page_runs(self):
+        readme = open(os.path.join(SOURCE, "README.md"), encoding="utf-8").read()
+        page = re.search(r"## A page\n\n```vb\n(.*?)```", readme, re.S)
+        self.assertIsNotNone(page, "README.md has no example page")
+        text = page.group(1)
+        self.assertLessEqual(len(text.splitlines()), 15)
+        # The example's server and account, pointed at the test server.
+        text = text.replace('ftp.URL = "ftp.example.com"',
+                            'ftp.URL = "127.0.0.1" : ftp.Port = CLng(Application("FTPPort"))')
+        text = text.replace('ftp.Username = "reports"', 'ftp.Username = "tester"')
+        with open(os.path.join(SERVER.work, "site", "readme_example.asp"), "w", newline="\r\n") as f:
+            f.write(text)
+        response = SERVER.get("/readme_example.asp")
+        self.assertEqual(response.status, 200, response.text)
+        self.assertIn("<h1>Reports</h1>", response.text)
+        self.assertIn(">folder</a>", response.text)
+
+
     def test_browser_page_and_download(self):
         page = SERVER.get("/browse.asp")
         self.assertEqual(page.status, 200, page.text)

@@ -56,6 +56,8 @@ TEST(RequestHead, RefusesWhatItCannotServeSafely)
         {"two lengths", "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2", 400},
         {"length not a number", "POST / HTTP/1.1\r\nContent-Length: 1x", 400},
         {"huge length", "POST / HTTP/1.1\r\nContent-Length: 999999999999", 413},
+        {"length past 64 bits", "POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999", 413},
+        {"length just too large", "POST / HTTP/1.1\r\nContent-Length: 8388609", 413},
         {"chunked", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked", 501},
         {"head over 64 KB", "GET / HTTP/1.1\r\nX: " + std::string(max_head_bytes, 'a'), 431},
     };

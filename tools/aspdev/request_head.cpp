@@ -171,17 +171,19 @@ std::variant<RequestHead, Refusal> parse_request_head(std::string_view head)
         if (same_text(name, "Transfer-Encoding"))
             return Refusal{501, "Not Implemented", "Request bodies are taken with Content-Length only."};
         if (same_text(name, "Content-Length")) {
-            size_t number = 0;
+            // Read wide, so that a length past a 32-bit size is too large
+            // rather than malformed.
+            unsigned long long number = 0;
             const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+            if (error == std::errc::result_out_of_range || (error == std::errc() && number > max_body_bytes))
+                return Refusal{413, "Content Too Large", "The request body is over 8 MB."};
             if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
                 (length && *length != number))
                 return bad_request("The Content-Length is not one number.");
-            length = number;
+            length = static_cast<size_t>(number);
         }
         request.headers.emplace_back(name, value);
     }
-    if (length && *length > max_body_bytes)
-        return Refusal{413, "Content Too Large", "The request body is over 8 MB."};
     if (request.method == "POST" && !length)
         return Refusal{411, "Length Required", "A POST needs a Content-Length."};
     request.content_length = length.value_or(0);
