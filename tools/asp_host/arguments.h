@@ -7,6 +7,8 @@
 #include "frame/win32.h"
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace corvane::asp_host {
 
@@ -36,5 +38,8 @@ inline void check_out(VARIANT* out)
 }
 
 void set_variant_object(VARIANT* out, IDispatch* object);
+
+// For Each over these texts: a snapshot taken when the loop starts.
+void set_enumerator(IUnknown** out, std::vector<std::wstring> items);
 
 }  // namespace corvane::asp_host

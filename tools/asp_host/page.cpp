@@ -217,19 +217,25 @@ HRESULT ScriptingContext::get_Server(IServer** ppServer)
     });
 }
 
-// Only a server keeps session and application state; a test page has none.
+// A server hands in its own stores; a test page keeps its own for as long
+// as the page lives.
 HRESULT ScriptingContext::get_Session(IDispatch** ppSession)
 {
-    if (!state_->session)
-        return E_NOTIMPL;
-    return member([&] { context_member(state_, L"Session", state_->session, ppSession); });
+    return member([&] {
+        const ComPtr<IDispatch> session =
+            state_->session ? state_->session : ComPtr<IDispatch>::share(make_object<Session>(state_, own_session_).get());
+        context_member(state_, L"Session", session, ppSession);
+    });
 }
 
 HRESULT ScriptingContext::get_Application(IDispatch** ppApplication)
 {
-    if (!state_->application)
-        return E_NOTIMPL;
-    return member([&] { context_member(state_, L"Application", state_->application, ppApplication); });
+    return member([&] {
+        const ComPtr<IDispatch> application =
+            state_->application ? state_->application
+                                : ComPtr<IDispatch>::share(make_object<Application>(state_, own_application_).get());
+        context_member(state_, L"Application", application, ppApplication);
+    });
 }
 
 HRESULT LateBoundContext::get_Request(IDispatch** Result)

@@ -278,6 +278,8 @@ private:
     ComPtr<Request> request_;
     ComPtr<Response> response_;
     ComPtr<Server> server_;
+    std::shared_ptr<SessionData> own_session_ = test_page_session();
+    std::shared_ptr<StoredValues> own_application_ = std::make_shared<StoredValues>();
 };
 
 class LateBoundContext final : public DispatchObject<IAspLateBoundContext> {

@@ -69,11 +69,6 @@ private:
     size_t position_;
 };
 
-void set_enumerator(IUnknown** out, std::vector<std::wstring> items)
-{
-    auto shared = std::make_shared<const std::vector<std::wstring>>(std::move(items));
-    *out = ComPtr<IEnumVARIANT>::adopt(new TextEnumerator(std::move(shared))).detach();
-}
 
 [[noreturn]] void raise_bad_index()
 {
@@ -86,6 +81,12 @@ int count_of(size_t size)
 }
 
 }  // namespace
+
+void set_enumerator(IUnknown** out, std::vector<std::wstring> items)
+{
+    auto shared = std::make_shared<const std::vector<std::wstring>>(std::move(items));
+    *out = ComPtr<IEnumVARIANT>::adopt(new TextEnumerator(std::move(shared))).detach();
+}
 
 HRESULT StringList::get_Item(VARIANT i, VARIANT* pVariantReturn)
 {
@@ -272,8 +273,9 @@ HRESULT Request::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn)
         state_->enter(L"Request", L"BinaryRead");
         if (!pvarCountToRead)
             check_com(E_POINTER);
+        // A test page's body is its form, as TotalBytes counts it.
         if (!state_->request_body)
-            check_com(E_NOTIMPL);
+            state_->request_body = ansi_of(state_->form.text());
         const std::optional<long> asked = index_of(*plain(*pvarCountToRead).get());
         if (!asked || *asked < 0)
             check_com(DISP_E_TYPEMISMATCH);

@@ -1,5 +1,5 @@
-// Server: the encoders, object creation, and MapPath where the host serves
-// a folder. Other pages are not reachable from a page.
+// Server: the encoders, object creation, and MapPath inside the served
+// folder (a test page's is the current one). Other pages are not reachable.
 
 #include "tools/asp_host/arguments.h"
 #include "tools/asp_host/page_objects.h"
@@ -90,17 +90,50 @@ HRESULT Server::MapPath(BSTR bstrLogicalPath, BSTR* pbstrPhysicalPath)
     return member([&] {
         check_out(pbstrPhysicalPath);
         state_->enter(L"Server", L"MapPath");
-        if (state_->site_root.empty())
-            check_com(E_NOTIMPL);
+        // A test page is a page at the root of a site in the current folder.
+        std::wstring root = state_->site_root;
+        if (root.empty()) {
+            root.resize(MAX_PATH * 8);
+            const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(root.size()), root.data());
+            if (length == 0 || length >= root.size())
+                check_com(HRESULT_FROM_WIN32(::GetLastError()));
+            root.resize(length);
+        }
         const std::optional<std::wstring> path =
-            map_site_path(state_->site_root, state_->script_path, Bstr::view_of(bstrLogicalPath));
+            map_site_path(root, state_->script_path, Bstr::view_of(bstrLogicalPath));
         if (!path)
             throw ComponentError(E_INVALIDARG, L"Server object",
                                  L"The path is not inside the site: " + std::wstring(Bstr::view_of(bstrLogicalPath)));
         *pbstrPhysicalPath = allocate_bstr(*path);
     });
 }
-HRESULT Server::URLPathEncode(BSTR, BSTR*) { return E_NOTIMPL; }
+// A path part of a URL: the ANSI bytes of the text, %-escaped but for
+// letters, digits and the characters a path may hold as they are.
+HRESULT Server::URLPathEncode(BSTR bstrIn, BSTR* pbstrEncoded)
+{
+    return member([&] {
+        check_out(pbstrEncoded);
+        state_->enter(L"Server", L"URLPathEncode");
+        static constexpr char digits[] = "0123456789ABCDEF";
+        static constexpr std::string_view kept = "/:;@&=+$,-_.!~*'()";
+        std::wstring encoded;
+        for (const char c : ansi_of(Bstr::view_of(bstrIn))) {
+            const auto byte = static_cast<unsigned char>(c);
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                kept.find(c) != std::string_view::npos) {
+                encoded += static_cast<wchar_t>(c);
+            } else {
+                encoded += L'%';
+                encoded += static_cast<wchar_t>(digits[byte >> 4]);
+                encoded += static_cast<wchar_t>(digits[byte & 15]);
+            }
+        }
+        *pbstrEncoded = allocate_bstr(encoded);
+    });
+}
+
+// Other pages are not reachable from a page of this host, and errors
+// reach the client as the server's own error page.
 HRESULT Server::Execute(BSTR) { return E_NOTIMPL; }
 HRESULT Server::Transfer(BSTR) { return E_NOTIMPL; }
 HRESULT Server::GetLastError(IDispatch**) { return E_NOTIMPL; }

@@ -242,9 +242,16 @@ HRESULT ResponseCookies::get_Item(VARIANT Var, VARIANT* pVariantReturn)
     });
 }
 
-HRESULT ResponseCookies::get__NewEnum(IUnknown**)
+HRESULT ResponseCookies::get__NewEnum(IUnknown** ppEnumReturn)
 {
-    return E_NOTIMPL;
+    return member([&] {
+        check_out(ppEnumReturn);
+        state_->enter(L"Response", L"Cookies");
+        std::vector<std::wstring> names;
+        for (const ResponseCookie& cookie : state_->response_cookies)
+            names.push_back(cookie.name);
+        set_enumerator(ppEnumReturn, std::move(names));
+    });
 }
 
 HRESULT ResponseCookies::get_Count(int* cStrRet)
@@ -255,9 +262,29 @@ HRESULT ResponseCookies::get_Count(int* cStrRet)
     });
 }
 
-HRESULT ResponseCookies::get_Key(VARIANT, VARIANT*)
+// The cookie's name by its 1-based position, or as set for a name in any
+// letter case; Empty for a name never set.
+HRESULT ResponseCookies::get_Key(VARIANT VarKey, VARIANT* pvar)
 {
-    return E_NOTIMPL;
+    return member([&] {
+        check_out(pvar);
+        state_->enter(L"Response", L"Cookies");
+        const Variant key = plain(VarKey);
+        const auto& cookies = state_->response_cookies;
+        if (const std::optional<long> position = index_of(*key.get())) {
+            if (*position < 1 || static_cast<size_t>(*position) > cookies.size())
+                throw ComponentError(DISP_E_BADINDEX, L"Response object", L"Index out of range");
+            set_variant_text(pvar, cookies[static_cast<size_t>(*position - 1)].name);
+            return;
+        }
+        const std::wstring name = text_of(*key.get());
+        for (const ResponseCookie& cookie : cookies) {
+            if (same_name(cookie.name, name)) {
+                set_variant_text(pvar, cookie.name);
+                return;
+            }
+        }
+    });
 }
 
 HRESULT WriteCookie::get_Item(BSTR* Result)

@@ -5,6 +5,7 @@
 #include "frame/com_ptr.h"
 #include "frame/win32.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,5 +35,13 @@ struct SessionData {
     long timeout_minutes = 20;
     bool abandoned = false;
 };
+
+// The one session of a test page, whose id no cookie ever carries.
+inline std::shared_ptr<SessionData> test_page_session()
+{
+    auto session = std::make_shared<SessionData>();
+    session->id = L"1";
+    return session;
+}
 
 }  // namespace corvane::asp_host
