@@ -12,9 +12,11 @@ A request must name its target in absolute form (http://host:port/path). It
 is forwarded only to 127.0.0.1 or localhost; any other host gets a 403 and no
 connection is made. With --username and --password, a request without
 "Proxy-Authorization: Basic" of exactly those gets a 407 with a
-Proxy-Authenticate challenge. A forwarded request goes out in origin form,
-without Proxy-Authorization, on a connection of its own; the response comes
-back byte for byte. CONNECT is not supported (501).
+Proxy-Authenticate challenge, and the connection stays open for the client's
+next request (its retry with credentials) unless the client asked to close.
+A forwarded request goes out in origin form, without Proxy-Authorization, on
+a connection of its own; the response comes back byte for byte and the
+client's connection ends with it. CONNECT is not supported (501).
 
 Each recorded request: method, path (the target as received), version,
 headers, body_length, body (base64) and answered: the status the proxy gave
@@ -47,33 +49,58 @@ log = logging.getLogger("http_proxy")
 FORBIDDEN = plain_response("403 Forbidden", "this proxy forwards to 127.0.0.1 only\n")
 NOT_IMPLEMENTED = plain_response("501 Not Implemented", "no CONNECT here\n")
 BAD_GATEWAY = plain_response("502 Bad Gateway", "the origin server did not answer\n")
+# Kept alive, as proxies do: a client may send its retry with credentials on
+# the same connection before it could see a close. Wine's WinInet does so
+# after draining a 407, whatever the 407 said; a close racing that retry
+# resets the connection and fails the request.
 PROXY_AUTH_REQUIRED = (b"HTTP/1.1 407 Proxy Authentication Required\r\n"
                        b"Proxy-Authenticate: Basic realm=\"corvane proxy\"\r\n"
-                       b"Content-Type: text/plain\r\nContent-Length: 21\r\nConnection: close\r\n\r\n"
+                       b"Content-Type: text/plain\r\nContent-Length: 21\r\n\r\n"
                        b"proxy login required\n")
+PROXY_AUTH_REQUIRED_CLOSING = PROXY_AUTH_REQUIRED.replace(b"\r\n\r\n", b"\r\nConnection: close\r\n\r\n", 1)
+# Bounds the requests one connection may carry, so no client holds a thread
+# forever by failing to authenticate.
+MAX_REQUESTS_PER_CONNECTION = 16
+
+
+def wants_close(request):
+    """True when the client asked for the connection to end after this request."""
+    for name, value in request["headers"]:
+        if name.lower() in ("connection", "proxy-connection"):
+            if "close" in (token.strip().lower() for token in value.split(",")):
+                return True
+    return request["version"] == "HTTP/1.0"
 
 
 class ProxyHandler(Handler):
     """Reads requests as the test server does, then refuses or forwards."""
 
     def handle(self):
-        try:
-            request = self.read_request()
-        except (ValueError, UnicodeError):
-            self.wfile.write(BAD_REQUEST)
-            return
-        if request is None:
-            return
-        request["answered"] = 0
-        answer = self.refusal(request)
-        if answer is not None:
+        for served in range(1, MAX_REQUESTS_PER_CONNECTION + 1):
+            try:
+                request = self.read_request()
+            except (ValueError, UnicodeError):
+                self.wfile.write(BAD_REQUEST)
+                return
+            if request is None:
+                return
+            request["answered"] = 0
+            answer = self.refusal(request)
+            if answer is None:
+                self.server.script.record(request)
+                log.info("%s %s", request["method"], request["path"])
+                self.forward(request)
+                return
             request["answered"] = int(answer[9:12])
             self.server.script.record(request)
+            if answer is not PROXY_AUTH_REQUIRED:
+                self.wfile.write(answer)
+                return
+            if wants_close(request) or served == MAX_REQUESTS_PER_CONNECTION:
+                self.wfile.write(PROXY_AUTH_REQUIRED_CLOSING)
+                return
             self.wfile.write(answer)
-            return
-        self.server.script.record(request)
-        log.info("%s %s", request["method"], request["path"])
-        self.forward(request)
+            self.wfile.flush()
 
     def refusal(self, request):
         """The proxy's own answer, or None to forward."""

@@ -45,7 +45,8 @@ public:
     // it serves no directory (root_unix() is empty).
     static LoopbackServer start_misbehaving_ftp(const std::string& scenario);
     // tools/http_proxy.py: a forward proxy to 127.0.0.1 only; with a user
-    // name, every request needs those Basic proxy credentials (else 407).
+    // name, every request needs those Basic proxy credentials (else 407,
+    // and the connection stays open for the retry).
     static LoopbackServer start_http_proxy(const std::string& username = {}, const std::string& password = {});
 
     LoopbackServer(LoopbackServer&& other) noexcept;

@@ -337,8 +337,10 @@ TEST(LoopbackProxy, ForwardsToLoopbackOnlyAndChecksItsCredentials) {
         {&open_proxy, "GET http://192.0.2.1/via?q=1 HTTP/1.1\r\n\r\n", 403},
         {&open_proxy, "GET /via?q=1 HTTP/1.1\r\n\r\n", 400},
         {&open_proxy, "CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n", 501},
-        {&strict_proxy, "GET " + loopback_target + " HTTP/1.1\r\n\r\n", 407},
-        {&strict_proxy, "GET " + loopback_target + " HTTP/1.1\r\nProxy-Authorization: Basic Ym9iOndyb25n\r\n\r\n", 407},
+        {&strict_proxy, "GET " + loopback_target + " HTTP/1.1\r\nProxy-Connection: close\r\n\r\n", 407},
+        {&strict_proxy,
+         "GET " + loopback_target + " HTTP/1.1\r\nProxy-Authorization: Basic Ym9iOndyb25n\r\nConnection: close\r\n\r\n",
+         407},
         {&strict_proxy, "GET " + loopback_target + " HTTP/1.1\r\n" + credentials + "\r\n", 0},
         {&strict_proxy, "GET http://localhost:" + std::to_string(origin.port()) + "/via?q=1 HTTP/1.1\r\n" +
                             credentials + "\r\n", 0},
@@ -369,4 +371,25 @@ TEST(LoopbackProxy, ForwardsToLoopbackOnlyAndChecksItsCredentials) {
     }
     EXPECT_EQ(arrived[1].method, "POST");
     EXPECT_EQ(arrived[1].body, "abc");
+}
+
+// A client retries with credentials on the connection the 407 came on, as
+// Wine's WinInet does without waiting to see whether it was closed.
+TEST(LoopbackProxy, KeepsTheConnectionForTheRetryAfterA407) {
+    LoopbackServer origin = LoopbackServer::start_http();
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 7\r\nConnection: close\r\n\r\nthrough";
+    origin.route("/again", answer);
+    LoopbackServer strict_proxy = LoopbackServer::start_http_proxy("bob", "pa:ss");
+    const std::string request = "GET http://127.0.0.1:" + std::to_string(origin.port()) + "/again HTTP/1.1\r\n";
+    const std::string reply = raw_exchange(strict_proxy.port(), request + "\r\n" + request +
+                                                                    "Proxy-Authorization: Basic Ym9iOnBhOnNz\r\n\r\n");
+    EXPECT_EQ(reply.substr(0, 13), "HTTP/1.1 407 ");
+    EXPECT_EQ(reply.substr(0, reply.find("\r\n\r\n")).find("Connection: close"), std::string::npos) << reply;
+    ASSERT_GE(reply.size(), answer.size());
+    EXPECT_EQ(reply.substr(reply.size() - answer.size()), answer);
+    const std::vector<RecordedRequest> log = strict_proxy.requests();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].answered, 407);
+    EXPECT_EQ(log[1].answered, 0);
+    EXPECT_EQ(origin.requests().size(), 1u);
 }
