@@ -69,7 +69,10 @@ public:
     std::vector<std::string> received_commands() const;
 
     // HTTP only: a GET of exactly `target` (path and query as sent) is answered
-    // with `raw_response` byte for byte, then the connection is closed.
+    // with `raw_response` byte for byte, then the connection is closed. A
+    // response the client may read to its end should say "Connection: close":
+    // otherwise WinInet keeps the connection for the next request, and under
+    // Wine a reuse racing the server's close fails that request (12030).
     void route(std::string_view target, std::string_view raw_response);
     // As route(), the raw response read from a Linux file when requested;
     // for bodies too large to send over the control connection.

@@ -196,6 +196,7 @@ TEST(LoopbackHttp, ServesRoutedRawResponseVerbatimAndRecordsRequest) {
                "Content-Type: text/plain\r\n"
                "Set-Cookie: second=2; Path=/\r\n"
                "Content-Length: " + std::to_string(body.size()) + "\r\n"
+               "Connection: close\r\n"
                "\r\n" + body);
 
     const HttpResult result = http_get(http.port(), "/jar?kind=two");
@@ -211,7 +212,7 @@ TEST(LoopbackHttp, ServesRoutedRawResponseVerbatimAndRecordsRequest) {
 
 TEST(LoopbackHttp, RoutesMatchPathAndQueryExactly) {
     LoopbackServer http = LoopbackServer::start_http();
-    http.route("/exact?q=1", "HTTP/1.1 204 No Content\r\n\r\n");
+    http.route("/exact?q=1", "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(http_get(http.port(), "/exact?q=1").status, 204u);
     EXPECT_EQ(http_get(http.port(), "/exact?q=2").status, 404u);
     EXPECT_EQ(http_get(http.port(), "/exact").status, 404u);
@@ -225,7 +226,7 @@ TEST(LoopbackHttp, RouteFileServesLargeResponse) {
     const std::string unix_file = "/tmp/corvane-rig-" + std::to_string(GetCurrentProcessId()) + ".http";
     const fs::path windows_file = "Z:" + unix_file;
     std::ofstream(windows_file, std::ios::binary)
-        << "HTTP/1.1 200 OK\r\nContent-Length: " << body.size() << "\r\n\r\n" << body;
+        << "HTTP/1.1 200 OK\r\nContent-Length: " << body.size() << "\r\nConnection: close\r\n\r\n" << body;
     http.route_file("/big", unix_file);
 
     const HttpResult result = http_get(http.port(), "/big");
