@@ -77,11 +77,7 @@ class ProxyHandler(Handler):
 
     def handle(self):
         for served in range(1, MAX_REQUESTS_PER_CONNECTION + 1):
-            try:
-                request = self.read_request()
-            except (ValueError, UnicodeError):
-                self.wfile.write(BAD_REQUEST)
-                return
+            request = self.next_request()
             if request is None:
                 return
             request["answered"] = 0

@@ -168,13 +168,17 @@ class Handler(socketserver.StreamRequestHandler):
                 "headers": headers, "body_length": len(body),
                 "body": base64.b64encode(body).decode("ascii")}
 
-    def handle(self):
-        script = self.server.script
+    def next_request(self):
+        """The next request, or None when the client sent none or a malformed one (answered 400)."""
         try:
-            request = self.read_request()
+            return self.read_request()
         except (ValueError, UnicodeError):
             self.wfile.write(BAD_REQUEST)
-            return
+            return None
+
+    def handle(self):
+        script = self.server.script
+        request = self.next_request()
         if request is None:
             return
         if self.plain_on_tls_port:
