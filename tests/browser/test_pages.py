@@ -11,7 +11,6 @@ and saves a screenshot of each test under <build dir>/browser-screenshots.
 import argparse
 import hashlib
 import os
-import socket
 import sys
 import unittest
 
@@ -276,18 +275,37 @@ class FetchPage(PageTest):
         self.assert_no_elements("#headers b", "elements made of served text")
         self.assert_no_script_ran()
 
-    def test_an_address_nobody_answers_shows_the_error(self):
-        with socket.socket() as probe:  # a port that was free a moment ago
-            probe.bind(("127.0.0.1", 0))
-            port = probe.getsockname()[1]
-        address = "http://127.0.0.1:%d/\"><i>x</i>" % port
-        self.submit(address)
+    def test_a_failed_request_shows_the_error(self):
+        self.rig.http_route("/cut", b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nshort")
+        self.submit("http://127.0.0.1:%d/cut" % self.rig.http_port)
         failures = self.driver.find_elements(By.ID, "failure")
         self.assertEqual(len(failures), 1, "an error paragraph")
         self.assertRegex(failures[0].text, r"^Error &H800403[E-F][0-9A-F]: \S")
-        self.assert_no_elements("main i", "elements made of the typed address")
-        # The field keeps what was typed, as text.
-        self.assertEqual(self.driver.find_element(By.ID, "url").get_attribute("value"), address)
+
+    def test_addresses_outside_the_allowed_prefix_are_not_fetched(self):
+        http, ftp = self.rig.http_port, self.rig.ftp_port
+        for address in ("http://127.0.0.1:%d/" % ftp,
+                        "http://127.0.0.1:%d@127.0.0.1:%d/" % (http, ftp),
+                        "http://127.0.0.1:%d0/" % http,
+                        "https://127.0.0.1:%d/" % http,
+                        "HTTP://127.0.0.1:%d/" % http,
+                        "http://127.0.0.1:%d/\"><i>x</i>" % ftp):
+            with self.subTest(address=address):
+                self.submit(address)
+                self.assert_page_ok()
+                self.assertEqual(len(self.driver.find_elements(By.ID, "refused")), 1, "a refusal")
+                self.assert_no_elements("#status", "a fetched response")
+                self.assert_no_elements("main i", "elements made of the typed address")
+                # The field keeps what was typed, as text.
+                self.assertEqual(self.driver.find_element(By.ID, "url").get_attribute("value"), address)
+
+    def test_a_redirect_is_shown_not_followed(self):
+        self.rig.http_route("/moved", b"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:%d/\r\n"
+                                      b"Content-Length: 0\r\nConnection: close\r\n\r\n" % self.rig.ftp_port)
+        self.submit("http://127.0.0.1:%d/moved" % self.rig.http_port)
+        self.assert_page_ok()
+        self.assertEqual(self.driver.find_element(By.ID, "status").text, "302 Found")
+        self.assertEqual(self.header_table().get("Location"), "http://127.0.0.1:%d/" % self.rig.ftp_port)
 
 
 # Names a page must show as text. Wine's listing parser keeps only the first
