@@ -292,8 +292,12 @@ void Session::close()
     if (!connected_)
         return;
     watchdog_.reset();
-    if (!connection_.close())
-        raise_platform_failure(errors::close_connection, L"CloseConnection");
+    if (!connection_.close()) {
+        // Still connected, so its waits stay bounded.
+        const auto code = static_cast<LONG>(platform().GetLastError());
+        watchdog_ = std::make_unique<Watchdog>(connection_.get(), static_cast<DWORD>(timeout_seconds_) * 1000, false);
+        raise_platform_error(errors::close_connection, code, L"CloseConnection");
+    }
     // With its connection gone the session is no use: disconnected even if
     // it will not close, so that open works again. The handle stays held
     // and is closed again when replaced or released.

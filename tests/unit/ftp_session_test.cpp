@@ -260,8 +260,25 @@ TEST_F(FtpSession, CloseFailureKeepsTheObjectConnectedOnlyWhileItsConnectionIsOp
                   L"Error closing connection to remote server.CloseConnection error code: 12017 Message: ");
         round.on_InternetCloseHandle = nullptr;
         if (failing == "h2") {
-            // Still connected: Directory asks the server instead of refusing.
+            // Still connected: Directory asks the server instead of refusing,
+            // and a reply that never comes is still ended by the watchdog.
             EXPECT_EQ(directory(), L"/");
+            ASSERT_EQ(ftp.query<_FTP2>()->put_Timeout(1), S_OK);
+            HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            round.on_InternetCloseHandle = [&](HINTERNET handle) {
+                if (tests::FakePlatform::handle_name(handle) == "h2")
+                    SetEvent(closed);
+                return TRUE;
+            };
+            // Bounded: a watchdog that never fires fails the test, not the program.
+            round.on_FtpSetCurrentDirectoryA = [&](HINTERNET, LPCSTR) {
+                return WaitForSingleObject(closed, 20000) == WAIT_OBJECT_0 ? round.fail(ERROR_INTERNET_OPERATION_CANCELLED)
+                                                                            : TRUE;
+            };
+            Variant stalled = text_variant(L"sub");
+            EXPECT_THAT(error_of(ftp->put_Directory(*stalled.get())).description, HasSubstr(L"Timed out"));
+            round.on_InternetCloseHandle = nullptr;
+            CloseHandle(closed);
         } else {
             // The connection closed before the session failed to: nothing
             // left to ask, and a new connection can be opened.
