@@ -128,11 +128,11 @@ void Client::set_proxy(std::wstring_view proxy)
                c == L'.' || c == L'-' || c == L':' || c == L'[' || c == L']';
     });
     if (!plain)
-        refuse(L"The proxy must be written host:port.");
+        refuse(L"The proxy must be written host or host:port.");
     if (!proxy.empty()) {
         const HostAndPort where = split_port(std::wstring(proxy));
         if (where.host.empty() || (where.port == 0 && where.host != proxy))
-            refuse(L"The proxy must be written host:port.");
+            refuse(L"The proxy must be written host or host:port.");
     }
     settings_.proxy = proxy;
 }

@@ -213,6 +213,22 @@ TEST_F(Request, RefusedSettingsChangeNothing)
     }
 }
 
+TEST_F(Request, ProxyIsOneHostWithOrWithoutItsPort)
+{
+    for (const std::wstring proxy : {L"proxy.example", L"proxy.example:3128", L"[::1]:3128"}) {
+        const std::string sent_proxy(proxy.begin(), proxy.end());
+        SCOPED_TRACE(sent_proxy);
+        client.reset();
+        fake.calls.clear();
+        client.set_url(L"http://server1/x");
+        client.set_proxy(proxy);
+        fetch();
+        const auto arguments = fake.arguments_of("InternetOpenA");
+        EXPECT_EQ(arguments[1], std::to_string(INTERNET_OPEN_TYPE_PROXY));
+        EXPECT_EQ(arguments[2], "\"" + sent_proxy + "\"");
+    }
+}
+
 TEST_F(Request, BodyThatCannotGoOutIsRefusedBeforeAnythingOpens)
 {
     struct Case {
