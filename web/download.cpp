@@ -52,14 +52,10 @@ std::optional<unsigned long long> size_in_reply(std::wstring_view reply)
         const size_t open = reply.rfind(L'(', end);
         if (open == std::wstring_view::npos)
             break;
-        const std::wstring_view digits = reply.substr(open + 1, end - open - 1);
-        if (digits.empty() || digits.size() > longest_size_text ||
-            digits.find_first_not_of(L"0123456789") != std::wstring_view::npos)
-            continue;
-        unsigned long long size = 0;
-        for (const wchar_t digit : digits)
-            size = size * 10 + static_cast<unsigned>(digit - L'0');
-        return size;
+        const std::optional<unsigned long long> size =
+            parse_decimal(reply.substr(open + 1, end - open - 1), longest_size_text);
+        if (size)
+            return size;
     }
     return std::nullopt;
 }
