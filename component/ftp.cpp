@@ -3,6 +3,7 @@
 #include "component/ftp.h"
 
 #include "frame/text.h"
+#include "frame/variants.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/listing.h"
 #include "transfer/resume.h"
@@ -22,19 +23,6 @@ static_assert(static_cast<DWORD>(ftp::TransferType::binary) == TransferBinary);
 static_assert(ftp::columns::files == ShowFiles && ftp::columns::directories == ShowDirectories &&
               ftp::columns::size == ShowFileSize && ftp::columns::last_access_time == ShowLastAccessTime &&
               ftp::columns::last_write_time == ShowLastWriteTime && ftp::columns::creation_time == ShowCreationTime);
-
-// A Long below 2^31, a Double beyond, as FTPFile's FileSize.
-void set_variant_count(VARIANT* result, unsigned long long count)
-{
-    VariantInit(result);
-    if (count <= 2147483647ull) {
-        V_VT(result) = VT_I4;
-        V_I4(result) = static_cast<LONG>(count);
-    } else {
-        V_VT(result) = VT_R8;
-        V_R8(result) = static_cast<double>(count);
-    }
-}
 
 }  // namespace
 
@@ -250,7 +238,7 @@ HRESULT FTP::RemoteFileSize(VARIANT remote_path, VARIANT* result)
 {
     return member(result, [&] {
         const ftp::WireText remote = session_.wire(text_of(remote_path), ftp::errors::remote_file_size);
-        set_variant_count(result, session_.remote_file_size(remote));
+        set_variant_number(result, static_cast<double>(session_.remote_file_size(remote)));
     });
 }
 
@@ -282,7 +270,7 @@ HRESULT FTP::put_UTF8(VARIANT_BOOL utf8)
 
 HRESULT FTP::get_BytesTransferred(VARIANT* result)
 {
-    return member(result, [&] { set_variant_count(result, session_.bytes_transferred()); });
+    return member(result, [&] { set_variant_number(result, static_cast<double>(session_.bytes_transferred())); });
 }
 
 }  // namespace corvane

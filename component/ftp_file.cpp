@@ -1,8 +1,7 @@
 #include "component/ftp_file.h"
 
 #include "frame/text.h"
-
-#include <cmath>
+#include "frame/variants.h"
 
 namespace corvane {
 
@@ -69,15 +68,7 @@ HRESULT FTPFile::put_FileSize(VARIANT file_size)
 HRESULT FTPFile::get_FileSize(VARIANT* result)
 {
     return member(result, [&] {
-        // A Long while the size fits one, as scripts have always seen it.
-        VariantInit(result);
-        if (file_size_ >= -2147483648.0 && file_size_ <= 2147483647.0 && std::trunc(file_size_) == file_size_) {
-            V_VT(result) = VT_I4;
-            V_I4(result) = static_cast<LONG>(file_size_);
-        } else {
-            V_VT(result) = VT_R8;
-            V_R8(result) = file_size_;
-        }
+        set_variant_number(result, file_size_);
     });
 }
 

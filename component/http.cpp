@@ -4,9 +4,9 @@
 
 #include "frame/error.h"
 #include "frame/text.h"
+#include "frame/variants.h"
 
 #include <cstring>
-#include <limits>
 
 namespace corvane {
 
@@ -17,30 +17,6 @@ constexpr std::wstring_view version = L"1.01.1";
 VARIANT_BOOL variant_bool(bool value)
 {
     return value ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-// A byte array holding a copy of the bytes, for [out, retval] VARIANTs.
-void set_variant_bytes(VARIANT* out, std::string_view bytes)
-{
-    // An array counts its elements in 32 bits.
-    if constexpr (sizeof(size_t) > sizeof(ULONG)) {
-        if (bytes.size() > std::numeric_limits<ULONG>::max())
-            throw std::bad_alloc();
-    }
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    if (!array)
-        throw std::bad_alloc();
-    if (!bytes.empty()) {
-        void* data = nullptr;
-        if (FAILED(SafeArrayAccessData(array, &data))) {
-            SafeArrayDestroy(array);
-            throw std::bad_alloc();
-        }
-        std::memcpy(data, bytes.data(), bytes.size());
-        SafeArrayUnaccessData(array);
-    }
-    V_VT(out) = VT_ARRAY | VT_UI1;
-    V_ARRAY(out) = array;
 }
 
 // The bytes of a one-dimensional array of bytes, whatever its lower bound.

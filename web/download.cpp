@@ -7,6 +7,7 @@
 #include "frame/handles.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "frame/variants.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/replies.h"
 #include "web/content_disposition.h"
@@ -28,15 +29,7 @@ constexpr size_t longest_size_text = 18;
 Variant byte_array(const char* bytes, DWORD count)
 {
     Variant value;
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, count);
-    if (!array)
-        throw std::bad_alloc();
-    V_VT(value.get()) = VT_ARRAY | VT_UI1;
-    V_ARRAY(value.get()) = array;
-    void* data = nullptr;
-    check_com(SafeArrayAccessData(array, &data));
-    std::copy(bytes, bytes + count, static_cast<char*>(data));
-    SafeArrayUnaccessData(array);
+    set_variant_bytes(value.put(), std::string_view(bytes, count));
     return value;
 }
 
