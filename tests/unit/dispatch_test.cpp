@@ -297,8 +297,10 @@ std::vector<std::string> members_taking_null_out_pointers(IUnknown* object, size
                 has_out = has_out || (element.paramdesc.wParamFlags & PARAMFLAG_FOUT);
                 // Everything but a VARIANT by value fits a pointer-sized zero:
                 // NULL pointers, 0, False.
-                V_VT(&argument) = element.tdesc.vt == VT_VARIANT ? VT_EMPTY : sizeof(void*) == 8 ? VT_I8 : VT_I4;
-                types.push_back(element.tdesc.vt == VT_VARIANT ? VT_VARIANT : V_VT(&argument));
+                const VARTYPE pointer_sized = sizeof(void*) == 8 ? VT_I8 : VT_I4;
+                const bool by_value = element.tdesc.vt == VT_VARIANT;
+                V_VT(&argument) = by_value ? VARTYPE{VT_EMPTY} : pointer_sized;
+                types.push_back(by_value ? VARTYPE{VT_VARIANT} : pointer_sized);
                 pointers.push_back(&argument);
             }
             Bstr name;
