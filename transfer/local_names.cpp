@@ -10,8 +10,6 @@ namespace corvane::transfer {
 
 namespace {
 
-constexpr size_t full_path_attempts = 3;
-
 wchar_t ascii_upper(wchar_t character)
 {
     return character >= L'a' && character <= L'z' ? static_cast<wchar_t>(character - (L'a' - L'A')) : character;
@@ -96,24 +94,6 @@ std::wstring shown_name(std::wstring_view name)
         }
     }
     return shown + L"\"";
-}
-
-std::wstring full_path(const std::wstring& path)
-{
-    std::wstring result(MAX_PATH, L'\0');
-    for (size_t attempt = 0; attempt < full_path_attempts; ++attempt) {
-        const DWORD length =
-            platform().GetFullPathNameW(path.c_str(), static_cast<DWORD>(result.size()), result.data(), nullptr);
-        if (length == 0)
-            return {};
-        if (length < result.size()) {
-            result.resize(length);
-            return result;
-        }
-        // Too small: the length asked for counts the terminating NUL.
-        result.assign(length, L'\0');
-    }
-    return {};
 }
 
 bool lies_inside(std::wstring_view folder, std::wstring_view path)
