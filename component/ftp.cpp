@@ -3,6 +3,7 @@
 #include "component/ftp.h"
 
 #include "frame/text.h"
+#include "frame/variants.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/listing.h"
 #include "transfer/resume.h"
@@ -23,26 +24,13 @@ static_assert(ftp::columns::files == ShowFiles && ftp::columns::directories == S
               ftp::columns::size == ShowFileSize && ftp::columns::last_access_time == ShowLastAccessTime &&
               ftp::columns::last_write_time == ShowLastWriteTime && ftp::columns::creation_time == ShowCreationTime);
 
-// A Long below 2^31, a Double beyond, as FTPFile's FileSize.
-void set_variant_count(VARIANT* result, unsigned long long count)
-{
-    VariantInit(result);
-    if (count <= 2147483647ull) {
-        V_VT(result) = VT_I4;
-        V_I4(result) = static_cast<LONG>(count);
-    } else {
-        V_VT(result) = VT_R8;
-        V_R8(result) = static_cast<double>(count);
-    }
-}
-
 }  // namespace
 
 FTP::FTP() : page_(ftp::errors::page_not_bound) {}
 
 HRESULT FTP::OnStartPage(IDispatch* scripting_context, VARIANT* result)
 {
-    return member([&] {
+    return member(result, [&] {
         VariantInit(result);
         page_.bind(scripting_context);
     });
@@ -50,7 +38,7 @@ HRESULT FTP::OnStartPage(IDispatch* scripting_context, VARIANT* result)
 
 HRESULT FTP::get_Version(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, version); });
+    return member(result, [&] { set_variant_text(result, version); });
 }
 
 HRESULT FTP::put_URL(VARIANT url)
@@ -60,7 +48,7 @@ HRESULT FTP::put_URL(VARIANT url)
 
 HRESULT FTP::get_URL(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, session_.url()); });
+    return member(result, [&] { set_variant_text(result, session_.url()); });
 }
 
 HRESULT FTP::put_Username(VARIANT username)
@@ -70,7 +58,7 @@ HRESULT FTP::put_Username(VARIANT username)
 
 HRESULT FTP::get_Username(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, session_.username()); });
+    return member(result, [&] { set_variant_text(result, session_.username()); });
 }
 
 HRESULT FTP::put_Password(VARIANT password)
@@ -80,7 +68,7 @@ HRESULT FTP::put_Password(VARIANT password)
 
 HRESULT FTP::get_Password(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, session_.password()); });
+    return member(result, [&] { set_variant_text(result, session_.password()); });
 }
 
 HRESULT FTP::put_Port(LONG port)
@@ -90,7 +78,7 @@ HRESULT FTP::put_Port(LONG port)
 
 HRESULT FTP::get_Port(LONG* result)
 {
-    return member([&] { *result = session_.port(); });
+    return member(result, [&] { *result = session_.port(); });
 }
 
 HRESULT FTP::put_Proxy(VARIANT proxy)
@@ -100,7 +88,7 @@ HRESULT FTP::put_Proxy(VARIANT proxy)
 
 HRESULT FTP::get_Proxy(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, session_.proxy()); });
+    return member(result, [&] { set_variant_text(result, session_.proxy()); });
 }
 
 HRESULT FTP::put_Passive(VARIANT_BOOL passive)
@@ -110,7 +98,7 @@ HRESULT FTP::put_Passive(VARIANT_BOOL passive)
 
 HRESULT FTP::get_Passive(VARIANT_BOOL* result)
 {
-    return member([&] { *result = session_.passive() ? VARIANT_TRUE : VARIANT_FALSE; });
+    return member(result, [&] { *result = session_.passive() ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 HRESULT FTP::put_TransferType(Ftp_Transfer_Type transfer_type)
@@ -144,17 +132,18 @@ HRESULT FTP::DownloadFileToClient(VARIANT remote_path)
 
 HRESULT FTP::ExecuteCommand(VARIANT command, VARIANT_BOOL expect_response, BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(session_.execute_command(text_of(command), expect_response)); });
+    return member(result,
+                  [&] { *result = allocate_bstr(session_.execute_command(text_of(command), expect_response)); });
 }
 
 HRESULT FTP::GetLastResponse(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, session_.last_response()); });
+    return member(result, [&] { set_variant_text(result, session_.last_response()); });
 }
 
 HRESULT FTP::get_Directory(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, session_.current_directory()); });
+    return member(result, [&] { set_variant_text(result, session_.current_directory()); });
 }
 
 HRESULT FTP::put_Directory(VARIANT directory)
@@ -165,12 +154,12 @@ HRESULT FTP::put_Directory(VARIANT directory)
 
 HRESULT FTP::Files(_FTPFiles** result)
 {
-    return member([&] { *result = FTPFiles::from_listing(session_.list()).detach(); });
+    return member(result, [&] { *result = FTPFiles::from_listing(session_.list()).detach(); });
 }
 
 HRESULT FTP::GetDirectoryListing(Directory_Listing_Type shown, BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(ftp::listing_text(session_.list(), shown)); });
+    return member(result, [&] { *result = allocate_bstr(ftp::listing_text(session_.list(), shown)); });
 }
 
 HRESULT FTP::CreateDirectory(VARIANT name)
@@ -232,7 +221,7 @@ HRESULT FTP::DeleteFile(VARIANT remote_path)
 
 HRESULT FTP::get_Timeout(LONG* result)
 {
-    return member([&] { *result = session_.timeout_seconds(); });
+    return member(result, [&] { *result = session_.timeout_seconds(); });
 }
 
 HRESULT FTP::put_Timeout(LONG seconds)
@@ -242,14 +231,14 @@ HRESULT FTP::put_Timeout(LONG seconds)
 
 HRESULT FTP::get_LastReplyCode(LONG* result)
 {
-    return member([&] { *result = session_.last_reply_code(); });
+    return member(result, [&] { *result = session_.last_reply_code(); });
 }
 
 HRESULT FTP::RemoteFileSize(VARIANT remote_path, VARIANT* result)
 {
-    return member([&] {
+    return member(result, [&] {
         const ftp::WireText remote = session_.wire(text_of(remote_path), ftp::errors::remote_file_size);
-        set_variant_count(result, session_.remote_file_size(remote));
+        set_variant_number(result, static_cast<double>(session_.remote_file_size(remote)));
     });
 }
 
@@ -271,7 +260,7 @@ HRESULT FTP::ResumePutFile(VARIANT local_path, VARIANT remote_path)
 
 HRESULT FTP::get_UTF8(VARIANT_BOOL* result)
 {
-    return member([&] { *result = session_.utf8() ? VARIANT_TRUE : VARIANT_FALSE; });
+    return member(result, [&] { *result = session_.utf8() ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 HRESULT FTP::put_UTF8(VARIANT_BOOL utf8)
@@ -281,7 +270,7 @@ HRESULT FTP::put_UTF8(VARIANT_BOOL utf8)
 
 HRESULT FTP::get_BytesTransferred(VARIANT* result)
 {
-    return member([&] { set_variant_count(result, session_.bytes_transferred()); });
+    return member(result, [&] { set_variant_number(result, static_cast<double>(session_.bytes_transferred())); });
 }
 
 }  // namespace corvane

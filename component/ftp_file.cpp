@@ -1,8 +1,7 @@
 #include "component/ftp_file.h"
 
 #include "frame/text.h"
-
-#include <cmath>
+#include "frame/variants.h"
 
 namespace corvane {
 
@@ -29,7 +28,7 @@ void FTPFile::assign_id(std::wstring_view id)
 
 HRESULT FTPFile::get_ID(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(id_); });
+    return member(result, [&] { *result = allocate_bstr(id_); });
 }
 
 HRESULT FTPFile::put_ID(BSTR id)
@@ -44,7 +43,7 @@ HRESULT FTPFile::put_Filename(BSTR filename)
 
 HRESULT FTPFile::get_Filename(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(filename_); });
+    return member(result, [&] { *result = allocate_bstr(filename_); });
 }
 
 HRESULT FTPFile::put_FileType(enum_FileType file_type)
@@ -54,7 +53,7 @@ HRESULT FTPFile::put_FileType(enum_FileType file_type)
 
 HRESULT FTPFile::get_FileType(enum_FileType* result)
 {
-    return member([&] { *result = static_cast<enum_FileType>(file_type_); });
+    return member(result, [&] { *result = static_cast<enum_FileType>(file_type_); });
 }
 
 HRESULT FTPFile::put_FileSize(VARIANT file_size)
@@ -68,16 +67,8 @@ HRESULT FTPFile::put_FileSize(VARIANT file_size)
 
 HRESULT FTPFile::get_FileSize(VARIANT* result)
 {
-    return member([&] {
-        // A Long while the size fits one, as scripts have always seen it.
-        VariantInit(result);
-        if (file_size_ >= -2147483648.0 && file_size_ <= 2147483647.0 && std::trunc(file_size_) == file_size_) {
-            V_VT(result) = VT_I4;
-            V_I4(result) = static_cast<LONG>(file_size_);
-        } else {
-            V_VT(result) = VT_R8;
-            V_R8(result) = file_size_;
-        }
+    return member(result, [&] {
+        set_variant_number(result, file_size_);
     });
 }
 
@@ -88,7 +79,7 @@ HRESULT FTPFile::put_LastAccessTime(BSTR time)
 
 HRESULT FTPFile::get_LastAccessTime(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(last_access_time_); });
+    return member(result, [&] { *result = allocate_bstr(last_access_time_); });
 }
 
 HRESULT FTPFile::put_LastWriteTime(BSTR time)
@@ -98,7 +89,7 @@ HRESULT FTPFile::put_LastWriteTime(BSTR time)
 
 HRESULT FTPFile::get_LastWriteTime(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(last_write_time_); });
+    return member(result, [&] { *result = allocate_bstr(last_write_time_); });
 }
 
 HRESULT FTPFile::put_CreationTime(BSTR time)
@@ -108,7 +99,7 @@ HRESULT FTPFile::put_CreationTime(BSTR time)
 
 HRESULT FTPFile::get_CreationTime(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(creation_time_); });
+    return member(result, [&] { *result = allocate_bstr(creation_time_); });
 }
 
 }  // namespace corvane

@@ -15,17 +15,17 @@ ComPtr<FTPFiles> FTPFiles::from_listing(std::vector<ftp::ListingEntry> listing)
 
 HRESULT FTPFiles::Count(LONG* result)
 {
-    return member([&] { *result = static_cast<LONG>(entries_.size()); });
+    return member(result, [&] { *result = static_cast<LONG>(entries_.size()); });
 }
 
 HRESULT FTPFiles::Item(VARIANT index, _FTPFile** result)
 {
-    return member([&] { *result = ComPtr<_FTPFile>::share(&entries_.find(index)).detach(); });
+    return member(result, [&] { *result = ComPtr<_FTPFile>::share(&entries_.find(index)).detach(); });
 }
 
 HRESULT FTPFiles::NewEnum(IUnknown** result)
 {
-    return member([&] { *result = entries_.enumerator().detach(); });
+    return member(result, [&] { *result = entries_.enumerator().detach(); });
 }
 
 }  // namespace corvane

@@ -4,9 +4,9 @@
 
 #include "frame/error.h"
 #include "frame/text.h"
+#include "frame/variants.h"
 
 #include <cstring>
-#include <limits>
 
 namespace corvane {
 
@@ -17,30 +17,6 @@ constexpr std::wstring_view version = L"1.01.1";
 VARIANT_BOOL variant_bool(bool value)
 {
     return value ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-// A byte array holding a copy of the bytes, for [out, retval] VARIANTs.
-void set_variant_bytes(VARIANT* out, std::string_view bytes)
-{
-    // An array counts its elements in 32 bits.
-    if constexpr (sizeof(size_t) > sizeof(ULONG)) {
-        if (bytes.size() > std::numeric_limits<ULONG>::max())
-            throw std::bad_alloc();
-    }
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    if (!array)
-        throw std::bad_alloc();
-    if (!bytes.empty()) {
-        void* data = nullptr;
-        if (FAILED(SafeArrayAccessData(array, &data))) {
-            SafeArrayDestroy(array);
-            throw std::bad_alloc();
-        }
-        std::memcpy(data, bytes.data(), bytes.size());
-        SafeArrayUnaccessData(array);
-    }
-    V_VT(out) = VT_ARRAY | VT_UI1;
-    V_ARRAY(out) = array;
 }
 
 // The bytes of a one-dimensional array of bytes, whatever its lower bound.
@@ -72,22 +48,22 @@ HRESULT HTTP::put_URL(BSTR url)
 
 HRESULT HTTP::get_ServerName(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, client_.server_name()); });
+    return member(result, [&] { set_variant_text(result, client_.server_name()); });
 }
 
 HRESULT HTTP::get_Path(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, client_.path()); });
+    return member(result, [&] { set_variant_text(result, client_.path()); });
 }
 
 HRESULT HTTP::get_Version(VARIANT* result)
 {
-    return member([&] { set_variant_text(result, version); });
+    return member(result, [&] { set_variant_text(result, version); });
 }
 
 HRESULT HTTP::get_Content(BSTR* result)
 {
-    return member([&] { *result = client_.content().detach(); });
+    return member(result, [&] { *result = client_.content().detach(); });
 }
 
 HTTPHeaders& HTTP::headers()
@@ -99,7 +75,7 @@ HTTPHeaders& HTTP::headers()
 
 HRESULT HTTP::get_Headers(_HTTPHeaders** result)
 {
-    return member([&] { *result = ComPtr<_HTTPHeaders>::share(&headers()).detach(); });
+    return member(result, [&] { *result = ComPtr<_HTTPHeaders>::share(&headers()).detach(); });
 }
 
 http::Client::HeaderSink HTTP::header_sink()
@@ -114,17 +90,17 @@ HRESULT HTTP::OpenConnection()
 
 HRESULT HTTP::get_StatusCode(LONG* result)
 {
-    return member([&] { *result = client_.status_code(); });
+    return member(result, [&] { *result = client_.status_code(); });
 }
 
 HRESULT HTTP::get_StatusText(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.status_text()); });
+    return member(result, [&] { *result = allocate_bstr(client_.status_text()); });
 }
 
 HRESULT HTTP::get_Method(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.settings().method); });
+    return member(result, [&] { *result = allocate_bstr(client_.settings().method); });
 }
 
 HRESULT HTTP::put_Method(BSTR method)
@@ -134,7 +110,7 @@ HRESULT HTTP::put_Method(BSTR method)
 
 HRESULT HTTP::get_RequestBody(VARIANT* result)
 {
-    return member([&] {
+    return member(result, [&] {
         const http::RequestSettings& settings = client_.settings();
         VariantInit(result);
         if (settings.body_bytes)
@@ -177,7 +153,7 @@ HRESULT HTTP::ClearRequestHeaders()
 
 HRESULT HTTP::get_Timeout(LONG* result)
 {
-    return member([&] { *result = static_cast<LONG>(client_.settings().timeout_seconds); });
+    return member(result, [&] { *result = static_cast<LONG>(client_.settings().timeout_seconds); });
 }
 
 HRESULT HTTP::put_Timeout(LONG seconds)
@@ -187,7 +163,7 @@ HRESULT HTTP::put_Timeout(LONG seconds)
 
 HRESULT HTTP::get_ResponseBody(VARIANT* result)
 {
-    return member([&] {
+    return member(result, [&] {
         VariantInit(result);
         set_variant_bytes(result, client_.response_body());
     });
@@ -200,7 +176,7 @@ HRESULT HTTP::SaveToFile(BSTR path)
 
 HRESULT HTTP::get_Charset(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.settings().charset); });
+    return member(result, [&] { *result = allocate_bstr(client_.settings().charset); });
 }
 
 HRESULT HTTP::put_Charset(BSTR charset)
@@ -210,7 +186,7 @@ HRESULT HTTP::put_Charset(BSTR charset)
 
 HRESULT HTTP::get_FollowRedirects(VARIANT_BOOL* result)
 {
-    return member([&] { *result = variant_bool(client_.settings().follow_redirects); });
+    return member(result, [&] { *result = variant_bool(client_.settings().follow_redirects); });
 }
 
 HRESULT HTTP::put_FollowRedirects(VARIANT_BOOL follow)
@@ -220,12 +196,12 @@ HRESULT HTTP::put_FollowRedirects(VARIANT_BOOL follow)
 
 HRESULT HTTP::get_FinalURL(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.final_url()); });
+    return member(result, [&] { *result = allocate_bstr(client_.final_url()); });
 }
 
 HRESULT HTTP::get_Username(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.settings().username); });
+    return member(result, [&] { *result = allocate_bstr(client_.settings().username); });
 }
 
 HRESULT HTTP::put_Username(BSTR username)
@@ -235,7 +211,7 @@ HRESULT HTTP::put_Username(BSTR username)
 
 HRESULT HTTP::get_Password(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.settings().password); });
+    return member(result, [&] { *result = allocate_bstr(client_.settings().password); });
 }
 
 HRESULT HTTP::put_Password(BSTR password)
@@ -245,7 +221,7 @@ HRESULT HTTP::put_Password(BSTR password)
 
 HRESULT HTTP::get_Proxy(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.settings().proxy); });
+    return member(result, [&] { *result = allocate_bstr(client_.settings().proxy); });
 }
 
 HRESULT HTTP::put_Proxy(BSTR proxy)
@@ -255,7 +231,7 @@ HRESULT HTTP::put_Proxy(BSTR proxy)
 
 HRESULT HTTP::get_ProxyUsername(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.settings().proxy_username); });
+    return member(result, [&] { *result = allocate_bstr(client_.settings().proxy_username); });
 }
 
 HRESULT HTTP::put_ProxyUsername(BSTR username)
@@ -265,7 +241,7 @@ HRESULT HTTP::put_ProxyUsername(BSTR username)
 
 HRESULT HTTP::get_ProxyPassword(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(client_.settings().proxy_password); });
+    return member(result, [&] { *result = allocate_bstr(client_.settings().proxy_password); });
 }
 
 HRESULT HTTP::put_ProxyPassword(BSTR password)
@@ -275,7 +251,7 @@ HRESULT HTTP::put_ProxyPassword(BSTR password)
 
 HRESULT HTTP::get_IgnoreCertificateErrors(VARIANT_BOOL* result)
 {
-    return member([&] { *result = variant_bool(client_.settings().ignore_certificate_errors); });
+    return member(result, [&] { *result = variant_bool(client_.settings().ignore_certificate_errors); });
 }
 
 HRESULT HTTP::put_IgnoreCertificateErrors(VARIANT_BOOL ignore)

@@ -16,7 +16,7 @@ ComPtr<HTTPHeader> HTTPHeader::from_line(std::wstring name, std::wstring value)
 
 HRESULT HTTPHeader::get_ID(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(id_); });
+    return member(result, [&] { *result = allocate_bstr(id_); });
 }
 
 HRESULT HTTPHeader::put_ID(BSTR id)
@@ -31,7 +31,7 @@ HRESULT HTTPHeader::put_ID(BSTR id)
 
 HRESULT HTTPHeader::get_Name(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(name_); });
+    return member(result, [&] { *result = allocate_bstr(name_); });
 }
 
 HRESULT HTTPHeader::put_Name(BSTR name)
@@ -41,7 +41,7 @@ HRESULT HTTPHeader::put_Name(BSTR name)
 
 HRESULT HTTPHeader::get_Value(BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(value_); });
+    return member(result, [&] { *result = allocate_bstr(value_); });
 }
 
 HRESULT HTTPHeader::put_Value(BSTR value)

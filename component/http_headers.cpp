@@ -18,17 +18,17 @@ void HTTPHeaders::add(std::wstring name, std::wstring value)
 
 HRESULT HTTPHeaders::Count(LONG* result)
 {
-    return member([&] { *result = static_cast<LONG>(entries_.size()); });
+    return member(result, [&] { *result = static_cast<LONG>(entries_.size()); });
 }
 
 HRESULT HTTPHeaders::Item(VARIANT index, BSTR* result)
 {
-    return member([&] { *result = allocate_bstr(entries_.find(index).value()); });
+    return member(result, [&] { *result = allocate_bstr(entries_.find(index).value()); });
 }
 
 HRESULT HTTPHeaders::NewEnum(IUnknown** result)
 {
-    return member([&] { *result = entries_.enumerator().detach(); });
+    return member(result, [&] { *result = entries_.enumerator().detach(); });
 }
 
 }  // namespace corvane

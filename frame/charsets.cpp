@@ -97,18 +97,6 @@ std::wstring_view trim(std::wstring_view text, bool (*is_space)(wchar_t))
     return text;
 }
 
-constexpr wchar_t ascii_lower(wchar_t character)
-{
-    return character >= L'A' && character <= L'Z' ? static_cast<wchar_t>(character - L'A' + L'a') : character;
-}
-
-bool equals_ascii_ignoring_case(std::wstring_view text, std::string_view lower_ascii)
-{
-    return std::ranges::equal(text, lower_ascii, [](wchar_t character, char expected) {
-        return ascii_lower(character) == static_cast<wchar_t>(expected);
-    });
-}
-
 // What registered charset names are made of: nothing that quotes, breaks a
 // line or opens markup gets through.
 constexpr bool is_charset_name_character(wchar_t character)
@@ -180,8 +168,7 @@ std::optional<UINT> code_page_of_charset(std::wstring_view name)
         return std::nullopt;
     std::array<char, longest_charset_name> lower{};
     for (size_t index = 0; index < name.size(); ++index) {
-        // Letters are folded as ASCII only: locale case rules would let a
-        // Kelvin sign or a dotted capital I pass for a letter of a name.
+        // Letters are folded as ASCII only (see ascii_lower).
         if (name[index] > 0x7F)
             return std::nullopt;
         lower[index] = static_cast<char>(ascii_lower(name[index]));
@@ -226,7 +213,7 @@ std::wstring charset_of_content_type(std::wstring_view content_type)
                                                                                        : value_end - position);
             position = value_end;
         }
-        if (!equals_ascii_ignoring_case(name, "charset"))
+        if (!equal_ignoring_case(name, L"charset"))
             continue;
         const std::wstring_view charset = trim(value, is_blank);
         if (!std::ranges::all_of(charset, is_charset_name_character))

@@ -92,6 +92,20 @@ protected:
         return run_member(__uuidof(Interface), std::forward<Body>(body));
     }
 
+    // The same for a member that answers through an out-pointer. A caller
+    // bound early may pass NULL, which the type information's checks never
+    // see: it gets E_POINTER, as from IDispatch's own members, and no
+    // stale error info.
+    template <class Out, class Body>
+    HRESULT member(Out* out, Body&& body) noexcept
+    {
+        if (!out) {
+            SetErrorInfo(0, nullptr);
+            return E_POINTER;
+        }
+        return member(std::forward<Body>(body));
+    }
+
 private:
     static bool is_ancestor(REFIID interface_id) { return ((interface_id == __uuidof(Ancestors)) || ...); }
 

@@ -4,6 +4,7 @@
 #include "frame/error.h"
 #include "frame/platform.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -15,18 +16,6 @@ int checked_length(size_t length)
     if (length > static_cast<size_t>(INT_MAX))
         throw std::bad_alloc();
     return static_cast<int>(length);
-}
-
-namespace {
-
-bool is_high_surrogate(wchar_t character)
-{
-    return character >= 0xD800 && character <= 0xDBFF;
-}
-
-bool is_low_surrogate(wchar_t character)
-{
-    return character >= 0xDC00 && character <= 0xDFFF;
 }
 
 void append_utf8(std::string& bytes, char32_t code_point)
@@ -47,6 +36,16 @@ void append_utf8(std::string& bytes, char32_t code_point)
         bytes += static_cast<char>(0x80 | (code_point & 0x3F));
     }
 }
+
+char32_t next_code_point(std::wstring_view text, size_t& index)
+{
+    const char32_t unit = text[index++];
+    if (unit >= 0xD800 && unit <= 0xDBFF && index < text.size() && text[index] >= 0xDC00 && text[index] <= 0xDFFF)
+        return 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(text[index++]) - 0xDC00);
+    return unit;
+}
+
+namespace {
 
 void append_utf16(std::wstring& text, char32_t code_point)
 {
@@ -111,21 +110,8 @@ size_t utf8_sequence(std::string_view bytes, size_t position, char32_t& code_poi
 template <class Visit>
 void for_each_code_point(std::wstring_view text, Visit&& visit)
 {
-    for (size_t index = 0; index < text.size(); ++index) {
-        const wchar_t character = text[index];
-        if (is_high_surrogate(character) && index + 1 < text.size() && is_low_surrogate(text[index + 1])) {
-            visit(0x10000 + ((static_cast<char32_t>(character) - 0xD800) << 10) +
-                  (static_cast<char32_t>(text[index + 1]) - 0xDC00));
-            ++index;
-        } else {
-            visit(static_cast<char32_t>(character));
-        }
-    }
-}
-
-bool is_surrogate(char32_t code_point)
-{
-    return code_point >= 0xD800 && code_point <= 0xDFFF;
+    for (size_t index = 0; index < text.size();)
+        visit(next_code_point(text, index));
 }
 
 }  // namespace
@@ -274,6 +260,55 @@ std::wstring fold_case(std::wstring_view text)
     if (platform().LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), length, result.data(), length) !=
         length)
         return std::wstring(text);
+    return result;
+}
+
+bool equal_ignoring_case(std::wstring_view left, std::wstring_view right)
+{
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(),
+                      [](wchar_t a, wchar_t b) { return ascii_lower(a) == ascii_lower(b); });
+}
+
+bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix)
+{
+    return text.size() >= prefix.size() && equal_ignoring_case(text.substr(0, prefix.size()), prefix);
+}
+
+std::optional<unsigned long long> parse_decimal(std::wstring_view text, size_t longest_digits)
+{
+    if (text.empty() || text.size() > std::min<size_t>(longest_digits, 19))
+        return std::nullopt;
+    unsigned long long value = 0;
+    for (const wchar_t character : text) {
+        if (character < L'0' || character > L'9')
+            return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(character - L'0');
+    }
+    return value;
+}
+
+std::wstring html_escape(std::wstring_view text, bool references_beyond_ascii)
+{
+    std::wstring result;
+    result.reserve(text.size());
+    for (size_t index = 0; index < text.size();) {
+        const size_t start = index;
+        const char32_t code_point = next_code_point(text, index);
+        switch (code_point) {
+        case U'&': result += L"&amp;"; continue;
+        case U'<': result += L"&lt;"; continue;
+        case U'>': result += L"&gt;"; continue;
+        case U'"': result += L"&quot;"; continue;
+        case U'\'': result += L"&#39;"; continue;
+        default: break;
+        }
+        if (code_point < 0x80 || !references_beyond_ascii) {
+            result += text.substr(start, index - start);
+            continue;
+        }
+        result += L"&#" + std::to_wstring(is_surrogate(code_point) ? 0xFFFD : code_point) + L";";
+    }
     return result;
 }
 

@@ -62,10 +62,54 @@ std::wstring text_of(const VARIANT& value);
 // Leading and trailing space characters (code 32 only) removed.
 std::wstring_view trim_spaces(std::wstring_view text);
 
-// Upper case by the invariant locale, for comparisons that ignore case;
-// unchanged where the platform cannot map it, so that a comparison is
-// stricter, never looser.
+// Upper case by the invariant locale, for names that ignore case the way
+// file systems do (file names, collection keys); unchanged where the
+// platform cannot map it, so that a comparison is stricter, never looser.
+// Protocol words take the ordinal rule below instead.
 std::wstring fold_case(std::wstring_view text);
+
+// The ordinal rule for protocol words (schemes, header and charset names,
+// features): ASCII letters fold, nothing else does. Locale rules, the C
+// runtime's included (whose locale any module of the process may set),
+// would let a Kelvin sign or a dotless i pass for a letter of a word.
+template <class Character>
+constexpr Character ascii_lower(Character character)
+{
+    return character >= 'A' && character <= 'Z' ? static_cast<Character>(character - 'A' + 'a') : character;
+}
+
+template <class Character>
+constexpr Character ascii_upper(Character character)
+{
+    return character >= 'a' && character <= 'z' ? static_cast<Character>(character - 'a' + 'A') : character;
+}
+
+bool equal_ignoring_case(std::wstring_view left, std::wstring_view right);
+bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix);
+
+// The value of a run of ASCII digits, at most `longest_digits` of them
+// (never more than 19, which cannot overflow); nothing for anything else:
+// empty text, signs, blanks, the digits of other scripts.
+std::optional<unsigned long long> parse_decimal(std::wstring_view text, size_t longest_digits);
+
+// UTF-16 surrogates, and the code point at `index` (a surrogate pair read
+// as one) with `index` moved past it; an unpaired surrogate comes back as
+// it is, for the caller to judge.
+constexpr bool is_surrogate(char32_t code_point)
+{
+    return code_point >= 0xD800 && code_point <= 0xDFFF;
+}
+
+char32_t next_code_point(std::wstring_view text, size_t& index);
+
+// The UTF-8 bytes of one code point.
+void append_utf8(std::string& bytes, char32_t code_point);
+
+// Text as it may stand in an element or an attribute value, quoted with
+// either quote. With `references_beyond_ascii`, every other non-ASCII
+// character too becomes a numeric reference, which the page's code page
+// cannot spoil; an unpaired surrogate then shows as U+FFFD.
+std::wstring html_escape(std::wstring_view text, bool references_beyond_ascii = false);
 
 // C0 controls and DEL: what ends or bends a protocol line.
 inline bool is_control_character(wchar_t character)

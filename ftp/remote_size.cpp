@@ -5,6 +5,7 @@
 #include "frame/error.h"
 #include "frame/error_text.h"
 #include "frame/platform.h"
+#include "frame/text.h"
 #include "ftp/ftp_errors.h"
 
 namespace corvane::ftp {
@@ -26,13 +27,10 @@ std::wstring reason_of(const std::wstring& reply)
 unsigned long long size_in_reply(const std::wstring& reply)
 {
     const std::wstring_view digits = reply.size() > 4 ? std::wstring_view(reply).substr(4) : std::wstring_view();
-    if (reply_code(reply) != file_status || reply[3] != L' ' || digits.empty() || digits.size() > longest_size_text ||
-        digits.find_first_not_of(L"0123456789") != std::wstring_view::npos)
+    const std::optional<unsigned long long> size = parse_decimal(digits, longest_size_text);
+    if (reply_code(reply) != file_status || reply[3] != L' ' || !size)
         raise_with_reason(errors::remote_file_size, reason_of(reply));
-    unsigned long long size = 0;
-    for (const wchar_t digit : digits)
-        size = size * 10 + static_cast<unsigned>(digit - L'0');
-    return size;
+    return *size;
 }
 
 }  // namespace

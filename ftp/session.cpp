@@ -10,7 +10,6 @@
 #include "ftp/ftp_errors.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 
 namespace corvane::ftp {
@@ -44,7 +43,7 @@ bool is_feature_line(std::string_view line, std::string_view feature)
     if (line.size() < feature.size())
         return false;
     for (size_t index = 0; index < feature.size(); ++index) {
-        if (std::toupper(static_cast<unsigned char>(line[index])) != feature[index])
+        if (ascii_upper(line[index]) != feature[index])
             return false;
     }
     return line.size() == feature.size() || line[feature.size()] == ' ' || line[feature.size()] == '\r';

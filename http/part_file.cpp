@@ -2,6 +2,7 @@
 
 #include "frame/error.h"
 #include "frame/error_text.h"
+#include "frame/full_path.h"
 #include "frame/platform.h"
 #include "frame/text.h"
 #include "http/http_errors.h"
@@ -29,21 +30,14 @@ std::wstring full_path_of(std::wstring_view path)
         raise_with_reason(errors::save_to_file, L"No file name was given.");
     if (std::any_of(path.begin(), path.end(), is_control_character))
         raise_with_reason(errors::save_to_file, L"The file name holds a control character.");
-    const std::wstring given(path);
-    std::vector<wchar_t> full(MAX_PATH, L'\0');
-    for (;;) {
-        wchar_t* file_part = nullptr;
-        const DWORD length =
-            platform().GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), &file_part);
-        if (length == 0)
-            raise_platform_failure(errors::save_to_file, procedure);
-        if (length < full.size()) {
-            if (!file_part || !*file_part)
-                raise_with_reason(errors::save_to_file, L"The path names a folder, not a file.");
-            return std::wstring(full.data(), length);
-        }
-        full.assign(length + 1, L'\0');
-    }
+    std::wstring full = full_path(std::wstring(path));
+    if (full.empty())
+        raise_platform_failure(errors::save_to_file, procedure);
+    // The platform's full form ends in a separator exactly when it has no
+    // file part.
+    if (full.back() == L'\\' || full.back() == L'/')
+        raise_with_reason(errors::save_to_file, L"The path names a folder, not a file.");
+    return full;
 }
 
 }  // namespace

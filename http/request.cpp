@@ -75,15 +75,7 @@ std::wstring_view trim_blanks(std::wstring_view text)
 
 std::optional<unsigned long long> parse_length(std::wstring_view text)
 {
-    if (text.empty() || text.size() > longest_length_text)
-        return std::nullopt;
-    unsigned long long length = 0;
-    for (const wchar_t character : text) {
-        if (character < L'0' || character > L'9')
-            return std::nullopt;
-        length = length * 10 + static_cast<unsigned>(character - L'0');
-    }
-    return length;
+    return parse_decimal(text, longest_length_text);
 }
 
 // What the header lines promise about the body: a Content-Length holds only

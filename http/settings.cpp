@@ -40,14 +40,6 @@ bool is_token(std::wstring_view text)
     });
 }
 
-bool equal_ignoring_case(std::wstring_view left, std::wstring_view right)
-{
-    return left.size() == right.size() && std::equal(left.begin(), left.end(), right.begin(), [](wchar_t a, wchar_t b) {
-               const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c + 32) : c; };
-               return lower(a) == lower(b);
-           });
-}
-
 void Client::set_method(std::wstring_view method)
 {
     if (!is_token(method))

@@ -7,24 +7,13 @@
 #include "frame/error.h"
 #include "frame/text.h"
 
-#include <cwctype>
-
 namespace corvane::http {
 
 namespace {
 
 constexpr size_t largest_slash_position = 32767;
-
-bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t index = 0; index < prefix.size(); ++index) {
-        if (std::towlower(text[index]) != prefix[index])
-            return false;
-    }
-    return true;
-}
+// A port may carry leading zeros; this many digits never overflow.
+constexpr size_t longest_port_text = 18;
 
 // "scheme://server/path": the server ends at the first slash, question
 // mark or fragment mark; the fragment is the client's own and never sent.
@@ -118,17 +107,14 @@ HostAndPort split_port(const std::wstring& server_name)
         return {server_name, 0};
     if (!bracketed && server_name.find(L':') != colon)
         return {server_name, 0};
-    unsigned long port = 0;
-    for (size_t index = colon + 1; index < server_name.size(); ++index) {
-        if (!std::iswdigit(server_name[index]) || (port = port * 10 + (server_name[index] - L'0')) > 65535)
-            return {server_name, 0};
-    }
-    if (port == 0)
+    const std::optional<unsigned long long> port =
+        parse_decimal(std::wstring_view(server_name).substr(colon + 1), longest_port_text);
+    if (!port || *port == 0 || *port > 65535)
         return {server_name, 0};
     std::wstring host = server_name.substr(0, colon);
     if (bracketed)
         host = host.substr(1, host.size() - 2);
-    return {host, static_cast<INTERNET_PORT>(port)};
+    return {host, static_cast<INTERNET_PORT>(*port)};
 }
 
 }  // namespace corvane::http

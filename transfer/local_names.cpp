@@ -10,24 +10,6 @@ namespace corvane::transfer {
 
 namespace {
 
-constexpr size_t full_path_attempts = 3;
-
-wchar_t ascii_upper(wchar_t character)
-{
-    return character >= L'a' && character <= L'z' ? static_cast<wchar_t>(character - (L'a' - L'A')) : character;
-}
-
-bool equal_ignoring_ascii_case(std::wstring_view text, std::wstring_view upper)
-{
-    if (text.size() != upper.size())
-        return false;
-    for (size_t index = 0; index < text.size(); ++index) {
-        if (ascii_upper(text[index]) != upper[index])
-            return false;
-    }
-    return true;
-}
-
 // Windows opens these as devices in every folder, with any extension, and
 // ignores spaces between the name and the extension.
 bool is_device_name(std::wstring_view name)
@@ -36,7 +18,7 @@ bool is_device_name(std::wstring_view name)
     while (!base.empty() && base.back() == L' ')
         base.remove_suffix(1);
     for (std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
-        if (equal_ignoring_ascii_case(base, device))
+        if (equal_ignoring_case(base, device))
             return true;
     }
     // COM and LPT with one digit, superscript one to three included.
@@ -44,7 +26,7 @@ bool is_device_name(std::wstring_view name)
     if (base.size() != 4 || port_digits.find(base[3]) == std::wstring_view::npos)
         return false;
     const std::wstring_view prefix = base.substr(0, 3);
-    return equal_ignoring_ascii_case(prefix, L"COM") || equal_ignoring_ascii_case(prefix, L"LPT");
+    return equal_ignoring_case(prefix, L"COM") || equal_ignoring_case(prefix, L"LPT");
 }
 
 }  // namespace
@@ -96,24 +78,6 @@ std::wstring shown_name(std::wstring_view name)
         }
     }
     return shown + L"\"";
-}
-
-std::wstring full_path(const std::wstring& path)
-{
-    std::wstring result(MAX_PATH, L'\0');
-    for (size_t attempt = 0; attempt < full_path_attempts; ++attempt) {
-        const DWORD length =
-            platform().GetFullPathNameW(path.c_str(), static_cast<DWORD>(result.size()), result.data(), nullptr);
-        if (length == 0)
-            return {};
-        if (length < result.size()) {
-            result.resize(length);
-            return result;
-        }
-        // Too small: the length asked for counts the terminating NUL.
-        result.assign(length, L'\0');
-    }
-    return {};
 }
 
 bool lies_inside(std::wstring_view folder, std::wstring_view path)

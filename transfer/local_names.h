@@ -6,6 +6,7 @@
 // component, and the path made of it must still resolve inside the folder.
 
 #include "frame/error_code.h"
+#include "frame/full_path.h"
 #include "frame/win32.h"
 
 #include <optional>
@@ -20,10 +21,6 @@ std::wstring_view why_not_plain(std::wstring_view name);
 
 // The name as a message shows it: quoted, control characters escaped.
 std::wstring shown_name(std::wstring_view name);
-
-// The platform's full form of a path; empty when it cannot resolve it
-// (its last error says why).
-std::wstring full_path(const std::wstring& path);
 
 // Whether a full path lies strictly inside a folder's full path: same
 // leading text regardless of case, up to a separator.

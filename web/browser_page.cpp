@@ -11,8 +11,6 @@
 #include "web/download.h"
 #include "web/utf8_links.h"
 
-#include <cwctype>
-
 #include <array>
 
 namespace corvane::web {
@@ -41,41 +39,6 @@ constexpr std::array<std::wstring_view, 14> table_start = {
 constexpr std::wstring_view parent_row_start = L"<tr><td colspan=\"2\"><a href=\"";
 constexpr std::wstring_view parent_row_end = L"\">..</a></td></tr>";
 
-// Text as it may stand in an element or an attribute value.
-std::wstring html_encode(std::wstring_view text)
-{
-    std::wstring result;
-    result.reserve(text.size());
-    for (wchar_t character : text) {
-        switch (character) {
-        case L'&': result += L"&amp;"; break;
-        case L'<': result += L"&lt;"; break;
-        case L'>': result += L"&gt;"; break;
-        case L'"': result += L"&quot;"; break;
-        case L'\'': result += L"&#39;"; break;
-        default: result += character; break;
-        }
-    }
-    return result;
-}
-
-// The page address inside an href: it comes from the request's server
-// variables, which a client can influence.
-std::wstring attribute_encode(std::wstring_view text)
-{
-    std::wstring result;
-    for (wchar_t character : text) {
-        switch (character) {
-        case L'&': result += L"&amp;"; break;
-        case L'<': result += L"&lt;"; break;
-        case L'>': result += L"&gt;"; break;
-        case L'"': result += L"&quot;"; break;
-        default: result += character; break;
-        }
-    }
-    return result;
-}
-
 // The ".." target: the part of d up to the "/" before its last segment.
 std::wstring parent_path(const std::wstring& directory)
 {
@@ -89,10 +52,8 @@ std::wstring parent_path(const std::wstring& directory)
 // The address of the page itself, for its links.
 std::wstring page_url(const AspPage& page)
 {
-    std::wstring https = page.server_variable(L"HTTPS");
-    for (wchar_t& character : https)
-        character = static_cast<wchar_t>(std::towupper(character));
-    std::wstring url = https == L"ON" ? L"https://" : L"http://";
+    const std::wstring https = page.server_variable(L"HTTPS");
+    std::wstring url = equal_ignoring_case(https, L"ON") ? L"https://" : L"http://";
     url += page.server_variable(L"SERVER_NAME");
     const std::wstring port = page.server_variable(L"SERVER_PORT");
     if (port != L"80")
@@ -112,7 +73,7 @@ struct PageText {
     {
         return utf8 ? utf8_url_encode(path) : page.url_encode(path);
     }
-    std::wstring name(std::wstring_view text) const { return utf8 ? html_text_references(text) : html_encode(text); }
+    std::wstring name(std::wstring_view text) const { return utf8 ? html_text_references(text) : html_escape(text); }
     // Refused when it is not what a link of this page carries.
     WireText requested(const ftp::Session& session, std::wstring_view key, const ErrorCode& error) const
     {
@@ -131,7 +92,7 @@ std::wstring table_row(const PageText& text, const ListingEntry& entry, unsigned
 {
     std::wstring row = L"<tr class=\"ftp_alternating_line_" + std::to_wstring(parity + 1) + L"\">";
     const std::wstring target = text.link_target(directory + entry.name);
-    const std::wstring link_start = L"<td><a href=\"" + attribute_encode(url);
+    const std::wstring link_start = L"<td><a href=\"" + html_escape(url);
     if (!entry.directory) {
         row += link_start + L"?f=" + target + L"\">" + text.name(entry.name) + L"</a></td>";
         row += L"<td>" + ftp::size_text(entry.size) + L"</td>";
@@ -171,7 +132,7 @@ void print_client(ftp::Session& session, const AspPage& page)
 
         for (std::wstring_view piece : table_start)
             page.write(piece);
-        page.write(std::wstring(parent_row_start) + attribute_encode(url) + L"?d=" + text.link_target(parent) +
+        page.write(std::wstring(parent_row_start) + html_escape(url) + L"?d=" + text.link_target(parent) +
                    std::wstring(parent_row_end));
         unsigned long rows = 0;
         for (const bool directories : {true, false}) {

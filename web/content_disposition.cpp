@@ -32,37 +32,11 @@ bool is_attribute_character(char32_t character)
 std::u32string code_points(std::wstring_view text)
 {
     std::u32string result;
-    for (size_t index = 0; index < text.size(); ++index) {
-        const char32_t unit = text[index];
-        if (unit >= 0xD800 && unit <= 0xDBFF && index + 1 < text.size() && text[index + 1] >= 0xDC00 &&
-            text[index + 1] <= 0xDFFF) {
-            result += 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(text[++index]) - 0xDC00);
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            result += U'\xFFFD';
-        } else {
-            result += unit;
-        }
+    for (size_t index = 0; index < text.size();) {
+        const char32_t code_point = next_code_point(text, index);
+        result += is_surrogate(code_point) ? U'\xFFFD' : code_point;
     }
     return result;
-}
-
-void append_utf8(std::string& bytes, char32_t character)
-{
-    if (character < 0x80) {
-        bytes += static_cast<char>(character);
-    } else if (character < 0x800) {
-        bytes += static_cast<char>(0xC0 | (character >> 6));
-        bytes += static_cast<char>(0x80 | (character & 0x3F));
-    } else if (character < 0x10000) {
-        bytes += static_cast<char>(0xE0 | (character >> 12));
-        bytes += static_cast<char>(0x80 | ((character >> 6) & 0x3F));
-        bytes += static_cast<char>(0x80 | (character & 0x3F));
-    } else {
-        bytes += static_cast<char>(0xF0 | (character >> 18));
-        bytes += static_cast<char>(0x80 | ((character >> 12) & 0x3F));
-        bytes += static_cast<char>(0x80 | ((character >> 6) & 0x3F));
-        bytes += static_cast<char>(0x80 | (character & 0x3F));
-    }
 }
 
 // The RFC 5987 value: UTF-8, percent-encoded but for attr-chars.

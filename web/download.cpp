@@ -7,6 +7,7 @@
 #include "frame/handles.h"
 #include "frame/platform.h"
 #include "frame/text.h"
+#include "frame/variants.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/replies.h"
 #include "web/content_disposition.h"
@@ -28,15 +29,7 @@ constexpr size_t longest_size_text = 18;
 Variant byte_array(const char* bytes, DWORD count)
 {
     Variant value;
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, count);
-    if (!array)
-        throw std::bad_alloc();
-    V_VT(value.get()) = VT_ARRAY | VT_UI1;
-    V_ARRAY(value.get()) = array;
-    void* data = nullptr;
-    check_com(SafeArrayAccessData(array, &data));
-    std::copy(bytes, bytes + count, static_cast<char*>(data));
-    SafeArrayUnaccessData(array);
+    set_variant_bytes(value.put(), std::string_view(bytes, count));
     return value;
 }
 
@@ -52,14 +45,10 @@ std::optional<unsigned long long> size_in_reply(std::wstring_view reply)
         const size_t open = reply.rfind(L'(', end);
         if (open == std::wstring_view::npos)
             break;
-        const std::wstring_view digits = reply.substr(open + 1, end - open - 1);
-        if (digits.empty() || digits.size() > longest_size_text ||
-            digits.find_first_not_of(L"0123456789") != std::wstring_view::npos)
-            continue;
-        unsigned long long size = 0;
-        for (const wchar_t digit : digits)
-            size = size * 10 + static_cast<unsigned>(digit - L'0');
-        return size;
+        const std::optional<unsigned long long> size =
+            parse_decimal(reply.substr(open + 1, end - open - 1), longest_size_text);
+        if (size)
+            return size;
     }
     return std::nullopt;
 }

@@ -44,34 +44,15 @@ std::optional<std::string> query_bytes(std::wstring_view component)
         } else if (character < 0x80) {
             bytes += static_cast<char>(character);
         } else {
-            size_t length = 1;
-            if (character >= 0xD800 && character <= 0xDBFF && index + 1 < component.size())
-                length = 2;
-            const std::optional<std::string> encoded = to_utf8_exact(component.substr(index, length));
-            if (!encoded)
+            size_t next = index;
+            const char32_t code_point = next_code_point(component, next);
+            if (is_surrogate(code_point))
                 return std::nullopt;
-            bytes += *encoded;
-            index += length - 1;
+            append_utf8(bytes, code_point);
+            index = next - 1;
         }
     }
     return bytes;
-}
-
-bool equal_ignoring_ascii_case(std::string_view text, std::wstring_view key)
-{
-    if (text.size() != key.size())
-        return false;
-    for (size_t index = 0; index < text.size(); ++index) {
-        wchar_t left = static_cast<unsigned char>(text[index]);
-        wchar_t right = key[index];
-        if (left >= L'a' && left <= L'z')
-            left = static_cast<wchar_t>(left - 32);
-        if (right >= L'a' && right <= L'z')
-            right = static_cast<wchar_t>(right - 32);
-        if (left != right)
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -102,7 +83,7 @@ std::optional<std::wstring> utf8_query_item(std::wstring_view query, std::wstrin
         start = end + 1;
         const size_t equals = pair.find(L'=');
         const std::optional<std::string> name = query_bytes(pair.substr(0, equals));
-        if (!name || !equal_ignoring_ascii_case(*name, key))
+        if (!name || !equal_ignoring_case(from_utf8_escaped(*name), key))
             continue;
         const std::optional<std::string> bytes =
             query_bytes(equals == std::wstring_view::npos ? std::wstring_view() : pair.substr(equals + 1));
@@ -121,32 +102,7 @@ std::optional<std::wstring> utf8_query_item(std::wstring_view query, std::wstrin
 
 std::wstring html_text_references(std::wstring_view text)
 {
-    std::wstring result;
-    result.reserve(text.size());
-    for (size_t index = 0; index < text.size(); ++index) {
-        const wchar_t character = text[index];
-        switch (character) {
-        case L'&': result += L"&amp;"; continue;
-        case L'<': result += L"&lt;"; continue;
-        case L'>': result += L"&gt;"; continue;
-        case L'"': result += L"&quot;"; continue;
-        case L'\'': result += L"&#39;"; continue;
-        default: break;
-        }
-        if (character < 0x80) {
-            result += character;
-            continue;
-        }
-        unsigned long code_point = character;
-        if (character >= 0xD800 && character <= 0xDBFF && index + 1 < text.size() && text[index + 1] >= 0xDC00 &&
-            text[index + 1] <= 0xDFFF) {
-            code_point = 0x10000 + ((code_point - 0xD800) << 10) + (static_cast<unsigned long>(text[++index]) - 0xDC00);
-        } else if (character >= 0xD800 && character <= 0xDFFF) {
-            code_point = 0xFFFD;
-        }
-        result += L"&#" + std::to_wstring(code_point) + L";";
-    }
-    return result;
+    return html_escape(text, true);
 }
 
 }  // namespace corvane::web

@@ -3,11 +3,13 @@
 // written out from the charsets' own tables, never produced by a conversion.
 
 #include "frame/charsets.h"
+#include "frame/text.h"
 #include "tests/unit/fake_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -30,6 +32,45 @@ std::string label(std::wstring_view text)
         }
     }
     return text.size() > 40 ? result + "..." : result;
+}
+
+// Protocol words fold by the ordinal rule whatever locale the C runtime was
+// given by any module of the process: Turkish maps I and i to dotted and
+// dotless forms, and the platform folds the Kelvin sign and long s.
+TEST(OrdinalRule, OnlyAsciiLettersFoldInAnyLocale)
+{
+    struct Case {
+        const wchar_t* left;
+        const wchar_t* right;
+        bool equal;
+    };
+    const std::vector<Case> cases = {
+        {L"Content-Type", L"content-TYPE", true}, {L"ON", L"on", true}, {L"\u212A", L"k", false},
+        {L"\u0131", L"I", false}, {L"\u0130", L"i", false}, {L"\u017F", L"s", false},
+        {L"\uFF28", L"\uFF48", false}, {L"\u00C9", L"\u00E9", false}, {L"a", L"ab", false},
+    };
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "Turkish");
+    for (const Case& example : cases) {
+        SCOPED_TRACE(label(example.left) + " ~ " + label(example.right));
+        EXPECT_EQ(equal_ignoring_case(example.left, example.right), example.equal);
+        EXPECT_EQ(starts_with_ignoring_case(std::wstring(example.left) + L"://x", example.right), example.equal);
+    }
+    EXPECT_EQ(code_page_of_charset(L"\u212Aoi8-r"), std::nullopt);
+    std::setlocale(LC_ALL, previous.c_str());
+}
+
+// Only ASCII digits count: the platform's digit class holds superscripts,
+// fullwidth and Arabic-Indic digits too.
+TEST(OrdinalRule, DecimalsAreAsciiDigitsOnly)
+{
+    const std::vector<std::pair<const wchar_t*, std::optional<unsigned long long>>> cases = {
+        {L"000000000000000080", 80}, {L"999999999999999999", 999999999999999999ull},
+        {L"1234567890123456789", std::nullopt}, {L"", std::nullopt}, {L"+1", std::nullopt}, {L"1 ", std::nullopt},
+        {L"\u00B2", std::nullopt}, {L"\uFF18", std::nullopt}, {L"\u0668", std::nullopt},
+    };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(parse_decimal(text, 18), value) << label(text);
 }
 
 TEST(Charsets, NamesGiveCodePages)

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,89 @@ TEST(ClassFactory, CreatesEachClassAndRefusesTheRest)
     ComPtr<IClassFactory> none;
     EXPECT_EQ(get_class_object(component_classes(), IID_IDispatch, IID_IClassFactory, reinterpret_cast<void**>(none.put())),
               CLASS_E_CLASSNOTAVAILABLE);
+}
+
+// Calls, through its vtable slot as a client bound early does, every member
+// of the object's dual interfaces that answers through an out-pointer, with
+// NULL there and empty values elsewhere; names each on stderr before the
+// call, so that a crash names it. The members that did not give E_POINTER.
+std::vector<std::string> members_taking_null_out_pointers(IUnknown* object, size_t& called)
+{
+    std::vector<std::string> wrong;
+    auto library = embedded_library();
+    for (UINT type = 0; type < library->GetTypeInfoCount(); ++type) {
+        ComPtr<ITypeInfo> dispatch_view;
+        ComPtr<ITypeInfo> info;
+        HREFTYPE vtable_reference = 0;
+        TYPEATTR* attributes = nullptr;
+        if (library->GetTypeInfo(type, dispatch_view.put()) != S_OK ||
+            dispatch_view->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_reference) != S_OK ||
+            dispatch_view->GetRefTypeInfo(vtable_reference, info.put()) != S_OK ||
+            info->GetTypeAttr(&attributes) != S_OK)
+            continue;
+        ComPtr<IUnknown> view;
+        const bool implemented = object->QueryInterface(attributes->guid, reinterpret_cast<void**>(view.put())) == S_OK;
+        const WORD functions = attributes->cFuncs;
+        info->ReleaseTypeAttr(attributes);
+        for (UINT index = 0; implemented && index < functions; ++index) {
+            FUNCDESC* function = nullptr;
+            info->GetFuncDesc(index, &function);
+            std::vector<VARIANTARG> arguments(static_cast<size_t>(function->cParams));
+            std::vector<VARTYPE> types;
+            std::vector<VARIANTARG*> pointers;
+            bool has_out = false;
+            for (SHORT parameter = 0; parameter < function->cParams; ++parameter) {
+                const ELEMDESC& element = function->lprgelemdescParam[parameter];
+                VARIANTARG& argument = arguments[static_cast<size_t>(parameter)];
+                VariantInit(&argument);
+                has_out = has_out || (element.paramdesc.wParamFlags & PARAMFLAG_FOUT);
+                // Everything but a VARIANT by value fits a pointer-sized zero:
+                // NULL pointers, 0, False.
+                const VARTYPE pointer_sized = sizeof(void*) == 8 ? VT_I8 : VT_I4;
+                const bool by_value = element.tdesc.vt == VT_VARIANT;
+                V_VT(&argument) = by_value ? VARTYPE{VT_EMPTY} : pointer_sized;
+                types.push_back(by_value ? VARTYPE{VT_VARIANT} : pointer_sized);
+                pointers.push_back(&argument);
+            }
+            Bstr name;
+            info->GetDocumentation(function->memid, name.put(), nullptr, nullptr, nullptr);
+            std::string text(name.view().begin(), name.view().end());
+            text += function->invkind == INVOKE_PROPERTYGET ? " get" : function->invkind == INVOKE_FUNC ? "" : " let";
+            if (has_out) {
+                std::fprintf(stderr, "calling %s\n", text.c_str());
+                std::fflush(stderr);
+                Variant returned;
+                const HRESULT call = DispCallFunc(view.get(), function->oVft, CC_STDCALL, VT_ERROR,
+                                                  static_cast<UINT>(function->cParams), types.data(),
+                                                  pointers.data(), returned.get());
+                ++called;
+                if (call != S_OK || V_ERROR(returned.get()) != E_POINTER)
+                    wrong.push_back(text);
+            }
+            info->ReleaseFuncDesc(function);
+        }
+    }
+    return wrong;
+}
+
+void check_every_class_refuses_null_out_pointers()
+{
+    size_t called = 0;
+    std::vector<std::string> wrong;
+    for (const ComponentClass& component_class : component_classes()) {
+        const ComPtr<IUnknown> object = component_class.create();
+        for (std::string& member : members_taking_null_out_pointers(object.get(), called))
+            wrong.push_back(std::move(member));
+    }
+    for (const std::string& member : wrong)
+        std::fprintf(stderr, "no E_POINTER from %s\n", member.c_str());
+    std::exit(called > 0 && wrong.empty() ? 0 : 1);
+}
+
+// In a process of its own: before the check, a NULL was written through.
+TEST(Dispatch, EveryOutPointerMemberGivesEPointerForNull)
+{
+    EXPECT_EXIT(check_every_class_refuses_null_out_pointers(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Dispatch, NamesInAnyLetterCaseAndPropertyGets)

@@ -150,7 +150,8 @@ TEST_F(FtpSession, FailedConnectReleasesTheSessionAndStaysDisconnected)
     EXPECT_EQ(error.source, ftp::errors::source);
     EXPECT_EQ(error.description, L"Error opening FTP connection.OpenConnection error code: 12029 Message: ");
     EXPECT_EQ(fake.handles_open(), 0u);
-    EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, ftp::errors::not_connected.number);
+    Variant directory;
+    EXPECT_EQ(error_of(ftp->get_Directory(directory.put())).number, ftp::errors::not_connected.number);
 }
 
 TEST_F(FtpSession, TimeoutsAreSetOnTheSessionBeforeTheConnect)
@@ -282,7 +283,8 @@ TEST_F(FtpSession, CloseFailureKeepsTheObjectConnectedOnlyWhileItsConnectionIsOp
         } else {
             // The connection closed before the session failed to: nothing
             // left to ask, and a new connection can be opened.
-            EXPECT_EQ(error_of(ftp->get_Directory(nullptr)).number, ftp::errors::not_connected.number);
+            Variant unknown;
+            EXPECT_EQ(error_of(ftp->get_Directory(unknown.put())).number, ftp::errors::not_connected.number);
             ASSERT_EQ(ftp->OpenConnection(), S_OK);
             EXPECT_EQ(round.count("InternetConnectA"), 2u);
         }

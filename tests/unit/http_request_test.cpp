@@ -327,6 +327,28 @@ TEST_F(Request, RedirectsAreFollowedByHandWithinLimits)
     EXPECT_EQ(client.final_url(), L"http://server1/old");
 }
 
+// Only ASCII digits make a port: the platform counts superscripts and other
+// scripts' digits as digits too ("server:²" once meant port 130).
+TEST(ServerName, PortIsAsciiDigitsOnly)
+{
+    struct Case {
+        const wchar_t* server_name;
+        const wchar_t* host;
+        INTERNET_PORT port;
+    };
+    const std::vector<Case> cases = {
+        {L"server1:8080", L"server1", 8080}, {L"server1:0080", L"server1", 80}, {L"[::1]:8080", L"::1", 8080},
+        {L"server1:\u00B2", L"server1:\u00B2", 0}, {L"server1:\uFF18", L"server1:\uFF18", 0},
+        {L"server1:65536", L"server1:65536", 0}, {L"server1:0", L"server1:0", 0}, {L"server1:", L"server1:", 0},
+    };
+    for (const Case& example : cases) {
+        SCOPED_TRACE(to_ansi(example.server_name));
+        const HostAndPort split = split_port(example.server_name);
+        EXPECT_EQ(split.host, example.host);
+        EXPECT_EQ(split.port, example.port);
+    }
+}
+
 TEST(Location, ResolvedAgainstTheUrlThatAnswered)
 {
     const Target base{false, L"server1:8080", L"/a/b/page?x=1"};

@@ -5,6 +5,7 @@
 #include "tools/asp_host/page_objects.h"
 
 #include "frame/text.h"
+#include "frame/variants.h"
 
 #include <cstring>
 #include <new>
@@ -38,23 +39,6 @@ void context_member(const State& state, const wchar_t* member_name, const ComPtr
     state->enter(L"Context", member_name);
     share_into(out, object);
 }
-
-class ArrayOwner {
-public:
-    explicit ArrayOwner(SAFEARRAY* array) : array_(array)
-    {
-        if (!array_)
-            throw std::bad_alloc();
-    }
-    ArrayOwner(const ArrayOwner&) = delete;
-    ArrayOwner& operator=(const ArrayOwner&) = delete;
-    ~ArrayOwner() { SafeArrayDestroy(array_); }
-    SAFEARRAY* get() const { return array_; }
-    SAFEARRAY* detach() { return std::exchange(array_, nullptr); }
-
-private:
-    SAFEARRAY* array_;
-};
 
 }  // namespace
 
@@ -125,16 +109,7 @@ HRESULT Page::get_BodyBytes(VARIANT* Result)
 {
     return member([&] {
         check_out(Result);
-        const std::string& body = state_->body;
-        ArrayOwner array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(body.size())));
-        if (!body.empty()) {
-            void* data = nullptr;
-            check_com(SafeArrayAccessData(array.get(), &data));
-            std::memcpy(data, body.data(), body.size());
-            SafeArrayUnaccessData(array.get());
-        }
-        V_ARRAY(Result) = array.detach();
-        V_VT(Result) = VT_ARRAY | VT_UI1;
+        set_variant_bytes(Result, state_->body);
     });
 }
 

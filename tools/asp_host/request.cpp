@@ -5,6 +5,7 @@
 #include "tools/asp_host/page_objects.h"
 
 #include "frame/text.h"
+#include "frame/variants.h"
 #include "frame/com_object.h"
 
 #include <algorithm>
@@ -281,21 +282,8 @@ HRESULT Request::BinaryRead(VARIANT* pvarCountToRead, VARIANT* pvarReturn)
             check_com(DISP_E_TYPEMISMATCH);
         const std::string& body = *state_->request_body;
         const size_t count = std::min(static_cast<size_t>(*asked), body.size() - body_read_);
-        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
-        if (!array)
-            check_com(E_OUTOFMEMORY);
-        if (count > 0) {
-            void* data = nullptr;
-            if (FAILED(SafeArrayAccessData(array, &data))) {
-                SafeArrayDestroy(array);
-                check_com(E_OUTOFMEMORY);
-            }
-            std::memcpy(data, body.data() + body_read_, count);
-            SafeArrayUnaccessData(array);
-        }
+        set_variant_bytes(pvarReturn, std::string_view(body).substr(body_read_, count));
         body_read_ += count;
-        V_VT(pvarReturn) = VT_ARRAY | VT_UI1;
-        V_ARRAY(pvarReturn) = array;
         // The count goes back into the caller's variable, however it came.
         if (V_VT(pvarCountToRead) == (VT_I4 | VT_BYREF)) {
             *V_I4REF(pvarCountToRead) = static_cast<LONG>(count);

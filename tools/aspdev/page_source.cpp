@@ -2,6 +2,8 @@
 
 #include "tools/asp_host/page_state.h"
 
+#include "frame/text.h"
+
 #include <algorithm>
 #include <cwctype>
 #include <string_view>
@@ -9,13 +11,6 @@
 namespace corvane::aspdev {
 
 namespace {
-
-bool starts_with_folded(std::wstring_view text, std::wstring_view prefix)
-{
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); });
-}
 
 size_t skip_spaces(std::wstring_view text, size_t at)
 {
@@ -33,16 +28,16 @@ struct IncludeDirective {
 
 std::optional<IncludeDirective> include_at(std::wstring_view text, size_t at)
 {
-    if (!starts_with_folded(text.substr(at), L"<!--"))
+    if (!starts_with_ignoring_case(text.substr(at), L"<!--"))
         return std::nullopt;
     size_t i = skip_spaces(text, at + 4);
-    if (!starts_with_folded(text.substr(i), L"#include"))
+    if (!starts_with_ignoring_case(text.substr(i), L"#include"))
         return std::nullopt;
     i = skip_spaces(text, i + 8);
     IncludeDirective directive{};
-    if (starts_with_folded(text.substr(i), L"file")) {
+    if (starts_with_ignoring_case(text.substr(i), L"file")) {
         i += 4;
-    } else if (starts_with_folded(text.substr(i), L"virtual")) {
+    } else if (starts_with_ignoring_case(text.substr(i), L"virtual")) {
         directive.is_virtual = true;
         i += 7;
     } else {
@@ -65,7 +60,7 @@ std::optional<IncludeDirective> include_at(std::wstring_view text, size_t at)
         directive.target = text.substr(start, i - start);
     }
     i = skip_spaces(text, i);
-    if (!starts_with_folded(text.substr(i), L"-->"))
+    if (!starts_with_ignoring_case(text.substr(i), L"-->"))
         return std::nullopt;
     directive.end = i + 3;
     return directive;
@@ -206,9 +201,9 @@ std::optional<std::wstring> check_directive(std::wstring_view text)
                 ++at;
             value = text.substr(start, at - start);
         }
-        const bool is_language = name.size() == 8 && starts_with_folded(name, L"language");
-        if (is_language && !(value.size() == 8 && starts_with_folded(value, L"vbscript")) &&
-            !(value.size() == 3 && starts_with_folded(value, L"vbs")))
+        const bool is_language = name.size() == 8 && starts_with_ignoring_case(name, L"language");
+        if (is_language && !(value.size() == 8 && starts_with_ignoring_case(value, L"vbscript")) &&
+            !(value.size() == 3 && starts_with_ignoring_case(value, L"vbs")))
             return L"Only VBScript pages are served; the page asks for " + std::wstring(value) + L".";
     }
 }
@@ -218,13 +213,13 @@ size_t option_explicit_length(std::wstring_view code)
 {
     const size_t start = skip_spaces(code, 0);
     std::wstring_view rest = code.substr(start);
-    if (!starts_with_folded(rest, L"option"))
+    if (!starts_with_ignoring_case(rest, L"option"))
         return 0;
     size_t at = 6;
     if (at >= rest.size() || !std::iswspace(rest[at]))
         return 0;
     at = skip_spaces(rest, at);
-    if (!starts_with_folded(rest.substr(at), L"explicit"))
+    if (!starts_with_ignoring_case(rest.substr(at), L"explicit"))
         return 0;
     at += 8;
     if (at < rest.size() && (std::iswalnum(rest[at]) || rest[at] == L'_'))

@@ -41,7 +41,7 @@ std::wstring extension_of(std::wstring_view name)
         return {};
     std::wstring extension(name.substr(dot + 1));
     for (wchar_t& c : extension)
-        c = static_cast<wchar_t>(std::towlower(c));
+        c = ascii_lower(c);
     return extension;
 }
 
@@ -268,7 +268,7 @@ void add_server_variables(PageState& state, const RequestHead& request, unsigned
     for (const auto& [name, value] : request.headers) {
         std::wstring variable = L"HTTP_" + asp_host::text_of_ansi(name);
         for (wchar_t& c : variable)
-            c = c == L'-' ? L'_' : static_cast<wchar_t>(std::towupper(c));
+            c = c == L'-' ? L'_' : ascii_upper(c);
         set(variable.c_str(), asp_host::text_of_ansi(value));
         all_http += variable + L":" + asp_host::text_of_ansi(value) + L"\n";
         if (same_name(asp_host::text_of_ansi(name), L"Content-Type"))
@@ -311,18 +311,7 @@ std::wstring location_of(const PageState& state)
 
 std::wstring html_encode(std::wstring_view text)
 {
-    std::wstring out;
-    for (const wchar_t c : text) {
-        switch (c) {
-        case L'<': out += L"&lt;"; break;
-        case L'>': out += L"&gt;"; break;
-        case L'&': out += L"&amp;"; break;
-        case L'"': out += L"&quot;"; break;
-        case L'\'': out += L"&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
+    return html_escape(text);
 }
 
 std::string error_response(int status, const std::string& reason, const std::wstring& detail)
