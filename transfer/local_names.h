@@ -6,9 +6,7 @@
 // component, and the path made of it must still resolve inside the folder.
 
 #include "frame/error_code.h"
-#include "frame/win32.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,9 +31,5 @@ bool lies_inside(std::wstring_view folder, std::wstring_view path);
 // to a member holds a NUL: the platform would stop at it and use another
 // path.
 void check_local_path(std::wstring_view path, const ErrorCode& error);
-
-// A local file's size; nothing when there is no such file (or it cannot
-// be read).
-std::optional<unsigned long long> local_file_size(const std::wstring& path);
 
 }  // namespace corvane::transfer
