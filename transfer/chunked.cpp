@@ -47,17 +47,19 @@ void close_remote(ftp::Session& session, InternetHandle& file, const ErrorCode& 
         raise_with_reason(error, *reason);
 }
 
-FileHandle open_local(const std::wstring& path, DWORD access, DWORD disposition, const ErrorCode& error)
+FileHandle open_local(const std::wstring& path, DWORD access, DWORD disposition, const ErrorCode& error,
+                      std::wstring_view procedure)
 {
     const HANDLE handle =
         CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        raise_file_failure(error, L"CreateFile");
+        raise_file_failure(error, procedure);
     return FileHandle(handle);
 }
 
-NewLocalFile::NewLocalFile(const std::wstring& path, bool replace, const ErrorCode& error)
-    : file_(open_local(path, GENERIC_WRITE | DELETE, replace ? OPEN_ALWAYS : CREATE_NEW, error)),
+NewLocalFile::NewLocalFile(const std::wstring& path, bool replace, const ErrorCode& error,
+                           std::wstring_view procedure)
+    : file_(open_local(path, GENERIC_WRITE | DELETE, replace ? OPEN_ALWAYS : CREATE_NEW, error, procedure)),
       untouched_original_(replace && ::GetLastError() == ERROR_ALREADY_EXISTS)
 {
 }

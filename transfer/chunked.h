@@ -22,7 +22,10 @@ InternetHandle open_remote(ftp::Session& session, const ftp::WireText& remote_pa
 // the transfer done.
 void close_remote(ftp::Session& session, InternetHandle& file, const ErrorCode& error, std::wstring_view procedure);
 
-FileHandle open_local(const std::wstring& path, DWORD access, DWORD disposition, const ErrorCode& error);
+// A failure names `procedure`: the member, where the platform's own
+// transfer named it before.
+FileHandle open_local(const std::wstring& path, DWORD access, DWORD disposition, const ErrorCode& error,
+                      std::wstring_view procedure);
 
 // A download's local file: opened before the server is asked, so that an
 // existing file or a missing folder stops the download at once, and
@@ -32,7 +35,7 @@ FileHandle open_local(const std::wstring& path, DWORD access, DWORD disposition,
 class NewLocalFile {
 public:
     // Without `replace`, an existing file raises.
-    NewLocalFile(const std::wstring& path, bool replace, const ErrorCode& error);
+    NewLocalFile(const std::wstring& path, bool replace, const ErrorCode& error, std::wstring_view procedure);
     NewLocalFile(const NewLocalFile&) = delete;
     NewLocalFile& operator=(const NewLocalFile&) = delete;
     ~NewLocalFile();

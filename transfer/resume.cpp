@@ -49,7 +49,7 @@ void resume_file(ftp::Session& session, std::wstring_view remote_path, const std
     const unsigned long long remote_size = session.remote_file_size(remote);
 
     // Opened to append, never to truncate; a missing file starts at 0.
-    FileHandle local = open_local(local_path, FILE_APPEND_DATA, OPEN_ALWAYS, ftp::errors::get_file);
+    FileHandle local = open_local(local_path, FILE_APPEND_DATA, OPEN_ALWAYS, ftp::errors::get_file, L"CreateFile");
     const unsigned long long offset = size_of(local, ftp::errors::get_file);
     if (offset > remote_size)
         raise_with_reason(ftp::errors::get_file,
@@ -72,7 +72,7 @@ void resume_put_file(ftp::Session& session, const std::wstring& local_path, std:
     check_local_path(local_path, ftp::errors::put_file);
     const ftp::WireText remote = upload_name(session, remote_path);
     session.set_bytes_transferred(0);
-    FileHandle local = open_local(local_path, GENERIC_READ, OPEN_EXISTING, ftp::errors::put_file);
+    FileHandle local = open_local(local_path, GENERIC_READ, OPEN_EXISTING, ftp::errors::put_file, L"CreateFile");
     const unsigned long long local_size = size_of(local, ftp::errors::put_file);
     const unsigned long long offset = session.find_remote_file_size(remote).value_or(0);
     if (offset > local_size)

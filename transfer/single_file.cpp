@@ -24,7 +24,7 @@ void download(ftp::Session& session, const ftp::WireText& remote_path, const std
               VARIANT_BOOL overwrite)
 {
     // Anything but a true overwrite (-1) keeps an existing local file.
-    NewLocalFile local(local_path, overwrite == VARIANT_TRUE, ftp::errors::get_file);
+    NewLocalFile local(local_path, overwrite == VARIANT_TRUE, ftp::errors::get_file, L"GetFile");
     InternetHandle file = open_remote(session, remote_path, GENERIC_READ,
                                       session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, ftp::errors::get_file,
                                       L"GetFile");
@@ -36,7 +36,7 @@ void download(ftp::Session& session, const ftp::WireText& remote_path, const std
 
 void store(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_name)
 {
-    const FileHandle local = open_local(local_path, GENERIC_READ, OPEN_EXISTING, ftp::errors::put_file);
+    const FileHandle local = open_local(local_path, GENERIC_READ, OPEN_EXISTING, ftp::errors::put_file, L"PutFile");
     InternetHandle file =
         open_remote(session, remote_name, GENERIC_WRITE, session.transfer_flags(), ftp::errors::put_file, L"PutFile");
     send(session, local, file, ftp::errors::put_file);
