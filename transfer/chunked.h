@@ -3,7 +3,8 @@
 // file the platform opened and a local file opened by its wide name. The
 // platform's one-call transfers take the local name in the ANSI code page,
 // which cannot hold every name and stands in best-fit characters for
-// others ("\uFF3C" becomes "\\"): the local side is never theirs.
+// others (a fullwidth reverse solidus becomes a separator): the local side
+// is never theirs.
 
 #include "frame/error_code.h"
 #include "frame/handles.h"
