@@ -331,7 +331,7 @@ std::string hex(HRESULT number)
 
 std::string narrow(std::wstring_view text)
 {
-    return to_ansi(text);
+    return to_utf8_unescaped(text);
 }
 
 template <class... Values>

@@ -280,7 +280,7 @@ TEST_F(HostileNames, TreeDownloadTakesAListedNameOnlyAsOnePlainComponent)
             remove_tree(local.wstring());
             const auto error = error_of(get_directory(L"/top", local));
             if (!example.refusal) {
-                EXPECT_EQ(error.number, S_OK) << label << ": " << to_ansi(error.description);
+                EXPECT_EQ(error.number, S_OK) << label << ": " << to_utf8_unescaped(error.description);
                 const fs::path target = local / from_ansi(example.name);
                 if (directory) {
                     EXPECT_TRUE(fs::is_directory(target)) << label;
@@ -343,7 +343,7 @@ TEST_F(HostileNames, ResolvedPathMustStayInsideTheTargetFolder)
         escape_to = outside;
         fake.calls.clear();
         const auto error = error_of(get_directory(L"/top", local));
-        EXPECT_EQ(error.number, ftp::errors::get_file.number) << to_ansi(outside);
+        EXPECT_EQ(error.number, ftp::errors::get_file.number) << to_utf8_unescaped(outside);
         EXPECT_EQ(error.description, L"Error getting file from the remote server. The entry \"b.txt\" listed in /top "
                                      L"would be written at " +
                                          outside + L", outside " + folder +
@@ -395,7 +395,7 @@ TEST(LocalNames, InsideMeansBelowTheFolderAtASeparator)
              Case{L"", L"C:\\a", false},
          })
         EXPECT_EQ(transfer::lies_inside(example.folder, example.path), example.inside)
-            << to_ansi(example.folder) << " / " << to_ansi(example.path);
+            << to_utf8_unescaped(example.folder) << " / " << to_utf8_unescaped(example.path);
 }
 
 TEST(LocalNames, LocalPathWithANulIsRefused)
