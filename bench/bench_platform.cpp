@@ -156,16 +156,6 @@ HINTERNET BenchPlatform::FtpFindFirstFileA(HINTERNET, LPCSTR, LPWIN32_FIND_DATAA
     return new_handle();
 }
 
-BOOL BenchPlatform::FtpGetFileA(HINTERNET, LPCSTR, LPCSTR, BOOL, DWORD, DWORD, DWORD_PTR)
-{
-    return TRUE;
-}
-
-BOOL BenchPlatform::FtpPutFileA(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD_PTR)
-{
-    return TRUE;
-}
-
 HINTERNET BenchPlatform::FtpOpenFileA(HINTERNET, LPCSTR, DWORD, DWORD, DWORD_PTR)
 {
     return new_handle();

@@ -48,10 +48,6 @@ public:
     BOOL FtpDeleteFileA(HINTERNET connection, LPCSTR file_name) override;
     HINTERNET FtpFindFirstFileA(HINTERNET connection, LPCSTR search_text, LPWIN32_FIND_DATAA find_data, DWORD flags,
                                 DWORD_PTR context) override;
-    BOOL FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR local_file, BOOL fail_if_exists,
-                     DWORD attributes, DWORD flags, DWORD_PTR context) override;
-    BOOL FtpPutFileA(HINTERNET connection, LPCSTR local_file, LPCSTR remote_file, DWORD flags,
-                     DWORD_PTR context) override;
     HINTERNET FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
                            DWORD_PTR context) override;
     HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object_name, LPCSTR version,

@@ -66,16 +66,6 @@ public:
     {
         return ::FtpFindFirstFileA(connection, search_text, find_data, flags, context);
     }
-    BOOL FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR local_file, BOOL fail_if_exists,
-                     DWORD attributes, DWORD flags, DWORD_PTR context) override
-    {
-        return ::FtpGetFileA(connection, remote_file, local_file, fail_if_exists, attributes, flags, context);
-    }
-    BOOL FtpPutFileA(HINTERNET connection, LPCSTR local_file, LPCSTR remote_file, DWORD flags,
-                     DWORD_PTR context) override
-    {
-        return ::FtpPutFileA(connection, local_file, remote_file, flags, context);
-    }
     HINTERNET FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
                            DWORD_PTR context) override
     {

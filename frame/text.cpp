@@ -180,27 +180,31 @@ std::string to_utf8_unescaped(std::wstring_view text)
     return bytes;
 }
 
-std::string to_ansi(std::wstring_view text)
-{
-    if (text.empty())
-        return {};
-    const int wide_length = checked_length(text.size());
-    const int length =
-        platform().WideCharToMultiByte(CP_ACP, 0, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(length), '\0');
-    platform().WideCharToMultiByte(CP_ACP, 0, text.data(), wide_length, result.data(), length, nullptr, nullptr);
-    return result;
-}
-
 std::optional<std::string> to_ansi_exact(std::wstring_view text)
 {
+    if (text.empty())
+        return std::string();
     // A round trip is exact in every code page, double-byte and UTF-8 ones
     // included, where WC_NO_BEST_FIT_CHARS and the default-character flag
     // are not all accepted.
-    std::string ansi = to_ansi(text);
-    if (from_ansi(ansi) != text)
+    const int wide_length = checked_length(text.size());
+    const int length =
+        platform().WideCharToMultiByte(CP_ACP, 0, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(std::max(length, 0)), '\0');
+    if (length <= 0 ||
+        platform().WideCharToMultiByte(CP_ACP, 0, text.data(), wide_length, ansi.data(), length, nullptr, nullptr) !=
+            length ||
+        from_ansi(ansi) != text)
         return std::nullopt;
     return ansi;
+}
+
+std::string to_ansi(std::wstring_view text)
+{
+    std::optional<std::string> ansi = to_ansi_exact(text);
+    if (!ansi)
+        raise_runtime_error(RuntimeError::invalid_argument);
+    return std::move(*ansi);
 }
 
 std::wstring from_ansi(std::string_view text)

@@ -12,16 +12,19 @@
 
 namespace corvane {
 
-// ANSI copy (system code page) of automation text for a platform call.
 // A length as the platform's conversions take it; one beyond their reach
 // is as good as out of memory.
 int checked_length(size_t length);
 
-std::string to_ansi(std::wstring_view text);
-
-// The same, only when the code page holds every character exactly; nothing
-// when best-fit or default characters would stand in for some of them.
+// ANSI copy (system code page) of automation text for a platform call,
+// only when the code page holds every character exactly; nothing when
+// best-fit or default characters would stand in for some of them.
 std::optional<std::string> to_ansi_exact(std::wstring_view text);
+
+// The same for text already checked with to_ansi_exact (or ASCII by its
+// own rules); anything else raises the runtime's invalid-argument error
+// rather than going out as other characters.
+std::string to_ansi(std::wstring_view text);
 
 // Automation text of ANSI bytes the platform produced.
 std::wstring from_ansi(std::string_view text);

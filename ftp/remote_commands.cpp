@@ -116,6 +116,19 @@ void Session::change_directory(const WireText& directory)
         raise_platform_failure(errors::set_directory, L"Directory");
 }
 
+void Session::return_after_failure(const std::wstring& directory) noexcept
+{
+    if (!connected_)
+        return;
+    const LONG failure_code = last_reply_code_;
+    try {
+        change_directory(wire(directory, errors::set_directory));
+    } catch (...) {
+        // The failure that brought us here is the one to report.
+    }
+    last_reply_code_ = failure_code;
+}
+
 void Session::create_directory(const WireText& name)
 {
     ServerWait wait(*this, errors::create_directory);

@@ -97,6 +97,10 @@ public:
     // Ends with "/"; raises not_connected while not connected.
     std::wstring current_directory();
     void change_directory(const WireText& directory);
+    // Back to `directory` after a failed step, without hiding that step:
+    // LastReplyCode stays its code, and a failure to change back is not
+    // reported over it.
+    void return_after_failure(const std::wstring& directory) noexcept;
     void create_directory(const WireText& name);
     void remove_directory(const WireText& name);
     void rename(const WireText& old_name, const WireText& new_name);

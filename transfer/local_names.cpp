@@ -39,6 +39,10 @@ std::wstring_view why_not_plain(std::wstring_view name)
         if (is_control_character(character))
             return L"holds a control character";
     }
+    // Bytes of a UTF-8 listing that make no character, kept as lone
+    // surrogates: no remote name to ask for, and no true local one.
+    if (!to_utf8_exact(name))
+        return L"holds an unpaired surrogate";
     if (name.find_first_of(L"\\/") != std::wstring_view::npos)
         return L"holds a path separator";
     if (name.find(L':') != std::wstring_view::npos)
@@ -49,11 +53,6 @@ std::wstring_view why_not_plain(std::wstring_view name)
         return L"ends with a dot or a space";
     if (is_device_name(name))
         return L"is a reserved device name";
-    // Local files are written through the ANSI platform calls, whose
-    // best-fit stand-ins could turn a listed name into "..", a separator or
-    // another file's name.
-    if (!to_ansi_exact(name))
-        return L"holds characters the system code page cannot represent";
     return {};
 }
 
@@ -98,15 +97,6 @@ void check_local_path(std::wstring_view path, const ErrorCode& error)
     std::wstring description(error.message);
     description += L" The local path holds a NUL character, so it was not used.";
     raise(error, std::move(description));
-}
-
-std::optional<unsigned long long> local_file_size(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) ||
-        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return std::nullopt;
-    return (static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 }
 
 }  // namespace corvane::transfer

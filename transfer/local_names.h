@@ -7,9 +7,7 @@
 
 #include "frame/error_code.h"
 #include "frame/full_path.h"
-#include "frame/win32.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,9 +28,5 @@ bool lies_inside(std::wstring_view folder, std::wstring_view path);
 // to a member holds a NUL: the platform would stop at it and use another
 // path.
 void check_local_path(std::wstring_view path, const ErrorCode& error);
-
-// A local file's size; nothing when there is no such file (or it cannot
-// be read).
-std::optional<unsigned long long> local_file_size(const std::wstring& path);
 
 }  // namespace corvane::transfer

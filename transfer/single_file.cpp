@@ -2,10 +2,11 @@
 
 #include "frame/error.h"
 #include "frame/error_text.h"
-#include "frame/platform.h"
-#include "frame/text.h"
 #include "ftp/ftp_errors.h"
+#include "transfer/chunked.h"
 #include "transfer/local_names.h"
+
+#include <climits>
 
 namespace corvane::transfer {
 
@@ -23,39 +24,35 @@ void download(ftp::Session& session, const ftp::WireText& remote_path, const std
               VARIANT_BOOL overwrite)
 {
     // Anything but a true overwrite (-1) keeps an existing local file.
-    const BOOL fail_if_exists = static_cast<WORD>(~static_cast<WORD>(overwrite));
-    ftp::ServerWait wait(session, ftp::errors::get_file);
-    const BOOL done = platform().FtpGetFileA(session.connection(), remote_path.ansi(), to_ansi(local_path).c_str(),
-                                             fail_if_exists, FILE_ATTRIBUTE_NORMAL,
-                                             session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    wait.finish();
-    if (!done)
-        raise_platform_failure(ftp::errors::get_file, L"GetFile");
-    // The platform moves the file in one call and tells no count: a
-    // failure adds nothing, a success the file's size.
-    session.add_bytes_transferred(local_file_size(local_path).value_or(0));
+    NewLocalFile local(local_path, overwrite == VARIANT_TRUE, ftp::errors::get_file, L"GetFile");
+    InternetHandle file = open_remote(session, remote_path, GENERIC_READ,
+                                      session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, ftp::errors::get_file,
+                                      L"GetFile");
+    local.start(ftp::errors::get_file);
+    receive(session, file, local.file(), ftp::errors::get_file, ftp::errors::get_file, ULLONG_MAX);
+    close_remote(session, file, ftp::errors::get_file, L"GetFile");
+    local.keep(ftp::errors::get_file);
 }
 
 void store(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_name)
 {
-    ftp::ServerWait wait(session, ftp::errors::put_file);
-    const BOOL done = platform().FtpPutFileA(session.connection(), to_ansi(local_path).c_str(), remote_name.ansi(),
-                                             session.transfer_flags(), 0);
-    wait.finish();
-    if (!done)
-        raise_platform_failure(ftp::errors::put_file, L"PutFile");
-    session.add_bytes_transferred(local_file_size(local_path).value_or(0));
+    const FileHandle local = open_local(local_path, GENERIC_READ, OPEN_EXISTING, ftp::errors::put_file, L"PutFile");
+    InternetHandle file =
+        open_remote(session, remote_name, GENERIC_WRITE, session.transfer_flags(), ftp::errors::put_file, L"PutFile");
+    send(session, local, file, ftp::errors::put_file);
+    close_remote(session, file, ftp::errors::put_file, L"PutFile");
 }
 
 void upload(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_path)
 {
-    const std::wstring saved_directory = session.current_directory();
     const std::wstring& path = remote_path.text();
     const size_t slash = path.rfind(L'/');
-    if (slash != std::wstring::npos)
-        session.change_directory(upload_name(session, path.substr(0, slash + 1)));
-    store(session, local_path, slash == std::wstring::npos ? remote_path : upload_name(session, path.substr(slash + 1)));
-    session.change_directory(upload_name(session, saved_directory));
+    returning_to(session, session.current_directory(), upload_name, [&] {
+        if (slash != std::wstring::npos)
+            session.change_directory(upload_name(session, path.substr(0, slash + 1)));
+        store(session, local_path,
+              slash == std::wstring::npos ? remote_path : upload_name(session, path.substr(slash + 1)));
+    });
 }
 
 void get_file(ftp::Session& session, std::wstring_view remote_path, const std::wstring& local_path,

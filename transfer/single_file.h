@@ -1,5 +1,5 @@
 #pragma once
-// One file between the server and the local disk, in one platform call.
+// One file between the server and the local disk.
 
 #include "ftp/session.h"
 #include "ftp/wire_text.h"
@@ -15,7 +15,7 @@ namespace corvane::transfer {
 void get_file(ftp::Session& session, std::wstring_view remote_path, const std::wstring& local_path,
               VARIANT_BOOL overwrite);
 // A remote path with a "/" is stored from the directory it names; the
-// current directory is the same afterwards.
+// current directory is the same afterwards, also after a failure.
 void put_file(ftp::Session& session, const std::wstring& local_path, std::wstring_view remote_path);
 
 // The same with the names already checked, for whole trees.
@@ -29,5 +29,20 @@ void store(ftp::Session& session, const std::wstring& local_path, const ftp::Wir
 // Remote names of a download or an upload, checked for the wire.
 ftp::WireText download_name(const ftp::Session& session, std::wstring_view text);
 ftp::WireText upload_name(const ftp::Session& session, std::wstring_view text);
+
+// Runs a transfer that changes directory and changes back to `saved`
+// however it ends: a script that handles the error carries on where it was.
+template <class Transfer>
+void returning_to(ftp::Session& session, const std::wstring& saved,
+                  ftp::WireText (*checked)(const ftp::Session&, std::wstring_view), Transfer&& transfer)
+{
+    try {
+        transfer();
+    } catch (...) {
+        session.return_after_failure(saved);
+        throw;
+    }
+    session.change_directory(checked(session, saved));
+}
 
 }  // namespace corvane::transfer

@@ -187,9 +187,10 @@ void get_directory(Session& session, std::wstring_view remote_path, const std::w
     check_local_path(local_path, ftp::errors::get_file);
     session.set_bytes_transferred(0);
     const std::wstring saved_directory = session.current_directory();
-    download_tree(session, absolute_path(session, saved_directory, remote, download_name), local_path, overwrite,
-                  traverse_sub_directories);
-    session.change_directory(download_name(session, saved_directory));
+    returning_to(session, saved_directory, download_name, [&] {
+        download_tree(session, absolute_path(session, saved_directory, remote, download_name), local_path, overwrite,
+                      traverse_sub_directories);
+    });
 }
 
 void put_directory(Session& session, const std::wstring& local_path, std::wstring_view remote_path,
@@ -199,9 +200,10 @@ void put_directory(Session& session, const std::wstring& local_path, std::wstrin
     const WireText remote = upload_name(session, remote_path);
     session.set_bytes_transferred(0);
     const std::wstring saved_directory = session.current_directory();
-    upload_tree(session, local_path, absolute_path(session, saved_directory, remote, upload_name), traverse_sub_directories,
-                false);
-    session.change_directory(upload_name(session, saved_directory));
+    returning_to(session, saved_directory, upload_name, [&] {
+        upload_tree(session, local_path, absolute_path(session, saved_directory, remote, upload_name),
+                    traverse_sub_directories, false);
+    });
 }
 
 }  // namespace corvane::transfer

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -140,10 +141,71 @@ TEST_F(TransferAgainstServer, PutFileSplitsAtTheLastSlashAndComesBack)
     ftp.call(L"PutFile", {local_path("up.txt"), L"x\\y.txt"});
     EXPECT_EQ(ftp.call(L"GetDirectoryListing", {1}).text().find(L"x\\y.txt\r\n") != std::wstring::npos, true);
 
+    // A failure changes back as a success does.
     const ScriptError error = error_of([&] { ftp.call(L"PutFile", {local_path("up.txt"), L"/a/"}); });
     EXPECT_EQ(error.number, ftp::errors::put_file.number);
     EXPECT_THAT(narrow(error.description), StartsWith("Error putting file to remote server."));
-    EXPECT_EQ(ftp.get(L"Directory").text(), L"/a/");
+    EXPECT_EQ(ftp.get(L"Directory").text(), L"/pub/");
+}
+
+// Local names reach the file system exactly as written, through every
+// member that takes one: fullwidth "\..\.." that a best fit would make a
+// climb to a\y, and Greek that the ANSI code page cannot hold.
+TEST_F(TransferAgainstServer, LocalPathsExactlyAsWritten)
+{
+    const std::wstring climbing = L"x\uFF3C\uFF0E\uFF0E\uFF3C\uFF0E\uFF0E\uFF3Cy";
+    const std::wstring greek = L"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC";
+    write_bytes(root() / "src.txt", "remote");
+    write_bytes(root() / "tree" / "f.txt", "remote");
+    LoopbackServer web = LoopbackServer::start_http();
+    web.route("/body", "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nremote");
+    Automation http = Automation::create(L"corvane.HTTP");
+    http.put(L"URL", L"http://127.0.0.1:" + std::to_wstring(web.port()) + L"/body");
+    ftp.put(L"TransferType", 2);
+
+    using Call = std::function<void(const std::wstring& local_path, const std::wstring& remote_path)>;
+    struct Member {
+        const char* name;
+        bool folder;  // the local path names a folder holding f.txt
+        bool upload;
+        Call call;
+    };
+    const std::vector<Member> members = {
+        {"GetFile", false, false, [&](auto& path, auto&) { ftp.call(L"GetFile", {L"src.txt", path, true}); }},
+        {"ResumeFile", false, false, [&](auto& path, auto&) { ftp.call(L"ResumeFile", {L"src.txt", path}); }},
+        {"GetDirectory", true, false, [&](auto& path, auto&) { ftp.call(L"GetDirectory", {L"/tree", path, true, true}); }},
+        {"SaveToFile", false, false, [&](auto& path, auto&) { http.call(L"SaveToFile", {path}); }},
+        {"PutFile", false, true, [&](auto& path, auto& remote) { ftp.call(L"PutFile", {path, remote}); }},
+        {"ResumePutFile", false, true, [&](auto& path, auto& remote) { ftp.call(L"ResumePutFile", {path, remote}); }},
+        {"PutDirectory", true, true, [&](auto& path, auto& remote) { ftp.call(L"PutDirectory", {path, remote, true}); }},
+    };
+    int row = 0;
+    for (const Member& member : members) {
+        for (const std::wstring& name : {climbing, greek}) {
+            SCOPED_TRACE(std::string(member.name) + " " + narrow(name));
+            corvane::tests::remove_tree((local / "a").wstring());
+            const fs::path exact = local / "a" / "b" / name;
+            const fs::path file = member.folder ? exact / "f.txt" : exact;
+            // Where a best fit would read or write instead.
+            const fs::path climbed = member.folder ? local / "a" / "y" / "f.txt" : local / "a" / "y";
+            fs::create_directories(local / "a" / "b");
+            const std::string remote = "up" + std::to_string(++row);
+            if (member.upload) {
+                write_bytes(file, "exact");
+                write_bytes(climbed, "decoy");
+                fs::create_directories(root() / remote);
+            }
+            const std::wstring remote_path = L"/" + fs::path(remote).wstring() + (member.folder ? L"" : L"/f.txt");
+            const ScriptError error = error_of([&] { member.call(exact.wstring(), remote_path); });
+            EXPECT_EQ(error.number, S_OK) << narrow(error.description);
+            if (member.upload) {
+                EXPECT_EQ(read_bytes(root() / remote / "f.txt"), "exact");
+            } else {
+                EXPECT_EQ(read_bytes(file), "remote");
+                EXPECT_FALSE(fs::exists(climbed));
+            }
+        }
+    }
 }
 
 TEST_F(TransferAgainstServer, WithoutAConnection)
@@ -251,20 +313,20 @@ TEST_F(TransferAgainstServer, OverwriteFalseStopsAtTheFirstExistingFile)
     EXPECT_EQ(read_bytes(local / "flat" / order[1]), order[1]);
     EXPECT_EQ(read_bytes(local / "flat" / order[2]), "kept");
     EXPECT_FALSE(fs::exists(local / "flat" / order[3]));
-    // A failed call leaves the directory where the failure happened.
-    EXPECT_EQ(ftp.get(L"Directory").text(), L"/flat/");
+    EXPECT_EQ(ftp.get(L"Directory").text(), L"/");
 }
 
 TEST_F(TransferAgainstServer, MissingLocalFolderForUpload)
 {
     fs::create_directories(root() / "target");
+    ftp.put(L"Directory", L"/");
     const std::wstring missing = local_path("missing");
     const ScriptError error = error_of([&] { ftp.call(L"PutDirectory", {missing, L"/target", true}); });
     EXPECT_EQ(error.number, ftp::errors::missing_folder.number);
     EXPECT_EQ(error.source, ftp::errors::source);
     EXPECT_THAT(narrow(error.description),
                 StartsWith(narrow(L"Folder :" + missing + L" does not exist.PutDirectory error code: ")));
-    EXPECT_EQ(ftp.get(L"Directory").text(), L"/target/");
+    EXPECT_EQ(ftp.get(L"Directory").text(), L"/");
 }
 
 TEST_F(TransferAgainstServer, EmptyRemoteDirectoryMakesTheLocalFolder)

@@ -120,6 +120,10 @@ TEST_F(Utf8Names, ListedSentAndTransferredUnchanged)
 {
     Automation ftp = connected(true);
     EXPECT_TRUE(ftp.get(L"UTF8").integer() != 0);
+    // A tree comes down under the server's own names, whatever the code page.
+    ftp.call(L"GetDirectory", {L"/", (local / "tree").wstring(), true, false});
+    for (size_t index = 0; index < names.size(); ++index)
+        EXPECT_EQ(read_bytes(local / "tree" / names[index]), "content " + std::to_string(index));
     const std::set<std::wstring> shown = listed(ftp);
     for (size_t index = 0; index < names.size(); ++index) {
         const std::wstring& name = names[index];

@@ -3,8 +3,10 @@
 
 Each layer folder includes only itself and the layers below it, WinInet is
 called only from frame/platform.cpp (everything else goes through
-platform(), which is what lets the unit tests script it), and each layer's
-library links only downward.
+platform(), which is what lets the unit tests script it), each layer's
+library links only downward, and no text reaches a code page by best fit:
+every WideCharToMultiByte names WC_NO_BEST_FIT_CHARS or is one of the exact
+conversions, which check what they made.
 
 Usage: check_layers.py <repository root>
        check_layers.py --self-test
@@ -29,6 +31,10 @@ GENERATED = re.compile(r'corvane_[a-z]\.[ch]')  # widl's corvane_h.h, corvane_i.
 WININET_NAME = re.compile(r'(?<![\w~])(?:Internet|Ftp|Http)[A-Z]\w*(?=\s*\()')
 TYPE_NAME = re.compile(r'\b(?:(?:class|struct|union|enum(?:\s+class|\s+struct)?)\s+(\w+)|using\s+(\w+)\s*='
                        r'|typedef\b[^;]*?(\w+)\s*;)')
+ENCODER = re.compile(r'\bWideCharToMultiByte(?=\s*\()')
+# Functions whose conversions are exact by a round trip where a code page
+# takes no WC_NO_BEST_FIT_CHARS: (file, function).
+EXACT_CONVERSIONS = {('frame/text.cpp', 'to_ansi_exact'), ('frame/charsets.cpp', 'encode_exact')}
 # A name that follows one of these is being called; after any other
 # identifier it is being declared, the identifier being its return type.
 CALL_KEYWORDS = {'return', 'co_return', 'co_await', 'throw', 'else', 'do', 'case', 'not', 'and', 'or'}
@@ -84,6 +90,45 @@ def is_direct_call(code, pos):
     return not previous or previous.group() in CALL_KEYWORDS
 
 
+def arguments_at(code, start):
+    """The text between the parenthesis at or after start and its match."""
+    open_at = code.index('(', start)
+    depth = 0
+    for i in range(open_at, len(code)):
+        depth += {'(': 1, ')': -1}.get(code[i], 0)
+        if depth == 0:
+            return code[open_at + 1:i]
+    return code[open_at + 1:]
+
+
+def function_at(code, pos):
+    """The name of the function whose body holds pos; None outside any."""
+    stack, header_start = [], 0
+    for i in range(pos):
+        c = code[i]
+        if c == '{':
+            header = code[header_start:i].strip()
+            name = None
+            if not any(stack) and '(' in header and not re.match(r'(namespace|class|struct|enum|union)\b', header):
+                found = re.search(r'([~\w]+)\s*\(', header)
+                name = found.group(1) if found else None
+            stack.append(name)
+            header_start = i + 1
+        elif c == '}':
+            if stack:
+                stack.pop()
+            header_start = i + 1
+        elif c == ';':
+            header_start = i + 1
+    return next((name for name in stack if name), None)
+
+
+def is_call(code, pos):
+    """platform().X(, ::X( or X( as a call; `int X(` declares it."""
+    before = code[max(0, pos - 200):pos].rstrip()
+    return before.endswith(('.', '->')) or is_direct_call(code, pos)
+
+
 def check_sources(root):
     sources = {}
     for layer in ALLOWED:
@@ -109,6 +154,13 @@ def check_sources(root):
                                                                  layer, shown, why))
         if rel == SEAM:
             continue
+        for m in ENCODER.finditer(code):
+            if (not is_call(code, m.start()) or 'WC_NO_BEST_FIT_CHARS' in arguments_at(code, m.end())
+                    or (rel, function_at(code, m.start())) in EXACT_CONVERSIONS):
+                continue
+            problems.append('%s:%d: %s converts with WideCharToMultiByte without WC_NO_BEST_FIT_CHARS: a best fit '
+                            'turns U+FF3C into "\\" and U+FF0E into "."; use encode_exact or to_ansi_exact'
+                            % (rel, text.count('\n', 0, m.start()) + 1, layer))
         for m in WININET_NAME.finditer(code):
             if m.group() not in types and is_direct_call(code, m.start()):
                 problems.append("%s:%d: %s calls WinInet's %s directly (only %s may)"
@@ -198,6 +250,17 @@ ROWS = [
     ('ftp/planted.cpp', '/* ::FtpCommandA(c) */"InternetOpenA(x)"; // InternetOpenA( is the seam\'s job', None),
     ('http/planted.cpp', 'const wchar_t* s = L"::InternetOpenA(\\"x\\")";', None),
     ('transfer/planted.cpp', '#include "ftp/session.h"', None),
+    ('transfer/planted.cpp', 'int n = platform().WideCharToMultiByte(CP_ACP, 0, w, 1, a, 2, 0, 0);',
+     'transfer converts with WideCharToMultiByte without WC_NO_BEST_FIT_CHARS'),
+    ('http/planted.cpp', 'void f() { ::WideCharToMultiByte(CP_ACP, flags, w, 1, a, 2, 0, 0); }',
+     'http converts with WideCharToMultiByte without WC_NO_BEST_FIT_CHARS'),
+    ('frame/text.cpp', 'std::string to_ansi(W w) { return x(WideCharToMultiByte(0, 0, w, 1, 0, 0, 0, 0)); }',
+     'frame converts with WideCharToMultiByte without WC_NO_BEST_FIT_CHARS'),
+    ('web/planted.cpp', 'int n = platform().WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, 1, a, 2, 0, &u);',
+     None),
+    ('frame/text.cpp', 'namespace c {\nstd::optional<S> to_ansi_exact(W w) { n = WideCharToMultiByte(0, 0, w); }\n}',
+     None),
+    ('frame/planted.h', 'virtual int WideCharToMultiByte(UINT code_page, DWORD flags) = 0;', None),
     ('component/planted.cpp', '#include "http/request.h"', None),
 ]
 

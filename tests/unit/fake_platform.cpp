@@ -284,25 +284,6 @@ HINTERNET FakePlatform::FtpFindFirstFileA(HINTERNET connection, LPCSTR search_te
     return nullptr;
 }
 
-BOOL FakePlatform::FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR local_file, BOOL fail_if_exists,
-                               DWORD attributes, DWORD flags, DWORD_PTR context)
-{
-    if (record("FtpGetFileA", handle_name(connection), quoted(remote_file), quoted(local_file), fail_if_exists,
-               attributes, flags, context))
-        return FALSE;
-    if (on_FtpGetFileA)
-        return on_FtpGetFileA(connection, remote_file, local_file, fail_if_exists, attributes, flags, context);
-    return TRUE;
-}
-
-BOOL FakePlatform::FtpPutFileA(HINTERNET connection, LPCSTR local_file, LPCSTR remote_file, DWORD flags,
-                               DWORD_PTR context)
-{
-    if (record("FtpPutFileA", handle_name(connection), quoted(local_file), quoted(remote_file), flags, context))
-        return FALSE;
-    return on_FtpPutFileA ? on_FtpPutFileA(connection, local_file, remote_file, flags, context) : TRUE;
-}
-
 HINTERNET FakePlatform::FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
                                      DWORD_PTR context)
 {

@@ -87,8 +87,6 @@ public:
     std::function<BOOL(HINTERNET, LPCSTR, LPCSTR)> on_FtpRenameFileA;
     std::function<BOOL(HINTERNET, LPCSTR)> on_FtpDeleteFileA;
     std::function<HINTERNET(HINTERNET, LPCSTR, LPWIN32_FIND_DATAA, DWORD, DWORD_PTR)> on_FtpFindFirstFileA;
-    std::function<BOOL(HINTERNET, LPCSTR, LPCSTR, BOOL, DWORD, DWORD, DWORD_PTR)> on_FtpGetFileA;
-    std::function<BOOL(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD_PTR)> on_FtpPutFileA;
     std::function<HINTERNET(HINTERNET, LPCSTR, DWORD, DWORD, DWORD_PTR)> on_FtpOpenFileA;
     std::function<HINTERNET(HINTERNET, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD, DWORD_PTR)>
         on_HttpOpenRequestA;
@@ -127,10 +125,6 @@ public:
     BOOL FtpDeleteFileA(HINTERNET connection, LPCSTR file_name) override;
     HINTERNET FtpFindFirstFileA(HINTERNET connection, LPCSTR search_text, LPWIN32_FIND_DATAA find_data, DWORD flags,
                                 DWORD_PTR context) override;
-    BOOL FtpGetFileA(HINTERNET connection, LPCSTR remote_file, LPCSTR local_file, BOOL fail_if_exists,
-                     DWORD attributes, DWORD flags, DWORD_PTR context) override;
-    BOOL FtpPutFileA(HINTERNET connection, LPCSTR local_file, LPCSTR remote_file, DWORD flags,
-                     DWORD_PTR context) override;
     HINTERNET FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
                            DWORD_PTR context) override;
     HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object_name, LPCSTR version,

@@ -28,6 +28,7 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 
 namespace corvane {
 namespace {
@@ -178,6 +179,8 @@ ScriptedServer::ScriptedServer(FakePlatform& fake) : fake_(fake)
     };
     fake.on_FtpOpenFileA = [this](HINTERNET connection, auto...) {
         guard();
+        // The reply the file's close will collect, whatever came before.
+        fake_.last_response = "226 Transfer complete.";
         return live(connection) ? handle_with(remote_file_bytes) : refuse_handle();
     };
     fake.on_FtpGetFileSize = [this](HINTERNET file, LPDWORD size_high) -> DWORD {
@@ -194,8 +197,6 @@ ScriptedServer::ScriptedServer(FakePlatform& fake) : fake_(fake)
         guard();
         return live(connection) ? TRUE : refuse();
     };
-    fake.on_FtpGetFileA = connection_call;
-    fake.on_FtpPutFileA = connection_call;
     fake.on_FtpRemoveDirectoryA = connection_call;
     fake.on_FtpRenameFileA = connection_call;
     fake.on_FtpDeleteFileA = connection_call;
@@ -330,7 +331,7 @@ std::string hex(HRESULT number)
 
 std::string narrow(std::wstring_view text)
 {
-    return to_ansi(text);
+    return to_utf8_unescaped(text);
 }
 
 template <class... Values>
@@ -487,10 +488,23 @@ std::vector<Variant> put_directory_arguments(Session&)
     const auto source = local_root() / "source";
     std::filesystem::create_directories(source / "sub");
     for (const auto& file : {source / "a.txt", source / "sub" / "b.txt"}) {
-        if (FILE* stream = _wfopen(file.c_str(), L"wb"))
+        if (FILE* stream = _wfopen(file.c_str(), L"wb")) {
+            std::fputs("x", stream);
             std::fclose(stream);
+        }
     }
     return variants(text_variant(source.wstring()), text_variant(L"/home/up"), bool_variant(true));
+}
+
+std::vector<Variant> put_file_arguments(Session&)
+{
+    std::filesystem::create_directories(local_root());
+    const auto source = local_root() / "put.txt";
+    if (FILE* stream = _wfopen(source.c_str(), L"wb")) {
+        std::fputs("put", stream);
+        std::fclose(stream);
+    }
+    return variants(text_variant(source.wstring()), text_variant(L"/home/up/a.txt"));
 }
 
 // ---------------------------------------------------------------------------
@@ -563,10 +577,32 @@ const Rule listing_next{"InternetFindNextFileA", {},
 const Rule listing_close{"InternetCloseHandle", {},
                          raises(ftp::errors::listing_close.number, L"Error retrieving directory listing.(3)",
                                 L"GetDirectoryListing")};
-const Rule file_get{"FtpGetFileA", {},
-                    raises(ftp::errors::get_file.number, L"Error getting file from the remote server.", L"GetFile")};
-const Rule file_put{"FtpPutFileA", {},
-                    raises(ftp::errors::put_file.number, L"Error putting file to remote server.", L"PutFile")};
+// A download's and an upload's steps, the remote file's close included:
+// it collects the server's final reply.
+Rule file_get(const char* function, std::optional<size_t> occurrence = {})
+{
+    return {function, occurrence,
+            raises(ftp::errors::get_file.number, L"Error getting file from the remote server.",
+                   std::string_view(function) == "InternetReadFile" ? L"InternetReadFile" : L"GetFile")};
+}
+Rule file_put(const char* function)
+{
+    return {function, {},
+            raises(ftp::errors::put_file.number, L"Error putting file to remote server.",
+                   std::string_view(function) == "InternetWriteFile" ? L"InternetWriteFile" : L"PutFile")};
+}
+const std::vector<Rule> file_get_rules = {file_get("FtpOpenFileA"), file_get("InternetReadFile"),
+                                          file_get("InternetCloseHandle")};
+const std::vector<Rule> file_put_rules = {directory_read, directory_change, file_put("FtpOpenFileA"),
+                                          file_put("InternetWriteFile"), file_put("InternetCloseHandle")};
+// A subfolder that cannot be made most often exists already; the descent
+// into it says so if not.
+std::vector<Rule> tree_put_rules()
+{
+    std::vector<Rule> rules = file_put_rules;
+    rules.push_back({"FtpCreateDirectoryA", {}, tolerated});
+    return rules;
+}
 const Rule file_open{"FtpOpenFileA", {},
                      raises(ftp::errors::open_file.number, L"Error attempting to open file.", L"FtpOpenFile")};
 const Rule file_read{"InternetReadFile", {},
@@ -675,32 +711,31 @@ std::vector<Member> ftp_members()
                .own_calls = {"FtpRenameFileA"}, .after_failure = After::ftp_connected},
         Member{.label = "FTP.GetDirectory", .name = L"GetDirectory", .kind = method, .setup = ftp_connected,
                .arguments = get_directory_arguments,
-               .rules = {directory_read, directory_change, listing_first, listing_next, listing_close, file_get,
+               // The closes of /home's listing, a.txt, sub's listing, b.txt.
+               .rules = {directory_read, directory_change, listing_first, listing_next, listing_close,
+                         file_get("FtpOpenFileA"), file_get("InternetReadFile"), file_get("InternetCloseHandle", 1),
+                         file_get("InternetCloseHandle", 3),
                          {"GetFullPathNameW", {},
                           raises(ftp::errors::get_file.number, L"Error getting file from the remote server.",
                                  L"GetDirectory")}},
                .after_failure = After::ftp_connected},
-        // A subfolder that cannot be made most often exists already; the
-        // descent into it says so if not.
         Member{.label = "FTP.PutDirectory", .name = L"PutDirectory", .kind = method, .setup = ftp_connected,
                .arguments = put_directory_arguments,
-               .rules = {directory_read, directory_change, file_put, {"FtpCreateDirectoryA", {}, tolerated}},
+               .rules = tree_put_rules(),
                .after_failure = After::ftp_connected},
         Member{.label = "FTP.PutDirectory (remote folders exist)", .name = L"PutDirectory", .kind = method,
                .setup = ftp_remote_folders_exist, .arguments = put_directory_arguments,
-               .rules = {directory_read, directory_change, file_put, {"FtpCreateDirectoryA", {}, tolerated}},
+               .rules = tree_put_rules(),
                .after_failure = After::ftp_connected},
         Member{.label = "FTP.GetFile", .name = L"GetFile", .kind = method, .setup = ftp_connected,
                .arguments = [](Session&) {
-                   return variants(text_variant(L"/home/a.txt"), text_variant(L"C:\\nowhere\\a.txt"),
+                   std::filesystem::create_directories(local_root());
+                   return variants(text_variant(L"/home/a.txt"), text_variant((local_root() / "got.txt").wstring()),
                                    bool_variant(true));
                },
-               .rules = {file_get}, .after_failure = After::ftp_connected},
+               .rules = file_get_rules, .after_failure = After::ftp_connected},
         Member{.label = "FTP.PutFile", .name = L"PutFile", .kind = method, .setup = ftp_connected,
-               .arguments = [](Session&) {
-                   return variants(text_variant(L"C:\\nowhere\\a.txt"), text_variant(L"/home/up/a.txt"));
-               },
-               .rules = {directory_read, directory_change, file_put}, .after_failure = After::ftp_connected},
+               .arguments = put_file_arguments, .rules = file_put_rules, .after_failure = After::ftp_connected},
         Member{.label = "FTP.DeleteFile", .name = L"DeleteFile", .kind = method, .setup = ftp_connected,
                .arguments = [](Session&) { return variants(text_variant(L"a.txt")); },
                .default_error = raises(ftp::errors::delete_file.number, L"Error deleting file from the remote server.",

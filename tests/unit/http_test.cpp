@@ -573,7 +573,7 @@ TEST_F(Http, UrlThatWouldNotGoOutAsWrittenIsRefusedBeforeAnythingOpens)
         {L"\x0395\x03bb.example/a", foreign},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(to_ansi(row.url));
+        SCOPED_TRACE(to_utf8_unescaped(row.url));
         tests::FakePlatform round;
         round.ansi_code_page = 1252;
         Bstr url(row.url);

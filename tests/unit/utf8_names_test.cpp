@@ -7,6 +7,7 @@
 #include "frame/text.h"
 #include "component/ftp.h"
 #include "ftp/ftp_errors.h"
+#include "tests/common/local_files.h"
 #include "tests/unit/com_test_support.h"
 #include "tests/unit/fake_platform.h"
 #include "tools/asp_host/test_page.h"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 namespace corvane {
@@ -290,24 +292,42 @@ TEST_F(Utf8Session, ListedNamesDirectoryAndRepliesAreReadAsUtf8)
     EXPECT_EQ(take_text(response), L"550 \u039A\u03B1: no such file");
 }
 
-// A tree download writes local files through ANSI calls: a listed name the
-// code page cannot hold, or one with kept bytes, stops it before any write.
-TEST_F(Utf8Session, TreeDownloadRefusesNamesTheLocalCodePageCannotHold)
+// A tree download writes the listed names exactly as the server's UTF-8
+// gives them, whatever the code page; a name with kept bytes is refused
+// before anything is written.
+TEST_F(Utf8Session, TreeDownloadWritesUnicodeNamesAndRefusesKeptBytes)
 {
     ASSERT_EQ(connect(true), S_OK);
-    for (const std::string listed : {"\xCE\x95\xCE\xBB", "\xC0\xAE\xC0\xAE", "\xEF\xBC\x8E\xEF\xBC\x8E"}) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("corvane-unit-utf8-tree-" + std::to_string(GetCurrentProcessId()));
+    struct Case {
+        std::string listed;
+        const wchar_t* written;  // nullptr: refused
+    };
+    for (const Case& example : {Case{"\xCE\x95\xCE\xBB", L"\u0395\u03BB"}, Case{"\xEF\xBC\x8E\xEF\xBC\x8E", L"\uFF0E\uFF0E"},
+                                Case{"\xC0\xAE\xC0\xAE", nullptr}}) {
+        tests::remove_tree(folder.wstring());
+        fake.calls.clear();
         fake.on_FtpFindFirstFileA = [&](HINTERNET, LPCSTR, LPWIN32_FIND_DATAA data, DWORD, DWORD_PTR) -> HINTERNET {
             *data = WIN32_FIND_DATAA{};
-            std::strcpy(data->cFileName, listed.c_str());
+            std::strcpy(data->cFileName, example.listed.c_str());
             return fake.new_handle();
         };
         Variant remote = text_variant(L"/top");
-        Variant local = text_variant(L"C:\\corvane-never-made");
+        Variant local = text_variant(folder.wstring());
         const auto error = error_of(ftp->GetDirectory(*remote.get(), *local.get(), VARIANT_TRUE, VARIANT_TRUE));
-        EXPECT_EQ(error.number, ftp::errors::get_file.number);
-        EXPECT_THAT(error.description, HasSubstr(L"holds characters the system code page cannot represent"));
-        EXPECT_EQ(fake.count("FtpGetFileA"), 0u);
+        if (example.written) {
+            EXPECT_EQ(error.number, S_OK) << example.listed;
+            EXPECT_EQ(fake.arguments_of("FtpOpenFileA")[1], "\"/top/" + example.listed + "\"");
+            EXPECT_TRUE(std::filesystem::is_regular_file(folder / example.written)) << example.listed;
+        } else {
+            EXPECT_EQ(error.number, ftp::errors::get_file.number);
+            EXPECT_THAT(error.description, HasSubstr(L"holds an unpaired surrogate"));
+            EXPECT_EQ(fake.count("FtpOpenFileA"), 0u);
+            EXPECT_FALSE(std::filesystem::exists(folder));
+        }
     }
+    tests::remove_tree(folder.wstring());
 }
 
 TEST_F(Utf8Session, BrowserPageLinksAreUtf8AndComeBackOnlyAsUtf8)
