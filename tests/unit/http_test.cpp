@@ -664,6 +664,90 @@ TEST_F(Http, BodyShorterThanItsLengthIsAReadError)
     }
 }
 
+TEST_F(Http, MaxResponseSizeRefusesALargerBodyAndTheObjectStaysUsable)
+{
+    auto http2 = http.query<_HTTP2>();
+    LONG limit = -1;
+    ASSERT_EQ(http2->get_MaxResponseSize(&limit), S_OK);
+    EXPECT_EQ(limit, 0);
+    EXPECT_EQ(error_of(http2->put_MaxResponseSize(-1)).number, http::errors::invalid_setting.number);
+    ASSERT_EQ(http2->put_MaxResponseSize(10), S_OK);
+    set_url(L"server1");
+    const HRESULT too_large = http::errors::response_too_large.number;
+    struct Row {
+        const char* name;
+        const char* length_line;  // nullptr: none
+        std::string body;
+        HRESULT outcome;
+        // Bytes all reads together may ask for: one past the limit at
+        // most, and one more for the read that finds the end.
+        size_t most_asked;
+    };
+    const std::vector<Row> rows = {
+        {"announced beyond it: nothing read", "Content-Length: 11", std::string(11, 'x'), too_large, 0},
+        {"arriving beyond it: one byte more asked", nullptr, std::string(50, 'x'), too_large, 11},
+        {"up to it", nullptr, std::string(10, 'y'), S_OK, 12},
+        {"announced up to it", "Content-Length: 10", std::string(10, 'z'), S_OK, 12},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string block = std::string("HTTP/1.1 200 OK") + '\0';
+        if (row.length_line)
+            block += std::string(row.length_line) + '\0';
+        respond(block + '\0', {row.body});
+        const size_t reads_before = fake.calls_to("InternetReadFile").size();
+        const auto error = error_of(http->OpenConnection());
+        EXPECT_EQ(error.number, row.outcome);
+        EXPECT_EQ(error.description.find(L"SaveToFile") != std::wstring::npos, FAILED(row.outcome));
+        const auto reads = fake.calls_to("InternetReadFile");
+        size_t asked = 0;
+        for (size_t index = reads_before; index < reads.size(); ++index)
+            asked += std::stoul(reads[index].arguments[1]);
+        EXPECT_LE(asked, row.most_asked);
+        EXPECT_EQ(fake.handles_open(), 0u);
+    }
+    // Refused bodies leave nothing; the later ones came whole.
+    EXPECT_EQ(content(), L"yyyyyyyyyyzzzzzzzzzz");
+    ASSERT_EQ(http2->Reset(), S_OK);
+    ASSERT_EQ(http2->get_MaxResponseSize(&limit), S_OK);
+    EXPECT_EQ(limit, 0);
+}
+
+TEST_F(Http, BodiesReadLateBoundAreHandedOverAndAFailedConversionRaises)
+{
+    set_url(L"server1");
+    respond(block_of({"HTTP/1.1 200 OK"}), {"abc"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    auto dispatch = http.query<IDispatch>();
+    DISPPARAMS none{};
+    const auto read = [&](DISPID id, Variant& value, EXCEPINFO* exception) {
+        return dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, value.put(),
+                                exception, nullptr);
+    };
+    Variant content_value;
+    ASSERT_EQ(read(0x68030001, content_value, nullptr), S_OK);
+    EXPECT_EQ(V_VT(content_value.get()), VT_BSTR);
+    EXPECT_EQ(text_of(*content_value.get()), L"abc");
+    Variant body;
+    ASSERT_EQ(read(0x108, body, nullptr), S_OK);
+    ASSERT_EQ(V_VT(body.get()), VT_ARRAY | VT_UI1);
+    EXPECT_EQ(V_ARRAY(body.get())->rgsabound[0].cElements, 3u);
+
+    // The platform failing a conversion it can make: an error, never an
+    // empty or stand-in text.
+    fake.on_MultiByteToWideChar = [](UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; };
+    EXCEPINFO exception{};
+    EXPECT_EQ(read(0x68030001, content_value, &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, E_OUTOFMEMORY);
+    EXPECT_NE(Bstr::view_of(exception.bstrDescription).find(L"Content"), std::wstring_view::npos);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    BSTR text = nullptr;
+    EXPECT_EQ(error_of(http->get_Content(&text)).number, E_OUTOFMEMORY);
+    EXPECT_EQ(text, nullptr);
+}
+
 TEST(HttpHeaderEntries, FreeStandingEntriesAndAnEmptyCollection)
 {
     auto entry = create_instance<HTTPHeader>().query<_HTTPHeader>();
