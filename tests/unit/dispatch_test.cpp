@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -410,80 +409,6 @@ TEST(Dispatch, ErrorOfAnInnerObjectPassesThroughUnchanged)
         EXPECT_EQ(error.source(), L"Corvane.HTTP");
         EXPECT_EQ(error.description(), L"Counting failed.Count error code: 5 Message: ");
     }
-}
-
-// A header entry whose Name the base hands to late-bound callers itself.
-class ProbeHeader final : public DispatchObject<_HTTPHeader> {
-public:
-    HRESULT STDMETHODCALLTYPE get_ID(BSTR* result) override { return member([&] { *result = allocate_bstr(L"id"); }); }
-    HRESULT STDMETHODCALLTYPE put_ID(BSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Name(BSTR* result) override
-    {
-        return member([&] {
-            if (fail)
-                throw std::bad_alloc();
-            *result = made = allocate_bstr(L"name");
-        });
-    }
-    HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Value(BSTR* result) override { return member([&] { *result = allocate_bstr(L"v"); }); }
-    HRESULT STDMETHODCALLTYPE put_Value(BSTR) override { return S_OK; }
-
-    bool fail = false;
-    BSTR made = nullptr;
-
-protected:
-    std::span<const HandedOver> handed_over() const override
-    {
-        static constexpr HandedOver name[] = {{0x68030000, &_HTTPHeader::get_Name, nullptr}};
-        return name;
-    }
-
-private:
-    ~ProbeHeader() override = default;
-};
-
-TEST(Dispatch, HandedOverPropertyReachesTheCallerWithoutACopy)
-{
-    auto probe = make_object<ProbeHeader>();
-    IDispatch* dispatch = probe.get();
-    DISPPARAMS no_arguments{};
-    Variant result;
-    ASSERT_EQ(dispatch->Invoke(0x68030000, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &no_arguments,
-                               result.put(), nullptr, nullptr),
-              S_OK);
-    ASSERT_EQ(V_VT(result.get()), VT_BSTR);
-    EXPECT_EQ(V_BSTR(result.get()), probe->made);
-    EXPECT_EQ(text_of(*result.get()), L"name");
-
-    // Anything else is answered as for ID, which the type information
-    // reads: the same arguments and flags checked the same way.
-    Variant argument;
-    set_variant_text(argument.put(), L"x");
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS one_argument{argument.get(), nullptr, 1, 0};
-    DISPPARAMS one_named{argument.get(), &named, 1, 1};
-    struct Call {
-        WORD flags;
-        DISPPARAMS* parameters;
-    };
-    for (const Call call : {Call{DISPATCH_PROPERTYGET, &one_argument}, Call{DISPATCH_METHOD, &no_arguments},
-                            Call{DISPATCH_PROPERTYGET, &one_named}, Call{DISPATCH_PROPERTYPUT, &one_named}}) {
-        SCOPED_TRACE(call.flags);
-        const auto invoke = [&](DISPID id) {
-            return dispatch->Invoke(id, IID_NULL, 0, call.flags, call.parameters, result.put(), nullptr, nullptr);
-        };
-        EXPECT_EQ(invoke(0x68030000), invoke(0x68030001));
-    }
-
-    // A value that cannot be made is an exception, never an empty value.
-    probe->fail = true;
-    EXCEPINFO exception{};
-    EXPECT_EQ(dispatch->Invoke(0x68030000, IID_NULL, 0, DISPATCH_PROPERTYGET, &no_arguments, result.put(),
-                               &exception, nullptr),
-              DISP_E_EXCEPTION);
-    EXPECT_EQ(exception.scode, E_OUTOFMEMORY);
-    EXPECT_EQ(V_VT(result.get()), VT_EMPTY);
 }
 
 TEST(Dispatch, ReferenceCountsAreExact)

@@ -311,35 +311,6 @@ TEST_F(Request, RedirectsAreFollowedByHandWithinLimits)
     EXPECT_EQ(client.final_url(), L"http://server1/old");
 }
 
-TEST_F(Request, ScriptCredentialsGoOnlyToTheOriginSet)
-{
-    const auto to = [](const std::string& location) {
-        return Answer{302, block_of({"HTTP/1.1 302 Found", "Location: " + location}), ""};
-    };
-    client.set_url(L"http://Server1/a");
-    client.set_request_header(L"authorization", L"Bearer t");
-    client.set_request_header(L"COOKIE", L"id=1");
-    client.set_request_header(L"Proxy-Authorization", L"Basic cA==");
-    client.set_request_header(L"X-Trace", L"7");
-    answers = {to("/b"),
-               to("http://SERVER1:80/c"),
-               to("http://server1:8080/d"),
-               to("http://other/e"),
-               to("https://server1/f"),
-               Answer{200, block_of({"HTTP/1.1 200 OK"}), ""}};
-    fetch();
-    // The origin set, a relative hop and the same origin written otherwise
-    // keep them; another port, host or scheme does not.
-    const bool at_origin[] = {true, true, true, false, false, false};
-    ASSERT_EQ(sent.size(), std::size(at_origin));
-    for (size_t hop = 0; hop < sent.size(); ++hop) {
-        SCOPED_TRACE(hop);
-        for (const char* line : {"authorization: Bearer t\r\n", "COOKIE: id=1\r\n", "Proxy-Authorization: Basic cA==\r\n"})
-            EXPECT_EQ(sent[hop].headers.find(line) != std::string::npos, at_origin[hop]) << line;
-        EXPECT_THAT(sent[hop].headers, HasSubstr("X-Trace: 7\r\n"));
-    }
-}
-
 TEST(Location, ResolvedAgainstTheUrlThatAnswered)
 {
     const Target base{false, L"server1:8080", L"/a/b/page?x=1"};
