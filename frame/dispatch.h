@@ -95,10 +95,10 @@ protected:
 
     // A property whose value may be too large to exist twice: the type
     // information's Invoke copies what a getter returns into the caller's
-    // VARIANT before freeing its own (three times a body's size at once
-    // where one string would do, and on a 32-bit host a failed copy came
-    // back as an empty string, no error). The base reads these itself and
-    // moves the value over. One getter is set.
+    // VARIANT before freeing its own, so a body's text is held twice at once,
+    // and a copy that cannot be made reached scripts as an empty value with
+    // no error. The base reads these itself and moves the value over. One
+    // of the two getters is set.
     struct HandedOver {
         DISPID id;
         HRESULT (STDMETHODCALLTYPE Interface::*text)(BSTR*);
