@@ -259,6 +259,23 @@ HRESULT HTTP::put_IgnoreCertificateErrors(VARIANT_BOOL ignore)
     return member([&] { client_.set_ignore_certificate_errors(ignore != VARIANT_FALSE); });
 }
 
+HRESULT HTTP::get_MaxResponseSize(LONG* result)
+{
+    return member([&] { *result = static_cast<LONG>(client_.settings().max_response_size); });
+}
+
+HRESULT HTTP::put_MaxResponseSize(LONG bytes)
+{
+    return member([&] { client_.set_max_response_size(bytes); });
+}
+
+std::span<const HTTP::HandedOver> HTTP::handed_over() const
+{
+    static constexpr HandedOver bodies[] = {{0x68030001, &_HTTP::get_Content, nullptr},
+                                            {0x108, nullptr, &_HTTP2::get_ResponseBody}};
+    return bodies;
+}
+
 HRESULT HTTP::Reset()
 {
     return member([&] {

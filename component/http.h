@@ -51,6 +51,12 @@ public:
     HRESULT STDMETHODCALLTYPE get_IgnoreCertificateErrors(VARIANT_BOOL* result) override;
     HRESULT STDMETHODCALLTYPE put_IgnoreCertificateErrors(VARIANT_BOOL ignore) override;
     HRESULT STDMETHODCALLTYPE Reset() override;
+    HRESULT STDMETHODCALLTYPE get_MaxResponseSize(LONG* result) override;
+    HRESULT STDMETHODCALLTYPE put_MaxResponseSize(LONG bytes) override;
+
+protected:
+    // Bodies: as large as the response was.
+    std::span<const HandedOver> handed_over() const override;
 
 private:
     ~HTTP() override = default;

@@ -289,8 +289,13 @@ Bstr bstr_from_encoded(std::span<const EncodedPiece> pieces)
                                                            checked_length(piece.bytes.size()), out,
                                                            checked_length(room - written));
         // A code page the platform lacks: the bytes are kept, one character
-        // each, rather than lost.
-        written += decoded > 0 ? static_cast<size_t>(decoded) : widen_bytes(piece.bytes, out);
+        // each, rather than lost. Any other failure leaves no text to give.
+        if (decoded > 0)
+            written += static_cast<size_t>(decoded);
+        else if (piece.code_page != CP_ACP && !IsValidCodePage(piece.code_page))
+            written += widen_bytes(piece.bytes, out);
+        else
+            throw std::bad_alloc();
     }
     if (written < room)
         return Bstr(std::wstring_view(text.get(), written));

@@ -50,7 +50,9 @@ struct EncodedPiece {
 // the way. Bytes invalid in their code page decode as the platform decodes
 // them without MB_ERR_INVALID_CHARS (replacement characters), bytes above
 // 0x7F in US-ASCII as U+FFFD, and the bytes of a code page the platform
-// lacks as ISO-8859-1: decoding never fails.
+// lacks as ISO-8859-1. A text that cannot be made (no memory for it, a
+// conversion the platform refused) raises std::bad_alloc, never comes back
+// empty or shortened.
 Bstr bstr_from_encoded(std::span<const EncodedPiece> pieces);
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 
 #include "frame/win32.h"
 
+#include <limits>
 #include <new>
 #include <string>
 #include <string_view>
@@ -87,8 +88,11 @@ class Bstr {
 public:
     Bstr() = default;
     explicit Bstr(std::wstring_view text)
-        : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
     {
+        // A length past what the call takes would be cut, not refused.
+        if (text.size() > std::numeric_limits<UINT>::max())
+            throw std::bad_alloc();
+        text_ = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         if (!text_)
             throw std::bad_alloc();
     }

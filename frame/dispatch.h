@@ -12,6 +12,7 @@
 #include "frame/type_library.h"
 #include "frame/win32.h"
 
+#include <span>
 #include <type_traits>
 #include <utility>
 
@@ -69,6 +70,13 @@ public:
     {
         if (reserved != IID_NULL)
             return DISP_E_UNKNOWNINTERFACE;
+        // Anything but a plain read goes the type information's way, which
+        // checks arguments and flags as it always has.
+        if ((flags & DISPATCH_PROPERTYGET) && parameters && parameters->cArgs == 0 && parameters->cNamedArgs == 0) {
+            for (const HandedOver& property : handed_over())
+                if (property.id == dispatch_id)
+                    return hand_over(property, result, exception);
+        }
         return with_type_info([&](ITypeInfo* info) {
             return info->Invoke(static_cast<Interface*>(this), dispatch_id, flags, parameters, result, exception,
                                 argument_error);
@@ -84,6 +92,19 @@ public:
 protected:
     DispatchObject() = default;
     ~DispatchObject() override = default;
+
+    // A property whose value may be too large to exist twice: the type
+    // information's Invoke copies what a getter returns into the caller's
+    // VARIANT before freeing its own, so a body's text is held twice at once,
+    // and a copy that cannot be made reached scripts as an empty value with
+    // no error. The base reads these itself and moves the value over. One
+    // of the two getters is set.
+    struct HandedOver {
+        DISPID id;
+        HRESULT (STDMETHODCALLTYPE Interface::*text)(BSTR*);
+        HRESULT (STDMETHODCALLTYPE Interface::*variant)(VARIANT*);
+    };
+    virtual std::span<const HandedOver> handed_over() const { return {}; }
 
     // Runs a member body at the COM boundary (see run_member).
     template <class Body>
@@ -108,6 +129,50 @@ protected:
 
 private:
     static bool is_ancestor(REFIID interface_id) { return ((interface_id == __uuidof(Ancestors)) || ...); }
+
+    HRESULT hand_over(const HandedOver& property, VARIANT* result, EXCEPINFO* exception)
+    {
+        Interface* self = static_cast<Interface*>(this);
+        VARIANT value;
+        VariantInit(&value);
+        HRESULT outcome = S_OK;
+        if (property.text) {
+            BSTR text = nullptr;
+            outcome = (self->*property.text)(&text);
+            V_VT(&value) = VT_BSTR;
+            V_BSTR(&value) = text;
+        } else {
+            outcome = (self->*property.variant)(&value);
+        }
+        if (FAILED(outcome)) {
+            VariantClear(&value);
+            return exception_of(outcome, exception);
+        }
+        if (result)
+            *result = value;
+        else
+            VariantClear(&value);
+        return S_OK;
+    }
+
+    // A member's failure as the type information's Invoke reports it: the
+    // number and the thread's error info in the exception, if asked for.
+    static HRESULT exception_of(HRESULT outcome, EXCEPINFO* exception)
+    {
+        if (exception) {
+            *exception = EXCEPINFO{};
+            exception->scode = outcome;
+            IErrorInfo* info = nullptr;
+            if (GetErrorInfo(0, &info) == S_OK && info) {
+                info->GetSource(&exception->bstrSource);
+                info->GetDescription(&exception->bstrDescription);
+                info->GetHelpFile(&exception->bstrHelpFile);
+                info->GetHelpContext(&exception->dwHelpContext);
+                info->Release();
+            }
+        }
+        return DISP_E_EXCEPTION;
+    }
 
     template <class Use>
     static HRESULT with_type_info(Use&& use) noexcept

@@ -40,6 +40,9 @@ struct RequestSettings {
     // Empty: the system code page; "auto": each body's own declared
     // charset, UTF-8 when it names none; otherwise a charset name.
     std::wstring charset;
+    // The most bytes a body kept in memory may have; 0: no limit but
+    // memory. A body streamed to a file has none.
+    unsigned long max_response_size = 0;
 };
 
 struct Response;
@@ -79,6 +82,7 @@ public:
     void set_proxy_password(std::wstring_view password);
     void set_ignore_certificate_errors(bool ignore) { settings_.ignore_certificate_errors = ignore; }
     void set_charset(std::wstring_view charset);
+    void set_max_response_size(long bytes);
 
     // The last response's status line; 0 and empty before any.
     long status_code() const { return status_code_; }
@@ -113,6 +117,7 @@ private:
     using BodyReader = std::function<void(Exchange& exchange, const Response& response)>;
 
     void run(const HeaderSink& header_sink, const BodyReader& read_body);
+    void read_kept_body(Exchange& exchange, const Response& response);
     void close_handles();
 
     std::wstring server_name_;

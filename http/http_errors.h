@@ -30,5 +30,10 @@ inline constexpr ErrorCode close_connection{error_number(0x800403ec), source, L"
 inline constexpr ErrorCode invalid_setting{error_number(0x800403ed), source, L"Invalid request setting."};
 inline constexpr ErrorCode save_to_file{error_number(0x800403ee), source, L"Error saving the response to a file."};
 inline constexpr ErrorCode redirect_refused{error_number(0x800403ef), source, L"Redirect not followed."};
+inline constexpr ErrorCode response_too_large{
+    error_number(0x800403f0), source, L"The response body is larger than MaxResponseSize allows."};
+// The platform's own number, which scripts see as error 7, with a reason
+// of ours.
+inline constexpr ErrorCode out_of_memory{E_OUTOFMEMORY, source, L"Out of memory."};
 
 }  // namespace corvane::http::errors

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <new>
 #include <vector>
 
 namespace corvane::http {
@@ -151,8 +152,9 @@ std::string utf8_of(std::wstring_view text)
 
 }  // namespace
 
-// Credentials go only where they were set for: the scheme, host and port
-// of the URL the script gave, never to wherever a redirect points.
+// Credentials, Username's and the script's own headers alike, go only
+// where they were set for: the scheme, host and port of the URL the script
+// gave, never to wherever a redirect points.
 struct Origin {
     bool secure = false;
     std::wstring host;
@@ -176,10 +178,11 @@ struct Outgoing {
     std::string method;
     std::optional<std::string> body;
     // Header lines, each ending in CR LF. The type given to a text body
-    // goes only with the body, the credentials only to the origin.
+    // goes only with the body, the credentials (the script's own and those
+    // of Username) only to the origin.
     std::string headers;
     std::string body_type;
-    std::string authorization;
+    std::string credentials;
 
     static Outgoing of(const RequestSettings& settings)
     {
@@ -207,17 +210,26 @@ struct Outgoing {
                                   L"The request body holds characters the charset of its Content-Type cannot "
                                   L"represent.");
         }
-        for (const auto& [name, value] : settings.headers)
-            outgoing.headers += header_line(name, value);
+        bool own_authorization = false;
+        for (const auto& [name, value] : settings.headers) {
+            const bool credential = is_credential(name);
+            own_authorization = own_authorization || equal_ignoring_case(name, L"Authorization");
+            (credential ? outgoing.credentials : outgoing.headers) += header_line(name, value);
+        }
         if (settings.body_text && content_type == settings.headers.end())
             outgoing.body_type = header_line(L"Content-Type", default_text_type);
-        const bool own_authorization =
-            std::any_of(settings.headers.begin(), settings.headers.end(),
-                        [](const auto& header) { return equal_ignoring_case(header.first, L"Authorization"); });
         if (!settings.username.empty() && !own_authorization)
-            outgoing.authorization =
+            outgoing.credentials +=
                 "Authorization: Basic " + base64(utf8_of(settings.username + L":" + settings.password)) + "\r\n";
         return outgoing;
+    }
+
+    // What a server, or a proxy on the way, takes as proof of who asks: a
+    // host a redirect names may be anyone's.
+    static bool is_credential(std::wstring_view name)
+    {
+        return equal_ignoring_case(name, L"Authorization") || equal_ignoring_case(name, L"Cookie") ||
+               equal_ignoring_case(name, L"Proxy-Authorization");
     }
 
     static std::string header_line(std::wstring_view name, std::wstring_view value)
@@ -233,7 +245,7 @@ struct Outgoing {
 
     std::string header_block(bool with_credentials) const
     {
-        return headers + (body ? body_type : std::string()) + (with_credentials ? authorization : std::string());
+        return headers + (body ? body_type : std::string()) + (with_credentials ? credentials : std::string());
     }
 
     // After a 303, and a 301 or 302 that answered a POST, the next request
@@ -450,23 +462,45 @@ size_t Client::Exchange::read(char* buffer, size_t size)
 
 void Client::fetch(const HeaderSink& header_sink)
 {
-    run(header_sink, [this](Exchange& exchange, const Response& response) {
-        // Read straight into one buffer, sized from the length announced
-        // when there is one: one byte more, so that the read that finds the
-        // end needs no growth. The bytes are kept as they came and converted
-        // only when Content is read: a multi-byte character may fall across
-        // two reads, and text held beside its bytes would double what the
-        // body costs.
-        Body& kept = bodies_.emplace_back();
-        kept.declared_charset = response.declared_charset;
-        last_body_kept_ = true;
-        const std::optional<unsigned long long> announced = response.announced_length;
-        std::string& body = kept.bytes;
+    run(header_sink, [this](Exchange& exchange, const Response& response) { read_kept_body(exchange, response); });
+}
+
+void Client::read_kept_body(Exchange& exchange, const Response& response)
+{
+    // Read straight into one buffer, sized from the length announced when
+    // there is one: one byte more, so that the read that finds the end
+    // needs no growth. The bytes are kept as they came and converted only
+    // when Content is read: a multi-byte character may fall across two
+    // reads, and text held beside its bytes would double what the body
+    // costs.
+    const std::optional<unsigned long long> announced = response.announced_length;
+    const unsigned long long limit = settings_.max_response_size;
+    const std::wstring instead = L" SaveToFile streams a body of any size to a file.";
+    // Refused before a byte of it is read: the server's word is enough.
+    if (limit && announced && *announced > limit)
+        raise_with_reason(errors::response_too_large, L"The server announced " + std::to_wstring(*announced) +
+                                                          L" bytes; MaxResponseSize is " + std::to_wstring(limit) +
+                                                          L"." + instead);
+    Body& kept = bodies_.emplace_back();
+    kept.declared_charset = response.declared_charset;
+    last_body_kept_ = true;
+    std::string& body = kept.bytes;
+    // A body refused whole leaves nothing of itself: what it took is
+    // given back at once.
+    const auto drop = [&] {
+        bodies_.pop_back();
+        last_body_kept_ = false;
+    };
+    try {
         body.reserve(announced ? static_cast<size_t>(std::min(*announced, largest_reservation)) + 1 : smallest_growth);
         for (;;) {
             const size_t used = body.size();
             const size_t room = body.capacity() - used;
-            const size_t wanted = room > 0 ? std::min(room, largest_read) : smallest_growth;
+            size_t wanted = room > 0 ? std::min(room, largest_read) : smallest_growth;
+            // One byte past the limit tells a body that reaches it from one
+            // that goes beyond.
+            if (limit)
+                wanted = static_cast<size_t>(std::min<unsigned long long>(wanted, limit + 1 - used));
             body.resize(used + wanted);
             size_t bytes_read = 0;
             try {
@@ -480,14 +514,24 @@ void Client::fetch(const HeaderSink& header_sink)
             body.resize(used + bytes_read);
             if (bytes_read == 0)
                 break;
+            if (limit && body.size() > limit) {
+                drop();
+                raise_with_reason(errors::response_too_large, L"More than MaxResponseSize, " +
+                                                                  std::to_wstring(limit) + L" bytes, arrived." +
+                                                                  instead);
+            }
         }
-        release_unused(body);
-        // The platform ends a body the server cut short with an ordinary
-        // empty read; only the length announced beforehand tells the two
-        // apart.
-        if (announced && body.size() < *announced)
-            raise_with_reason(errors::read_body, early_end_reason(body.size(), *announced));
-    });
+    } catch (const std::bad_alloc&) {
+        const size_t arrived = body.size();
+        drop();
+        raise_with_reason(errors::out_of_memory, L"The response body did not fit in memory after " +
+                                                     std::to_wstring(arrived) + L" bytes." + instead);
+    }
+    release_unused(body);
+    // The platform ends a body the server cut short with an ordinary empty
+    // read; only the length announced beforehand tells the two apart.
+    if (announced && body.size() < *announced)
+        raise_with_reason(errors::read_body, early_end_reason(body.size(), *announced));
 }
 
 void Client::fetch_to_file(const HeaderSink& header_sink, std::wstring_view path)
@@ -576,7 +620,7 @@ const std::string& Client::response_body() const
 }
 
 Bstr Client::content() const
-{
+try {
     std::vector<EncodedPiece> pieces;
     pieces.reserve(bodies_.size());
     const bool automatic = equal_ignoring_case(settings_.charset, L"auto");
@@ -588,6 +632,15 @@ Bstr Client::content() const
         pieces.push_back({body.bytes, code_page});
     }
     return bstr_from_encoded(pieces);
+} catch (const std::bad_alloc&) {
+    // Never an empty text in place of one that could not be made.
+    size_t bytes = 0;
+    for (const Body& body : bodies_)
+        bytes += body.bytes.size();
+    raise_with_reason(errors::out_of_memory,
+                      L"Content could not be made of " + std::to_wstring(bytes) +
+                          L" bytes of bodies. ResponseBody gives the last body as bytes; SaveToFile streams a "
+                          L"body to a file.");
 }
 
 void Client::reset()

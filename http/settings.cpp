@@ -155,4 +155,11 @@ void Client::set_charset(std::wstring_view charset)
     settings_.charset = charset;
 }
 
+void Client::set_max_response_size(long bytes)
+{
+    if (bytes < 0)
+        refuse(L"MaxResponseSize must be 0 (no limit) or a number of bytes.");
+    settings_.max_response_size = static_cast<unsigned long>(bytes);
+}
+
 }  // namespace corvane::http

@@ -521,7 +521,9 @@ TEST_F(Http2AgainstServers, BasicCredentialsGoOnlyToTheOriginSet)
         }
     }
 
-    // After a redirect, only a target on the same scheme, host and port.
+    // After a redirect, only a target on the same scheme, host and port:
+    // Username's credentials and those the script set itself alike, in
+    // whatever letter case; other headers go everywhere.
     struct Hop {
         std::string name;
         LoopbackServer* target_server;
@@ -543,6 +545,10 @@ TEST_F(Http2AgainstServers, BasicCredentialsGoOnlyToTheOriginSet)
         Automation http = object_for(from);
         http.put(L"Username", L"alice");
         http.put(L"Password", L"s3cret \x00fc");
+        const std::vector<std::pair<std::string, std::string>> own = {
+            {"cookie", "session=42"}, {"PROXY-AUTHORIZATION", "Basic c2VjcmV0"}, {"X-Trace", "t1"}};
+        for (const auto& [name, value] : own)
+            http.call(L"SetRequestHeader", {wide(name), wide(value)});
         http.call(L"OpenConnection");
         EXPECT_EQ(http.get(L"Content").text(), L"landed");
         EXPECT_EQ(http.get(L"FinalURL").text(), wide(hop.location.front() == '/' ? narrow(url(landing)) : hop.location));
@@ -554,6 +560,12 @@ TEST_F(Http2AgainstServers, BasicCredentialsGoOnlyToTheOriginSet)
         ASSERT_NE(first[0].header("Authorization"), nullptr);
         EXPECT_EQ(*first[0].header("Authorization"), expected_header);
         EXPECT_EQ(landed[0].header("Authorization") != nullptr, hop.credentials_sent);
+        for (const auto& [name, value] : own) {
+            SCOPED_TRACE(name);
+            ASSERT_NE(first[0].header(name), nullptr);
+            const bool everywhere = name == "X-Trace";
+            EXPECT_EQ(landed[0].header(name) != nullptr, everywhere || hop.credentials_sent);
+        }
     }
 }
 
@@ -742,6 +754,28 @@ TEST_F(Http2AgainstServers, SaveToFileReplacesAFileOnlyWithAWholeBody)
     }
     std::error_code ignored;
     fs::remove_all(folder, ignored);
+}
+
+// A body past MaxResponseSize, announced or only arriving, ends the request
+// and points to SaveToFile; the object stays usable.
+TEST_F(Http2AgainstServers, MaxResponseSizeEndsALargerBody)
+{
+    const std::string body(5000, 'b');
+    server->route("/limit/announced", http_response("200 OK", {}, body));
+    server->route("/limit/unannounced", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body);
+    Automation http = object_for("/limit/announced");
+    http.put(L"MaxResponseSize", 4999);
+    for (const std::string target : {"/limit/announced", "/limit/unannounced"}) {
+        SCOPED_TRACE(target);
+        http.put(L"URL", url(target));
+        const ScriptError error = error_of([&] { http.call(L"OpenConnection"); });
+        EXPECT_EQ(error.number, http::errors::response_too_large.number);
+        EXPECT_THAT(narrow(error.description), HasSubstr("SaveToFile"));
+        EXPECT_EQ(http.get(L"Content").text(), L"");
+    }
+    http.put(L"MaxResponseSize", 5000);
+    http.call(L"OpenConnection");
+    EXPECT_EQ(http.get(L"Content").text(), wide(body));
 }
 
 TEST_F(Http2AgainstServers, CharsetDecidesHowContentIsRead)

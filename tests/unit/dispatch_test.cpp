@@ -119,7 +119,8 @@ TEST(TypeLibrary, SecondHttpInterfaceAddsItsMembersInItsOwnRange)
                             "Username get 10d", "Username let 10d", "Password get 10e", "Password let 10e",
                             "Proxy get 10f", "Proxy let 10f", "ProxyUsername get 110", "ProxyUsername let 110",
                             "ProxyPassword get 111", "ProxyPassword let 111", "IgnoreCertificateErrors get 112",
-                            "IgnoreCertificateErrors let 112", "Reset method 113"));
+                            "IgnoreCertificateErrors let 112", "Reset method 113", "MaxResponseSize get 114",
+                            "MaxResponseSize let 114"));
 }
 
 TEST(TypeLibrary, SecondFtpInterfaceAddsItsMembersInItsOwnRange)

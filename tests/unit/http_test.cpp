@@ -664,6 +664,79 @@ TEST_F(Http, BodyShorterThanItsLengthIsAReadError)
     }
 }
 
+TEST_F(Http, MaxResponseSizeRefusesALargerBodyAndTheObjectStaysUsable)
+{
+    auto http2 = http.query<_HTTP2>();
+    EXPECT_EQ(error_of(http2->put_MaxResponseSize(-1)).number, http::errors::invalid_setting.number);
+    ASSERT_EQ(http2->put_MaxResponseSize(10), S_OK);
+    set_url(L"server1");
+    const HRESULT too_large = http::errors::response_too_large.number;
+    struct Row {
+        const char* name;
+        const char* length_line;  // nullptr: none
+        std::string body;
+        HRESULT outcome;
+        // Bytes all reads together may ask for: one past the limit at
+        // most, and one more for the read that finds the end.
+        size_t most_asked;
+    };
+    const std::vector<Row> rows = {
+        {"announced beyond it: nothing read", "Content-Length: 11", std::string(11, 'x'), too_large, 0},
+        {"arriving beyond it: one byte more asked", nullptr, std::string(50, 'x'), too_large, 11},
+        {"up to it", nullptr, std::string(10, 'y'), S_OK, 12},
+        {"announced up to it", "Content-Length: 10", std::string(10, 'z'), S_OK, 12},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string block = std::string("HTTP/1.1 200 OK") + '\0';
+        if (row.length_line)
+            block += std::string(row.length_line) + '\0';
+        respond(block + '\0', {row.body});
+        const size_t reads_before = fake.calls_to("InternetReadFile").size();
+        const auto error = error_of(http->OpenConnection());
+        EXPECT_EQ(error.number, row.outcome);
+        EXPECT_EQ(error.description.find(L"SaveToFile") != std::wstring::npos, FAILED(row.outcome));
+        const auto reads = fake.calls_to("InternetReadFile");
+        size_t asked = 0;
+        for (size_t index = reads_before; index < reads.size(); ++index)
+            asked += std::stoul(reads[index].arguments[1]);
+        EXPECT_LE(asked, row.most_asked);
+        EXPECT_EQ(fake.handles_open(), 0u);
+    }
+    // Refused bodies leave nothing; the later ones came whole.
+    EXPECT_EQ(content(), L"yyyyyyyyyyzzzzzzzzzz");
+}
+
+TEST_F(Http, BodiesReadLateBoundAreHandedOverAndAFailedConversionRaises)
+{
+    set_url(L"server1");
+    respond(block_of({"HTTP/1.1 200 OK"}), {"abc"});
+    ASSERT_EQ(http->OpenConnection(), S_OK);
+    auto dispatch = http.query<IDispatch>();
+    Variant argument = text_variant(L"x");
+    DISPPARAMS none{};
+    DISPPARAMS one{argument.get(), nullptr, 1, 0};
+    Variant value;
+    const auto read = [&](DISPID id, WORD flags, DISPPARAMS* parameters, EXCEPINFO* exception = nullptr) {
+        return dispatch->Invoke(id, IID_NULL, 0, flags, parameters, value.put(), exception, nullptr);
+    };
+    ASSERT_EQ(read(0x108, DISPATCH_PROPERTYGET, &none), S_OK);
+    EXPECT_EQ(V_VT(value.get()), VT_ARRAY | VT_UI1);
+    ASSERT_EQ(read(0x68030001, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none), S_OK);
+    EXPECT_EQ(text_of(*value.get()), L"abc");
+    // Other calls are checked as for StatusText, which the type information reads.
+    EXPECT_EQ(read(0x68030001, DISPATCH_PROPERTYGET, &one), read(0x102, DISPATCH_PROPERTYGET, &one));
+    EXPECT_EQ(read(0x68030001, DISPATCH_METHOD, &none), read(0x102, DISPATCH_METHOD, &none));
+
+    // A conversion the platform fails: an error, never an empty text.
+    fake.on_MultiByteToWideChar = [](UINT, DWORD, LPCCH, int, LPWSTR, int) { return 0; };
+    EXCEPINFO exception{};
+    EXPECT_EQ(read(0x68030001, DISPATCH_PROPERTYGET, &none, &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, E_OUTOFMEMORY);
+    EXPECT_EQ(take_text(exception.bstrDescription).find(L"Out of memory. Content"), 0u);
+    SysFreeString(exception.bstrSource);
+}
+
 TEST(HttpHeaderEntries, FreeStandingEntriesAndAnEmptyCollection)
 {
     auto entry = create_instance<HTTPHeader>().query<_HTTPHeader>();
