@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Lays out the served copy of the bundled FTP tree (samples/ftp-content).
 
-The tree is copied into a new folder and its data set of a few megabytes is
+The tree is copied into a new folder and its data set of 12 MiB (past IIS's
+4 MB response buffer, which a download to the browser must not fill) is
 added there: the data set is never committed, and its bytes are the same on
 every run, so that a test can compare a download with them. Prints the data
 set's path inside the tree and its SHA-256.
@@ -15,7 +16,7 @@ import sys
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "samples", "ftp-content")
 DATA_SET = "pub/releases/sample-data.bin"
-DATA_SET_MIB = 3
+DATA_SET_MIB = 12
 SEED = b"corvane sample data set"
 
 

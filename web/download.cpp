@@ -23,6 +23,10 @@ namespace {
 // cost per call and the host's per write vanish against the bytes, small
 // enough that the page holds no more than this of the file at a time.
 constexpr DWORD chunk_size = 64 * 1024;
+// A buffering host is flushed after this much: IIS fails a page whose
+// buffer outgrows AspBufferingLimit (4 MB unless set), and holds every
+// unflushed byte in the worker's memory until then.
+constexpr unsigned long long flush_size = 1024 * 1024;
 // More digits than any real file needs, and fewer than overflow.
 constexpr size_t longest_size_text = 18;
 
@@ -72,6 +76,33 @@ unsigned long long size_before_transfer(HINTERNET file)
     return announced;
 }
 
+// Closing the file ends the data connection, so the server stops sending;
+// the platform reads the server's reply to the cut, and the connection
+// stays usable. What the server says about a transfer cut on purpose is
+// no fault.
+void abandon_transfer(ftp::Session& session, InternetHandle& file)
+{
+    ftp::ServerWait close_wait(session, ftp::errors::read_file);
+    const bool closed = file.close();
+    close_wait.finish();
+    if (!closed)
+        file.release();
+}
+
+bool buffering(IResponse& response)
+{
+    VARIANT_BOOL buffered = VARIANT_TRUE;
+    check_call(response.get_Buffer(&buffered), &response, IID_IResponse);
+    return buffered != VARIANT_FALSE;
+}
+
+bool client_connected(IResponse& response)
+{
+    VARIANT_BOOL connected = VARIANT_TRUE;
+    check_call(response.IsClientConnected(&connected), &response, IID_IResponse);
+    return connected != VARIANT_FALSE;
+}
+
 }  // namespace
 
 void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& remote_path)
@@ -79,7 +110,7 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
     session.set_bytes_transferred(0);
     ftp::ServerWait wait(session, ftp::errors::open_file);
     InternetHandle file(platform().FtpOpenFileA(session.connection(), remote_path.ansi(), GENERIC_READ,
-                                                session.transfer_flags(), 0));
+                                                session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     wait.finish();
     if (!file)
         raise_platform_failure(ftp::errors::open_file, L"FtpOpenFile");
@@ -89,7 +120,11 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
         session.transfer_type() == ftp::TransferType::binary ? size_before_transfer(file.get()) : 0;
 
     IResponse& response = page.response();
-    check_call(response.Clear(), &response, IID_IResponse);
+    // Unbuffered, IIS refuses Clear and Flush (ASP 0159) and sends the
+    // headers with the first write: they are all set before it.
+    const bool buffered = buffering(response);
+    if (buffered)
+        check_call(response.Clear(), &response, IID_IResponse);
     Bstr content_type(L"application/octet-stream");
     check_call(response.put_ContentType(content_type.get()), &response, IID_IResponse);
     Bstr header_name(L"Content-Disposition");
@@ -104,8 +139,15 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
 
     std::vector<char> chunk(chunk_size);
     unsigned long long arrived = 0;
+    unsigned long long unflushed = 0;
     DWORD bytes_read = 0;
     do {
+        // A visitor who left would otherwise cost the whole transfer.
+        if (!client_connected(response)) {
+            abandon_transfer(session, file);
+            check_call(response.End(), &response, IID_IResponse);
+            return;
+        }
         ftp::ServerWait read_wait(session, ftp::errors::read_file);
         const BOOL read = platform().InternetReadFile(file.get(), chunk.data(), chunk_size, &bytes_read);
         read_wait.finish();
@@ -121,6 +163,11 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
             check_call(response.BinaryWrite(*bytes.get()), &response, IID_IResponse);
             arrived += bytes_read;
             session.add_bytes_transferred(bytes_read);
+            unflushed += bytes_read;
+            if (buffered && unflushed >= flush_size) {
+                check_call(response.Flush(), &response, IID_IResponse);
+                unflushed = 0;
+            }
         }
     } while (bytes_read > 0);
     // The platform ends a transfer the server cut short with an ordinary

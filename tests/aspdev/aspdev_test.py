@@ -66,10 +66,16 @@ class Server:
         os.makedirs(os.path.join(ftp_root, "folder"))
         with open(os.path.join(ftp_root, "bytes.bin"), "wb") as f:
             f.write(bytes(range(256)) * 64)
+        with open(os.path.join(ftp_root, "large.bin"), "wb") as f:
+            f.truncate(LARGE_FILE_BYTES)
+        self.ftp_root = ftp_root
         ftp_port_file = os.path.join(self.work, "ftp.port")
+        # Its log tells how many bytes each transfer sent.
+        self.ftp_log_path = os.path.join(self.work, "ftp.log")
+        self.ftp_log = open(self.ftp_log_path, "w")
         ftp = subprocess.Popen([sys.executable, os.path.join(SOURCE, "tools", "ftp_server.py"), "--foreground",
-                                "--root", ftp_root, "--port-file", ftp_port_file, "--max-seconds", "600"],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                "--root", ftp_root, "--port-file", ftp_port_file, "--max-seconds", "600",
+                                "--verbose"], stdout=subprocess.DEVNULL, stderr=self.ftp_log)
         self.processes.append(ftp)
         ftp_port = wait_for_file(ftp_port_file, ftp, 30)
         port_file = os.path.join(self.work, "aspdev.port")
@@ -85,6 +91,7 @@ class Server:
             process.kill()
             process.wait(timeout=30)
         self.log.close()
+        self.ftp_log.close()
 
     def raw(self, data, timeout=30):
         with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as connection:
@@ -105,6 +112,7 @@ class Server:
 
 
 SERVER = None
+LARGE_FILE_BYTES = 256 * 1024 * 1024
 
 
 class Pages(unittest.TestCase):
@@ -320,6 +328,35 @@ class ComponentInAPage(unittest.TestCase):
         self.assertEqual(download.status, 200, download.text[:300])
         self.assertEqual(download.body, bytes(range(256)) * 64)
         self.assertIn("bytes.bin", download.header("Content-Disposition") or "")
+
+    def test_a_visitor_who_leaves_stops_the_transfer(self):
+        wanted = 1024 * 1024
+        with socket.create_connection(("127.0.0.1", SERVER.port), timeout=60) as connection:
+            connection.sendall(f"GET /download.asp?f=large.bin HTTP/1.1\r\nHost: 127.0.0.1:{SERVER.port}\r\n\r\n"
+                               .encode("latin-1"))
+            received = b""
+            while len(received) < wanted:
+                chunk = connection.recv(65536)
+                if not chunk:
+                    break
+                received += chunk
+        self.assertGreaterEqual(len(received), wanted, received[:300])
+        self.assertIn(b"Transfer-Encoding: chunked", received.partition(b"\r\n\r\n")[0])
+        # The page goes on after the download: its folder shows that the
+        # FTP connection still works, and how much the component sent.
+        deadline = time.monotonic() + 120
+        sent = []
+        while not sent and time.monotonic() < deadline:
+            sent = [name for name in os.listdir(SERVER.ftp_root) if name.startswith("sent-")]
+            time.sleep(0.2)
+        self.assertEqual(len(sent), 1, open(SERVER.log.name).read()[-2000:])
+        self.assertLess(int(sent[0][len("sent-"):]), LARGE_FILE_BYTES // 4)
+        with open(SERVER.ftp_log_path) as log:
+            transfers = re.findall(r"RETR \S*large\.bin completed=(\d) bytes=(\d+)", log.read())
+        self.assertEqual(len(transfers), 1)
+        completed, served = transfers[0]
+        self.assertEqual(completed, "0")
+        self.assertLess(int(served), LARGE_FILE_BYTES // 4)
 
 
 def main():

@@ -10,7 +10,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace corvane::asp_host {
 namespace {
@@ -199,12 +201,62 @@ TEST_F(AspHost, EndIgnoresLaterWrites)
     EXPECT_EQ(ended, VARIANT_TRUE);
 }
 
-TEST_F(AspHost, ClearFailsWhenBufferingIsOff)
+// What IIS refuses, each with its own error: the buffer past its limit,
+// Clear and Flush with buffering off, headers once they went out.
+TEST_F(AspHost, RefusesWhatIisRefuses)
 {
-    response->put_Buffer(VARIANT_FALSE);
-    write(L"sent");
-    EXPECT_TRUE(FAILED(response->Clear()));
-    EXPECT_EQ(body_of(page.get()), L"sent");
+    struct Row {
+        const char* name;
+        std::function<void()> before;
+        std::function<HRESULT()> call;
+        std::wstring error;  // how the description starts; empty: no error
+        std::wstring body;
+    };
+    const Bstr name(L"X-Late");
+    const std::vector<Row> rows = {
+        {"buffer past its limit", [&] { page->put_BufferLimit(8); write(L"12345"); }, [&] { return write(L"6789"); },
+         L"ASP 0251", L"12345"},
+        {"a flush empties the buffer", [&] { page->put_BufferLimit(8); write(L"12345"); response->Flush(); },
+         [&] { return write(L"6789"); }, L"", L"123456789"},
+        {"no limit unbuffered", [&] { page->put_BufferLimit(2); response->put_Buffer(VARIANT_FALSE); },
+         [&] { return write(L"longer"); }, L"", L"longer"},
+        {"Clear unbuffered", [&] { response->put_Buffer(VARIANT_FALSE); write(L"sent"); },
+         [&] { return response->Clear(); }, L"ASP 0159", L"sent"},
+        {"Flush unbuffered", [&] { response->put_Buffer(VARIANT_FALSE); }, [&] { return response->Flush(); },
+         L"ASP 0159", L""},
+        {"header after a flush", [&] { write(L"a"); response->Flush(); },
+         [&] { return response->AddHeader(name.get(), name.get()); }, L"ASP 0156", L"a"},
+        {"header after an unbuffered write", [&] { response->put_Buffer(VARIANT_FALSE); write(L"a"); },
+         [&] { return response->put_ContentType(name.get()); }, L"ASP 0156", L"a"},
+        {"header after a buffered write", [&] { write(L"a"); }, [&] { return response->put_Status(name.get()); }, L"",
+         L"a"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        page = new_page();
+        context = as<IScriptingContext>(context_of(page.get()).get(), IID_IScriptingContext);
+        context->get_Response(response.put());
+        row.before();
+        const Error error = error_of(row.call());
+        if (row.error.empty()) {
+            EXPECT_EQ(error.number, S_OK);
+        } else {
+            EXPECT_EQ(error.number, E_FAIL);
+            EXPECT_EQ(error.description.substr(0, row.error.size()), row.error);
+        }
+        EXPECT_EQ(body_of(page.get()), row.body);
+    }
+}
+
+TEST_F(AspHost, TheVisitorLeavesWhereTheTestSays)
+{
+    VARIANT_BOOL connected = VARIANT_FALSE;
+    ASSERT_EQ(page->put_DisconnectAfter(4), S_OK);
+    response->IsClientConnected(&connected);
+    EXPECT_EQ(connected, VARIANT_TRUE);
+    write(L"four");
+    response->IsClientConnected(&connected);
+    EXPECT_EQ(connected, VARIANT_FALSE);
 }
 
 TEST_F(AspHost, FailNextFailsOnlyTheNextCallOfThatName)

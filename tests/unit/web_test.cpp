@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -295,9 +296,30 @@ protected:
         };
     }
 
+    // A fresh page and object, as for the next request.
+    void new_request(bool buffered = true)
+    {
+        page = asp_host::new_page();
+        set_server_variables(L"off", L"www.example", L"80", L"/browse.asp");
+        ftp = create_instance<FTP>().query<_FTP>();
+        ComPtr<IScriptingContext> context;
+        asp_host::context_of(page.get())->QueryInterface(IID_IScriptingContext, reinterpret_cast<void**>(context.put()));
+        ComPtr<IResponse> response;
+        context->get_Response(response.put());
+        ASSERT_EQ(response->put_Buffer(buffered ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+    }
+
+    size_t calls_named(const std::wstring& name)
+    {
+        const std::vector<std::wstring> calls = asp_host::calls_of(page.get());
+        return static_cast<size_t>(std::count(calls.begin(), calls.end(), name));
+    }
+
     std::string file_bytes;
     size_t sent = 0;
 };
+
+constexpr const char* binary_no_cache = "67108866";  // FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_NO_CACHE_WRITE
 
 TEST_F(Download, BytesInChunksThenTheEnd)
 {
@@ -315,8 +337,62 @@ TEST_F(Download, BytesInChunksThenTheEnd)
                             L"AddHeader Content-Disposition: attachment;filename=\"report 1.pdf\"", L"BinaryWrite 3000",
                             L"BinaryWrite 3000", L"BinaryWrite 3000", L"BinaryWrite 1000", L"End"));
     EXPECT_THAT(fake.arguments_of("FtpOpenFileA"),
-                ElementsAre("h2", "\"/pub/data/report 1.pdf\"", std::to_string(GENERIC_READ), "2", "0"));
+                ElementsAre("h2", "\"/pub/data/report 1.pdf\"", std::to_string(GENERIC_READ), binary_no_cache, "0"));
     EXPECT_EQ(fake.handles_open(), 2u);
+}
+
+// A host that buffers (IIS's 4 MB limit) is flushed every MiB; one that does
+// not refuses Clear and Flush, and gets the bytes as they come.
+TEST_F(Download, BufferedOrNotTheWholeFileArrives)
+{
+    const std::string bytes(5 * 1024 * 1024 + 10, 'b');
+    for (const bool buffered : {true, false}) {
+        SCOPED_TRACE(buffered);
+        new_request(buffered);
+        serve_file(bytes, 64 * 1024);
+        bind_and_connect();
+        ftp->put_TransferType(TransferBinary);
+        Variant path = text_variant(L"big.bin");
+        ASSERT_EQ(ftp->DownloadFileToClient(*path.get()), S_OK);
+        EXPECT_EQ(asp_host::body_bytes_of(page.get()), bytes);
+        EXPECT_EQ(calls_named(L"Clear"), buffered ? 1u : 0u);
+        EXPECT_EQ(calls_named(L"Flush"), buffered ? 5u : 0u);
+        EXPECT_EQ(asp_host::calls_of(page.get()).back(), L"End");
+    }
+}
+
+// The server stops sending: the file is closed, what it says about the cut
+// is no fault, and the page ends as after a whole download.
+TEST_F(Download, AVisitorWhoLeftEndsTheTransfer)
+{
+    for (const bool page_link : {false, true}) {
+        SCOPED_TRACE(page_link);
+        new_request();
+        ASSERT_EQ(page->put_DisconnectAfter(128 * 1024), S_OK);
+        serve_file(std::string(1024 * 1024, 'v'), 64 * 1024);
+        fake.on_InternetCloseHandle = [&](HINTERNET) {
+            fake.last_response = "426 Connection closed; transfer aborted.";
+            return TRUE;
+        };
+        bind_and_connect();
+        HRESULT result = S_OK;
+        if (page_link) {
+            query(L"f", L"/big.bin");
+            result = ftp->PrintClient();
+        } else {
+            Variant path = text_variant(L"big.bin");
+            result = ftp->DownloadFileToClient(*path.get());
+        }
+        ASSERT_EQ(result, S_OK);
+        EXPECT_EQ(sent, 128u * 1024);
+        EXPECT_EQ(asp_host::body_bytes_of(page.get()).size(), 128u * 1024);
+        EXPECT_EQ(fake.handles_open(), 2u);
+        EXPECT_EQ(asp_host::calls_of(page.get()).back(), L"End");
+        Variant transferred;
+        ASSERT_EQ(ftp.query<_FTP2>()->get_BytesTransferred(transferred.put()), S_OK);
+        EXPECT_EQ(V_I4(transferred.get()), 128 * 1024);
+        fake.on_InternetCloseHandle = nullptr;
+    }
 }
 
 TEST_F(Download, EmptyFileHasNoBinaryWrite)
@@ -328,7 +404,7 @@ TEST_F(Download, EmptyFileHasNoBinaryWrite)
     EXPECT_THAT(asp_host::calls_of(page.get()),
                 ElementsAre(L"Clear", L"ContentType=application/octet-stream",
                             L"AddHeader Content-Disposition: attachment;filename=empty.txt", L"End"));
-    EXPECT_EQ(fake.arguments_of("FtpOpenFileA")[3], "1");
+    EXPECT_EQ(fake.arguments_of("FtpOpenFileA")[3], std::to_string(FTP_TRANSFER_TYPE_ASCII | INTERNET_FLAG_NO_CACHE_WRITE));
 }
 
 TEST_F(Download, NameCannotInjectHeaders)

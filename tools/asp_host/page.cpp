@@ -147,7 +147,40 @@ HRESULT Page::get_Ended(VARIANT_BOOL* Result)
 
 HRESULT Page::put_StreamBody(VARIANT_BOOL Stream)
 {
-    return member([&] { state_->stream_body = Stream != VARIANT_FALSE; });
+    return member([&] {
+        state_->stream_body = Stream != VARIANT_FALSE;
+        state_->send_out = nullptr;
+        if (state_->stream_body)
+            state_->send_out = [](std::string_view) {};
+    });
+}
+
+HRESULT Page::get_BufferLimit(double* Result)
+{
+    return member([&] {
+        check_out(Result);
+        *Result = static_cast<double>(state_->buffer_limit);
+    });
+}
+
+HRESULT Page::put_BufferLimit(double Bytes)
+{
+    return member([&] {
+        if (!(Bytes >= 0 && Bytes <= 1e15))
+            check_com(E_INVALIDARG);
+        state_->buffer_limit = static_cast<size_t>(Bytes);
+    });
+}
+
+HRESULT Page::put_DisconnectAfter(double Bytes)
+{
+    return member([&] {
+        if (!(Bytes <= 1e15))
+            check_com(E_INVALIDARG);
+        state_->disconnect_after.reset();
+        if (Bytes >= 0)
+            state_->disconnect_after = static_cast<unsigned long long>(Bytes);
+    });
 }
 
 HRESULT Page::get_BytesWritten(double* Result)

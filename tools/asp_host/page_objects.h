@@ -325,6 +325,9 @@ public:
     HRESULT STDMETHODCALLTYPE get_Ended(VARIANT_BOOL* Result) override;
     HRESULT STDMETHODCALLTYPE put_StreamBody(VARIANT_BOOL Stream) override;
     HRESULT STDMETHODCALLTYPE get_BytesWritten(double* Result) override;
+    HRESULT STDMETHODCALLTYPE get_BufferLimit(double* Result) override;
+    HRESULT STDMETHODCALLTYPE put_BufferLimit(double Bytes) override;
+    HRESULT STDMETHODCALLTYPE put_DisconnectAfter(double Bytes) override;
     HRESULT STDMETHODCALLTYPE FailNext(BSTR Call, LONG Number, BSTR Description) override;
 
 private:

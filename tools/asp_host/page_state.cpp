@@ -300,12 +300,48 @@ void PageState::query_string_changed()
 
 void PageState::write_body(std::string_view bytes)
 {
+    if (buffer && body.size() - flushed + bytes.size() > buffer_limit)
+        throw ComponentError(E_FAIL, L"Response object",
+                             L"ASP 0251: Response Buffer Limit Exceeded. Execution of the ASP page caused the "
+                             L"Response Buffer to exceed its configured limit.");
     bytes_written += bytes.size();
-    if (stream_body)
-        return;
     body += bytes;
     if (!buffer)
+        flush_body();
+}
+
+void PageState::flush_body()
+{
+    headers_sent = true;
+    if (!send_out) {
         flushed = body.size();
+        return;
+    }
+    send_out(std::string_view(body).substr(flushed));
+    body.resize(flushed);
+}
+
+void PageState::check_headers_open() const
+{
+    if (headers_sent)
+        throw ComponentError(E_FAIL, L"Response object",
+                             L"ASP 0156: Header Error. The HTTP headers are already written to the client browser. "
+                             L"HTTP header modifications must be made before writing page content.");
+}
+
+void PageState::check_buffering(std::wstring_view member) const
+{
+    if (!buffer)
+        throw ComponentError(E_FAIL, L"Response object",
+                             L"ASP 0159: Buffering Off. Buffering must be on to use Response." + std::wstring(member) +
+                                 L".");
+}
+
+bool PageState::is_client_connected() const
+{
+    if (client_connected)
+        return client_connected();
+    return !disconnect_after || bytes_written < *disconnect_after;
 }
 
 }  // namespace corvane::asp_host

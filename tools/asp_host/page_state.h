@@ -7,6 +7,7 @@
 #include "frame/win32.h"
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,6 +67,9 @@ private:
 // the script there: the host takes it for the page's normal end.
 constexpr HRESULT page_ended_error = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x7E01);
 
+// IIS's AspBufferingLimit as it comes.
+constexpr size_t default_buffer_limit = 4194304;
+
 struct ResponseCookie {
     std::wstring name;
     std::wstring value;
@@ -92,9 +96,22 @@ public:
 
     // The response. The body is what the client gets, in bytes; the part
     // before `flushed` has left the buffer and no Clear takes it back.
+    // With `send_out` set, what leaves the buffer goes there and is no
+    // longer held.
     std::string body;
     size_t flushed = 0;
     bool buffer = true;
+    // More buffered than this fails the write, as on IIS: a host without
+    // the limit lets a page pass here that fails there.
+    size_t buffer_limit = default_buffer_limit;
+    // The status line and headers are gone (a Flush, or a first write with
+    // buffering off): changing them fails from then on.
+    bool headers_sent = false;
+    std::function<void(std::string_view)> send_out;
+    // Whether the visitor is still there: the server's answer, else false
+    // once `disconnect_after` body bytes were written.
+    std::function<bool()> client_connected;
+    std::optional<unsigned long long> disconnect_after;
     bool ended = false;
     std::wstring content_type = L"text/html";
     std::wstring status = L"200 OK";
@@ -126,6 +143,13 @@ public:
 
     // Body bytes as Write and BinaryWrite give them, after End is checked.
     void write_body(std::string_view bytes);
+    // Sends the headers and what the buffer holds.
+    void flush_body();
+    // Raises IIS's "Header Error" once the headers are sent.
+    void check_headers_open() const;
+    // Raises IIS's "Buffering Off" for Clear and Flush.
+    void check_buffering(std::wstring_view member) const;
+    bool is_client_connected() const;
 
     void fail_next(std::wstring call, HRESULT number, std::wstring description);
 

@@ -103,9 +103,10 @@ HRESULT Response::put_Buffer(VARIANT_BOOL fIsBuffering)
 {
     return member([&] {
         record(L"Buffer", L"Buffer=" + boolean_text(fIsBuffering), [&] {
+            state_->check_headers_open();
             state_->buffer = fIsBuffering != VARIANT_FALSE;
-            if (!state_->buffer)
-                state_->flushed = state_->body.size();
+            if (!state_->buffer && state_->body.size() > state_->flushed)
+                state_->flush_body();
         });
     });
 }
@@ -122,7 +123,10 @@ HRESULT Response::put_ContentType(BSTR bstrContentType)
 {
     return member([&] {
         const std::wstring value(Bstr::view_of(bstrContentType));
-        record(L"ContentType", L"ContentType=" + value, [&] { state_->content_type = value; });
+        record(L"ContentType", L"ContentType=" + value, [&] {
+            state_->check_headers_open();
+            state_->content_type = value;
+        });
     });
 }
 
@@ -138,6 +142,7 @@ HRESULT Response::put_Expires(LONG lExpiresMinutes)
 {
     return member([&] {
         record(L"Expires", L"Expires=" + std::to_wstring(lExpiresMinutes), [&] {
+            state_->check_headers_open();
             VARIANT* value = expires_.put();
             V_VT(value) = VT_I4;
             V_I4(value) = lExpiresMinutes;
@@ -160,7 +165,10 @@ HRESULT Response::put_ExpiresAbsolute(DATE dtExpires)
         V_VT(value.get()) = VT_DATE;
         V_DATE(value.get()) = dtExpires;
         record(L"ExpiresAbsolute", L"ExpiresAbsolute=" + text_of(*value.get()),
-               [&] { expires_absolute_ = std::move(value); });
+               [&] {
+                   state_->check_headers_open();
+                   expires_absolute_ = std::move(value);
+               });
     });
 }
 
@@ -176,7 +184,10 @@ HRESULT Response::put_Status(BSTR bstrStatus)
 {
     return member([&] {
         const std::wstring value(Bstr::view_of(bstrStatus));
-        record(L"Status", L"Status=" + value, [&] { state_->status = value; });
+        record(L"Status", L"Status=" + value, [&] {
+            state_->check_headers_open();
+            state_->status = value;
+        });
     });
 }
 
@@ -185,7 +196,10 @@ HRESULT Response::Add(BSTR bstrHeaderValue, BSTR bstrHeaderName)
     return member([&] {
         const std::wstring header = std::wstring(Bstr::view_of(bstrHeaderName)) + L": " +
                                     std::wstring(Bstr::view_of(bstrHeaderValue));
-        record(L"Add", L"Add " + header, [&] { state_->headers.push_back(header); });
+        record(L"Add", L"Add " + header, [&] {
+            state_->check_headers_open();
+            state_->headers.push_back(header);
+        });
     });
 }
 
@@ -194,7 +208,10 @@ HRESULT Response::AddHeader(BSTR bstrHeaderName, BSTR bstrHeaderValue)
     return member([&] {
         const std::wstring header = std::wstring(Bstr::view_of(bstrHeaderName)) + L": " +
                                     std::wstring(Bstr::view_of(bstrHeaderValue));
-        record(L"AddHeader", L"AddHeader " + header, [&] { state_->headers.push_back(header); });
+        record(L"AddHeader", L"AddHeader " + header, [&] {
+            state_->check_headers_open();
+            state_->headers.push_back(header);
+        });
     });
 }
 
@@ -221,9 +238,7 @@ HRESULT Response::Clear()
 {
     return member([&] {
         record(L"Clear", L"Clear", [&] {
-            if (!state_->buffer)
-                throw ComponentError(E_FAIL, std::wstring(source),
-                                     L"Buffering Off: the response is not buffered, so there is nothing to clear");
+            state_->check_buffering(L"Clear");
             state_->body.resize(state_->flushed);
         });
     });
@@ -233,7 +248,9 @@ HRESULT Response::End()
 {
     return member([&] {
         record(L"End", L"End", [&] {
-            state_->flushed = state_->body.size();
+            // A server sends what is left once the page is over.
+            if (!state_->send_out)
+                state_->flushed = state_->body.size();
             state_->ended = true;
         });
     });
@@ -242,7 +259,10 @@ HRESULT Response::End()
 HRESULT Response::Flush()
 {
     return member([&] {
-        record(L"Flush", L"Flush", [&] { state_->flushed = state_->body.size(); });
+        record(L"Flush", L"Flush", [&] {
+            state_->check_buffering(L"Flush");
+            state_->flush_body();
+        });
     });
 }
 
@@ -251,6 +271,7 @@ HRESULT Response::Redirect(BSTR bstrURL)
     return member([&] {
         const std::wstring url(Bstr::view_of(bstrURL));
         record(L"Redirect", L"Redirect " + url, [&] {
+            state_->check_headers_open();
             state_->status = L"302 Object moved";
             state_->headers.push_back(L"Location: " + url);
             state_->body.resize(state_->flushed);
@@ -296,7 +317,7 @@ HRESULT Response::IsClientConnected(VARIANT_BOOL* pfIsClientConnected)
 {
     return read(L"IsClientConnected", [&] {
         check_out(pfIsClientConnected);
-        *pfIsClientConnected = VARIANT_TRUE;
+        *pfIsClientConnected = state_->is_client_connected() ? VARIANT_TRUE : VARIANT_FALSE;
     });
 }
 
@@ -312,7 +333,10 @@ HRESULT Response::put_CharSet(BSTR bstrCharSet)
 {
     return member([&] {
         const std::wstring value(Bstr::view_of(bstrCharSet));
-        record(L"CharSet", L"CharSet=" + value, [&] { state_->charset = value; });
+        record(L"CharSet", L"CharSet=" + value, [&] {
+            state_->check_headers_open();
+            state_->charset = value;
+        });
     });
 }
 
@@ -320,7 +344,10 @@ HRESULT Response::Pics(BSTR bstrHeaderValue)
 {
     return member([&] {
         const std::wstring value(Bstr::view_of(bstrHeaderValue));
-        record(L"Pics", L"Pics " + value, [&] { state_->headers.push_back(L"PICS-Label: " + value); });
+        record(L"Pics", L"Pics " + value, [&] {
+            state_->check_headers_open();
+            state_->headers.push_back(L"PICS-Label: " + value);
+        });
     });
 }
 
@@ -336,7 +363,10 @@ HRESULT Response::put_CacheControl(BSTR bstrCacheControl)
 {
     return member([&] {
         const std::wstring value(Bstr::view_of(bstrCacheControl));
-        record(L"CacheControl", L"CacheControl=" + value, [&] { state_->cache_control = value; });
+        record(L"CacheControl", L"CacheControl=" + value, [&] {
+            state_->check_headers_open();
+            state_->cache_control = value;
+        });
     });
 }
 

@@ -228,6 +228,7 @@ HRESULT ResponseCookies::put_value(DISPPARAMS* parameters)
             check_com(DISP_E_BADPARAMCOUNT);
         const std::wstring name = text_of(*plain(parameters->rgvarg[1]).get());
         const std::wstring value = text_of(*plain(parameters->rgvarg[0]).get());
+        state_->check_headers_open();
         state_->response_cookies[cookie_index(*state_, name)].value = value;
     });
 }

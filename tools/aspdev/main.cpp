@@ -1,8 +1,10 @@
 // aspdev: a development server for classic ASP pages, on 127.0.0.1 only.
 //   aspdev --root <folder> --port <n> [--port-file <file>] [--app NAME=VALUE]...
+//          [--buffer-limit BYTES]
 // Connections are read on threads of their own, so that a silent one holds
 // nobody up; requests are answered one at a time.
 
+#include "tools/asp_host/page_state.h"
 #include "tools/aspdev/site.h"
 
 #include "frame/error.h"
@@ -13,6 +15,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -34,11 +37,14 @@ struct Options {
     long port = -1;
     std::wstring port_file;
     std::vector<std::pair<std::wstring, std::wstring>> application_values;
+    // IIS's AspBufferingLimit.
+    size_t buffer_limit = asp_host::default_buffer_limit;
 };
 
 [[noreturn]] void usage(const wchar_t* problem)
 {
-    fwprintf(stderr, L"aspdev: %ls\nusage: aspdev --root <folder> --port <n> [--port-file <file>] [--app NAME=VALUE]...\n",
+    fwprintf(stderr, L"aspdev: %ls\nusage: aspdev --root <folder> --port <n> [--port-file <file>] [--app NAME=VALUE]... "
+             L"[--buffer-limit BYTES]\n",
              problem);
     std::exit(2);
 }
@@ -58,6 +64,12 @@ Options options_of(int count, wchar_t** arguments)
             options.port = std::wcstol(value, &end, 10);
             if (!end || *end || options.port < 0 || options.port > 65535)
                 usage(L"the port is not a number from 0 to 65535");
+        } else if (name == L"--buffer-limit") {
+            wchar_t* end = nullptr;
+            const unsigned long long limit = std::wcstoull(value, &end, 10);
+            if (!end || *end || !std::iswdigit(value[0]) || limit > (1ULL << 40))
+                usage(L"the buffer limit is not a number of bytes");
+            options.buffer_limit = static_cast<size_t>(limit);
         } else if (name == L"--port-file") {
             options.port_file = value;
         } else if (name == L"--app") {
@@ -78,17 +90,62 @@ Options options_of(int count, wchar_t** arguments)
     return options;
 }
 
-void send_all(SOCKET connection, const std::string& bytes)
+// False when the client is gone.
+bool send_all(SOCKET connection, std::string_view bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
         const int chunk = static_cast<int>(std::min<size_t>(bytes.size() - done, 1 << 20));
         const int sent = send(connection, bytes.data() + done, chunk, 0);
         if (sent <= 0)
-            return;
+            return false;
         done += static_cast<size_t>(sent);
     }
+    return true;
 }
+
+class SocketLink final : public ClientLink {
+public:
+    explicit SocketLink(SOCKET connection) : connection_(connection) {}
+
+    void send(std::string_view bytes) override
+    {
+        if (gone_ || bytes.empty())
+            return;
+        if (status_.empty() && bytes.rfind("HTTP/1.1 ", 0) == 0)
+            status_ = std::string(bytes.substr(9, std::min(bytes.find("\r\n"), size_t{60}) - 9));
+        gone_ = !send_all(connection_, bytes);
+        if (!gone_)
+            sent_ += bytes.size();
+    }
+
+    // The request was read whole: anything readable now is the client's
+    // close (or a reset), or the start of a request that will not be read.
+    bool connected() override
+    {
+        if (gone_)
+            return false;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(connection_, &readable);
+        timeval now{};
+        if (select(0, &readable, nullptr, nullptr, &now) == 1) {
+            char byte = 0;
+            if (recv(connection_, &byte, 1, MSG_PEEK) <= 0)
+                gone_ = true;
+        }
+        return !gone_;
+    }
+
+    const std::string& status() const { return status_; }
+    unsigned long long sent() const { return sent_; }
+
+private:
+    SOCKET connection_;
+    bool gone_ = false;
+    std::string status_;
+    unsigned long long sent_ = 0;
+};
 
 // Reads one request; nothing when the peer closed or went silent.
 std::optional<std::string> read_request(SOCKET connection, const std::function<std::string()>& on_too_large,
@@ -124,6 +181,7 @@ void serve_connection(SOCKET connection, Site& site, std::mutex& one_at_a_time)
         [] { return error_response(431, "Request Header Fields Too Large", L"<p>The header block is over 64 KB.</p>"); },
         body);
     std::string response;
+    SocketLink client(connection);
     std::string line = "-";
     if (head) {
         line = head->substr(0, std::min(head->find("\r\n"), size_t{200}));
@@ -146,7 +204,7 @@ void serve_connection(SOCKET connection, Site& site, std::mutex& one_at_a_time)
                 body.resize(request.content_length);
                 const std::lock_guard lock(one_at_a_time);
                 try {
-                    response = site.respond(request, body);
+                    response = site.respond(request, body, client);
                 } catch (const ComponentError& error) {
                     response = error_response(500, "Internal Server Error",
                                               L"<p>" + html_encode(error.description()) + L"</p>");
@@ -155,10 +213,8 @@ void serve_connection(SOCKET connection, Site& site, std::mutex& one_at_a_time)
                 }
             }
         }
-        send_all(connection, response);
-        const size_t status_end = response.find("\r\n");
-        std::fprintf(stdout, "%s -> %s (%zu bytes)\n", line.c_str(),
-                     response.substr(9, std::min(status_end, size_t{60}) - 9).c_str(), response.size());
+        client.send(response);
+        std::fprintf(stdout, "%s -> %s (%llu bytes)\n", line.c_str(), client.status().c_str(), client.sent());
         std::fflush(stdout);
     }
     shutdown(connection, SD_SEND);
@@ -221,7 +277,7 @@ int wmain(int count, wchar_t** arguments)
     const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(initialised))
         return 1;
-    Site site(options.root, port, options.application_values);
+    Site site(options.root, port, options.application_values, options.buffer_limit);
     std::mutex one_at_a_time;
 
     std::fprintf(stdout, "aspdev: serving %s at http://127.0.0.1:%u/\n", to_utf8_unescaped(options.root).c_str(), port);

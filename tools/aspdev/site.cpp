@@ -186,10 +186,17 @@ struct Refused {
     std::wstring what;
 };
 
-// The page's response as the client gets it; a header the page set with a
-// line break or a control character refuses the whole response.
-std::string page_response(const PageState& state, const std::vector<std::wstring>& extra_cookies, bool head_only)
+struct PageHead {
+    // The status line and the page's headers, each line ended.
+    std::string lines;
+    bool has_length = false;
+};
+
+// A header the page set with a line break or a control character refuses
+// the whole response.
+PageHead page_head(const PageState& state, const std::vector<std::wstring>& extra_cookies)
 {
+    bool has_length = false;
     const std::wstring& status = state.status;
     if (status.size() < 4 || !std::iswdigit(status[0]) || !std::iswdigit(status[1]) || !std::iswdigit(status[2]) ||
         status[3] != L' ' || !is_header_value_clean(status) || status[0] < L'1' || status[0] > L'5')
@@ -209,7 +216,9 @@ std::string page_response(const PageState& state, const std::vector<std::wstring
         const size_t colon = header.find(L": ");
         if (colon == std::wstring::npos)
             throw Refused{L"the header \"" + header + L"\""};
-        add(std::wstring_view(header).substr(0, colon), std::wstring_view(header).substr(colon + 2));
+        const std::wstring_view name = std::wstring_view(header).substr(0, colon);
+        has_length = has_length || same_name(name, L"Content-Length");
+        add(name, std::wstring_view(header).substr(colon + 2));
     }
     for (const asp_host::ResponseCookie& cookie : state.response_cookies) {
         std::wstring line = cookie.name + L"=" + asp_host::url_encode(cookie.value);
@@ -231,12 +240,80 @@ std::string page_response(const PageState& state, const std::vector<std::wstring
     }
     for (const std::wstring& cookie : extra_cookies)
         add(L"Set-Cookie", cookie);
-    std::string response = "HTTP/1.1 " + asp_host::ansi_of(status) + "\r\n" + asp_host::ansi_of(headers);
-    response += "Content-Length: " + std::to_string(state.body.size()) + "\r\nConnection: close\r\n\r\n";
+    return {"HTTP/1.1 " + asp_host::ansi_of(status) + "\r\n" + asp_host::ansi_of(headers), has_length};
+}
+
+// The page's response as the client gets it when the page sent nothing
+// while it ran. A length the page gave is the one the client gets.
+std::string page_response(const PageState& state, const std::vector<std::wstring>& extra_cookies, bool head_only)
+{
+    const PageHead head = page_head(state, extra_cookies);
+    std::string response = head.lines;
+    if (!head.has_length)
+        response += "Content-Length: " + std::to_string(state.body.size()) + "\r\n";
+    response += "Connection: close\r\n\r\n";
     if (!head_only)
         response += state.body;
     return response;
 }
+
+// A response the page sends while it runs, as IIS does after a Flush or
+// with buffering off: the head with the first bytes, then the body as it
+// comes, chunked unless the page gave its length. Only the bytes handed
+// over are held.
+class StreamedResponse {
+public:
+    StreamedResponse(ClientLink& client, bool head_only, std::function<std::vector<std::wstring>()> cookies)
+        : client_(client), head_only_(head_only), cookies_(std::move(cookies))
+    {
+    }
+
+    bool started() const { return started_; }
+
+    void send(const PageState& state, std::string_view bytes)
+    {
+        std::string out;
+        if (!started_) {
+            PageHead head;
+            try {
+                head = page_head(state, cookies_());
+            } catch (const Refused& refused) {
+                throw ComponentError(E_FAIL, L"Response object",
+                                     L"The response was refused: " + refused.what +
+                                         L" holds a line break or a character a header cannot carry.");
+            }
+            chunked_ = !head.has_length;
+            out = head.lines + (chunked_ ? "Transfer-Encoding: chunked\r\n" : "") + "Connection: close\r\n\r\n";
+            started_ = true;
+        }
+        if (!head_only_ && !bytes.empty()) {
+            if (chunked_) {
+                char size[20];
+                std::snprintf(size, sizeof size, "%zX\r\n", bytes.size());
+                out += size;
+            }
+            out += bytes;
+            if (chunked_)
+                out += "\r\n";
+        }
+        client_.send(out);
+    }
+
+    // What the page left in the buffer, then the end of the chunks.
+    void finish(const PageState& state)
+    {
+        send(state, state.body);
+        if (chunked_ && !head_only_)
+            client_.send("0\r\n\r\n");
+    }
+
+private:
+    ClientLink& client_;
+    bool head_only_;
+    std::function<std::vector<std::wstring>()> cookies_;
+    bool started_ = false;
+    bool chunked_ = false;
+};
 
 void add_server_variables(PageState& state, const RequestHead& request, unsigned short port,
                           const std::wstring& address, const std::wstring& local_path, const std::string& body)
@@ -328,8 +405,8 @@ std::string error_response(int status, const std::string& reason, const std::wst
 }
 
 Site::Site(std::wstring root, unsigned short port,
-           const std::vector<std::pair<std::wstring, std::wstring>>& application_values)
-    : root_(std::move(root)), port_(port), application_(std::make_shared<asp_host::StoredValues>())
+           const std::vector<std::pair<std::wstring, std::wstring>>& application_values, size_t buffer_limit)
+    : root_(std::move(root)), port_(port), buffer_limit_(buffer_limit), application_(std::make_shared<asp_host::StoredValues>())
 {
     while (!root_.empty() && (root_.back() == L'\\' || root_.back() == L'/'))
         root_.pop_back();
@@ -358,7 +435,7 @@ std::optional<std::wstring> Site::read_page_file(const std::wstring& address) co
     return from_ansi(*bytes);
 }
 
-std::string Site::respond(const RequestHead& request, const std::string& body)
+std::string Site::respond(const RequestHead& request, const std::string& body, ClientLink& client)
 {
     std::wstring address = request.path;
     const std::optional<std::wstring> mapped = asp_host::map_site_path(root_, L"/", address);
@@ -393,7 +470,7 @@ std::string Site::respond(const RequestHead& request, const std::string& body)
     if (is_never_served(extension))
         return error_response(403, "Forbidden", L"<p>Files of this kind are not served.</p>");
     if (extension == L"asp")
-        return run_page(request, body, address);
+        return run_page(request, body, address, client);
     return serve_file(request, local);
 }
 
@@ -443,7 +520,8 @@ std::shared_ptr<asp_host::SessionData> Site::session_of(const RequestHead& reque
     return data;
 }
 
-std::string Site::run_page(const RequestHead& request, const std::string& body, const std::wstring& address)
+std::string Site::run_page(const RequestHead& request, const std::string& body, const std::wstring& address,
+                           ClientLink& client)
 {
     auto translated = translate_page(address, [this](const std::wstring& file) { return read_page_file(file); });
     if (const auto* error = std::get_if<PageError>(&translated)) {
@@ -462,6 +540,16 @@ std::string Site::run_page(const RequestHead& request, const std::string& body, 
     state->script_path = address;
     state->end_stops_script = true;
     state->start_created_objects = true;
+    state->buffer_limit = buffer_limit_;
+    const auto session_cookies = [&] {
+        std::vector<std::wstring> cookies;
+        if (new_session && !session_data->abandoned)
+            cookies.push_back(std::wstring(session_cookie) + L"=" + session_data->id + L"; path=/; HttpOnly");
+        return cookies;
+    };
+    StreamedResponse streamed(client, request.method == "HEAD", session_cookies);
+    state->send_out = [&](std::string_view bytes) { streamed.send(*state, bytes); };
+    state->client_connected = [&] { return client.connected(); };
     for (const std::wstring& block : page.blocks)
         state->blocks.push_back(asp_host::ansi_of(block));
     add_server_variables(*state, request, port_, address, asp_host::map_site_path(root_, L"/", address).value_or(L""),
@@ -518,13 +606,23 @@ std::string Site::run_page(const RequestHead& request, const std::string& body, 
             if (running_engine)
                 running_engine->InterruptScriptThread(SCRIPTTHREADID_ALL, nullptr, 0);
         });
+    // An object the page left behind must not reach this call's locals.
+    state->send_out = nullptr;
+    state->client_connected = nullptr;
+    if (outcome == PageThread::Outcome::killed) {
+        // Objects stored by earlier pages lived in the apartment that is gone.
+        application_->drop_objects();
+        for (auto& [id, session] : sessions_)
+            session.data->values.drop_objects();
+    }
+    // Once the head is out, a failure can only cut the response short:
+    // with the connection closed before its end the client sees it.
+    if (streamed.started()) {
+        if (outcome == PageThread::Outcome::finished && crash.empty() && !failure)
+            streamed.finish(*state);
+        return {};
+    }
     if (outcome != PageThread::Outcome::finished) {
-        if (outcome == PageThread::Outcome::killed) {
-            // Objects stored by earlier pages lived in the apartment that is gone.
-            application_->drop_objects();
-            for (auto& [id, session] : sessions_)
-                session.data->values.drop_objects();
-        }
         return error_response(500, "Internal Server Error",
                               L"<p>The page ran longer than Server.ScriptTimeout (" +
                                   std::to_wstring(state->script_timeout.load()) + L" seconds) and was stopped.</p>");
@@ -544,9 +642,7 @@ std::string Site::run_page(const RequestHead& request, const std::string& body, 
                                                          : failure->description) +
                 L"</b></p>");
     }
-    std::vector<std::wstring> extra_cookies;
-    if (new_session && !session_data->abandoned)
-        extra_cookies.push_back(std::wstring(session_cookie) + L"=" + session_data->id + L"; path=/; HttpOnly");
+    const std::vector<std::wstring> extra_cookies = session_cookies();
     if (!location_of(*state).empty() && location_of(*state).find_first_of(L"\r\n") != std::wstring::npos)
         return error_response(500, "Internal Server Error", L"<p>Response.Redirect was given a line break.</p>");
     try {

@@ -1,0 +1,16 @@
+<%
+Dim ftp
+Set ftp = Server.CreateObject("corvane.FTP")
+ftp.URL = "127.0.0.1"
+ftp.Port = CLng(Application("FTPPort"))
+ftp.Username = "tester"
+ftp.Password = "secret"
+ftp.Passive = True
+ftp.TransferType = 2
+ftp.OpenConnection
+ftp.DownloadFileToClient Request.QueryString("f")
+' The page has ended; the connection must still serve a command, and the
+' folder's name tells the test how much was sent.
+ftp.CreateDirectory "sent-" & ftp.BytesTransferred
+ftp.CloseConnection
+%>
