@@ -261,7 +261,7 @@ HRESULT HTTP::put_IgnoreCertificateErrors(VARIANT_BOOL ignore)
 
 HRESULT HTTP::get_MaxResponseSize(LONG* result)
 {
-    return member([&] { *result = static_cast<LONG>(client_.settings().max_response_size); });
+    return member(result, [&] { *result = static_cast<LONG>(client_.settings().max_response_size); });
 }
 
 HRESULT HTTP::put_MaxResponseSize(LONG bytes)

@@ -342,7 +342,7 @@ TEST(ServerName, PortIsAsciiDigitsOnly)
         {L"server1:65536", L"server1:65536", 0}, {L"server1:0", L"server1:0", 0}, {L"server1:", L"server1:", 0},
     };
     for (const Case& example : cases) {
-        SCOPED_TRACE(to_ansi(example.server_name));
+        SCOPED_TRACE(to_utf8_unescaped(example.server_name));
         const HostAndPort split = split_port(example.server_name);
         EXPECT_EQ(split.host, example.host);
         EXPECT_EQ(split.port, example.port);
