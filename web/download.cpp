@@ -22,7 +22,7 @@ namespace {
 // What one read and one BinaryWrite carry: large enough that the platform's
 // cost per call and the host's per write vanish against the bytes, small
 // enough that the page holds no more than this of the file at a time.
-constexpr DWORD chunk_size = 64 * 1024;
+constexpr DWORD chunk_size = 256 * 1024;
 // A buffering host is flushed after this much: IIS fails a page whose
 // buffer outgrows AspBufferingLimit (4 MB unless set), and holds every
 // unflushed byte in the worker's memory until then.

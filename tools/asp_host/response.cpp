@@ -26,10 +26,20 @@ private:
     void* data_ = nullptr;
 };
 
-std::string bytes_of(const VARIANT& argument)
+// A byte array's bytes, read where they lie (through references, as a
+// script passes them): a host copies a write once, into its buffer, and a
+// copy more here would be charged to whoever writes.
+template <class Use>
+void with_bytes(const VARIANT& argument, Use&& use)
 {
-    const Variant value = plain(argument);
-    SAFEARRAY* array = V_VT(value.get()) == (VT_ARRAY | VT_UI1) ? V_ARRAY(value.get()) : nullptr;
+    const VARIANT* value = &argument;
+    for (int depth = 0; depth < 8 && V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value); ++depth)
+        value = V_VARIANTREF(value);
+    SAFEARRAY* array = nullptr;
+    if (V_VT(value) == (VT_ARRAY | VT_UI1))
+        array = V_ARRAY(value);
+    else if (V_VT(value) == (VT_BYREF | VT_ARRAY | VT_UI1) && V_ARRAYREF(value))
+        array = *V_ARRAYREF(value);
     if (!array || SafeArrayGetDim(array) != 1)
         check_com(DISP_E_TYPEMISMATCH);
     LONG lower = 0;
@@ -37,9 +47,9 @@ std::string bytes_of(const VARIANT& argument)
     check_com(SafeArrayGetLBound(array, 1, &lower));
     check_com(SafeArrayGetUBound(array, 1, &upper));
     if (upper < lower)
-        return {};
+        return use(std::string_view());
     const ArrayData data(array);
-    return std::string(data.bytes(), static_cast<size_t>(upper - lower) + 1);
+    use(std::string_view(data.bytes(), static_cast<size_t>(upper - lower) + 1));
 }
 
 std::wstring boolean_text(VARIANT_BOOL value)
@@ -225,11 +235,12 @@ HRESULT Response::AppendToLog(BSTR bstrLogEntry)
 HRESULT Response::BinaryWrite(VARIANT varInput)
 {
     return member([&] {
-        const std::string bytes = bytes_of(varInput);
-        record(L"BinaryWrite", L"BinaryWrite " + std::to_wstring(bytes.size()), [&] {
-            if (state_->ended)
-                return;
-            state_->write_body(bytes);
+        with_bytes(varInput, [&](std::string_view bytes) {
+            record(L"BinaryWrite", L"BinaryWrite " + std::to_wstring(bytes.size()), [&] {
+                if (state_->ended)
+                    return;
+                state_->write_body(bytes);
+            });
         });
     });
 }
