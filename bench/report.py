@@ -118,7 +118,8 @@ class Table:
     # it may be noise rather than the component.
     def add(self, title, mine, base, curl, ratio, target, target_text, check, ratio_text="%.2f", overlap=False):
         if ratio is None:
-            ratio_cell, verdict = "—", "not run"
+            # A row with no baseline to divide by was run all the same.
+            ratio_cell, verdict = "—", "not run" if mine == "not run" else "—"
         else:
             ratio_cell = ratio_text % ratio
             verdict = "—" if target is None or check is None else ("pass" if check(ratio) else "FAIL")
