@@ -248,17 +248,6 @@ TEST_F(AspHost, RefusesWhatIisRefuses)
     }
 }
 
-TEST_F(AspHost, TheVisitorLeavesWhereTheTestSays)
-{
-    VARIANT_BOOL connected = VARIANT_FALSE;
-    ASSERT_EQ(page->put_DisconnectAfter(4), S_OK);
-    response->IsClientConnected(&connected);
-    EXPECT_EQ(connected, VARIANT_TRUE);
-    write(L"four");
-    response->IsClientConnected(&connected);
-    EXPECT_EQ(connected, VARIANT_FALSE);
-}
-
 TEST_F(AspHost, FailNextFailsOnlyTheNextCallOfThatName)
 {
     ASSERT_EQ(page->FailNext(Bstr(L"write").get(), static_cast<LONG>(0x80040123), Bstr(L"disk full").get()), S_OK);
