@@ -1,0 +1,141 @@
+#pragma once
+// The component's own FTP client over Winsock: one control connection, its
+// data connections, and nothing of the session's policy (which commands,
+// which names, which errors scripts see): that stays with ftp::Session.
+//
+// Every call that waits on the server is bounded by the client's time-out,
+// per wait. Every failure raises net::Failure with the WinInet code of the
+// same fault (net/failure.h); a negative reply is no failure of command(),
+// whose caller judges it, but is one where a step cannot go on without a
+// positive one (login, a data connection's setup), and then raises
+// codes::negative_reply with the reply.
+
+#include "ftpproto/listing_lines.h"
+#include "ftpproto/reply.h"
+#include "ftpproto/reply_reader.h"
+#include "net/stream.h"
+#include "net/tcp.h"
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::ftpproto {
+
+struct Settings {
+    // Bytes as they go on the wire; the caller has proved them free of CR,
+    // LF and NUL.
+    std::string host;
+    unsigned short port = 21;
+    std::string user;
+    std::string password;
+    DWORD timeout_milliseconds = 60000;
+    // Passive: EPSV, then PASV. Active: EPRT, then PORT, on the control
+    // connection's local address.
+    bool passive = false;
+    // Connect to the address a 227 reply names instead of the control
+    // connection's peer (which a server behind NAT may misname).
+    bool trust_passive_address = false;
+};
+
+class DataTransfer;
+
+class Client {
+public:
+    // Connects, reads the greeting, sends USER and PASS. A server that asks
+    // for ACCT is refused (codes::negative_reply, reason says so); the
+    // control connection is closed on any failure.
+    static std::unique_ptr<Client> connect(const Settings& settings);
+    // For tests: a control connection already made.
+    Client(std::unique_ptr<net::Stream> control, const Settings& settings);
+    ~Client();
+
+    void set_timeout(DWORD milliseconds) { settings_.timeout_milliseconds = milliseconds; }
+    DWORD timeout() const { return settings_.timeout_milliseconds; }
+    void set_passive(bool passive) { settings_.passive = passive; }
+    void set_trust_passive_address(bool trust) { settings_.trust_passive_address = trust; }
+
+    // `line` (without CR LF) is sent and the reply read, whatever its code.
+    Reply command(std::string_view line);
+    // The greeting, the last reply of any step, as the server sent it.
+    const Reply& last_reply() const { return last_reply_; }
+    // FEAT's reply, asked once per connection; an empty Reply when refused.
+    const Reply& features();
+    bool has_feature(std::string_view name);
+
+    // Sets up a data connection, sends `line` (RETR, STOR, APPE, LIST,
+    // MLSD, NLST ...) and reads the server's preliminary reply. A negative
+    // one raises codes::negative_reply with it, the data connection closed.
+    std::unique_ptr<DataTransfer> open_transfer(std::string_view line);
+
+    struct Listing {
+        std::vector<RemoteEntry> entries;
+        // Lines that were no entry and no known non-entry.
+        size_t skipped = 0;
+        Reply final_reply;
+    };
+    // The current directory: MLSD when FEAT lists MLST, else LIST.
+    Listing list();
+
+    // QUIT, its reply awaited within the time-out, then closed. Never raises.
+    void quit() noexcept;
+    bool connected() const { return control_ != nullptr; }
+
+private:
+    friend class DataTransfer;
+    // Sends without reading; raises on a fault, and a fault closes.
+    void send_line(std::string_view line);
+    Reply read_reply();
+    std::unique_ptr<net::Stream> open_data_connection_passive();
+    // Marks the control connection gone after a fault: later calls raise
+    // codes::control_dropped without touching the network.
+    void drop() noexcept;
+
+    Settings settings_;
+    std::unique_ptr<net::Stream> control_;
+    ReplyReader reader_;
+    Reply last_reply_;
+    std::optional<Reply> features_;
+    // Remembered per connection once refused.
+    bool epsv_refused_ = false;
+    bool eprt_refused_ = false;
+};
+
+// One data connection and the command it serves. Destroyed unfinished, it
+// aborts: ABOR, and both possible replies (426 then 226, or one 225/226)
+// are drained so the control connection stays in step.
+class DataTransfer {
+public:
+    ~DataTransfer();
+    DataTransfer(const DataTransfer&) = delete;
+    DataTransfer& operator=(const DataTransfer&) = delete;
+
+    const Reply& opening_reply() const { return opening_; }
+    // The size a "150 ... (N bytes)" opening reply names, if any.
+    std::optional<unsigned long long> announced_size() const;
+    // 0 at the end of the data.
+    size_t read(std::span<char> buffer);
+    void write(std::span<const char> bytes);
+    // Ends the data connection (after an upload, our side first, then the
+    // server's) and returns the final reply, whatever its code. The end of
+    // a transfer is judged by it alone.
+    Reply finish();
+    // ABOR as described above; never raises.
+    void abort() noexcept;
+
+private:
+    friend class Client;
+    DataTransfer(Client& client, std::unique_ptr<net::Stream> data, std::unique_ptr<net::Listener> listener,
+                 Reply opening);
+
+    Client& client_;
+    std::unique_ptr<net::Stream> data_;
+    std::unique_ptr<net::Listener> listener_;
+    Reply opening_;
+    bool finished_ = false;
+};
+
+}  // namespace corvane::ftpproto
