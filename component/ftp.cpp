@@ -273,4 +273,24 @@ HRESULT FTP::get_BytesTransferred(VARIANT* result)
     return member(result, [&] { set_variant_number(result, static_cast<double>(session_.bytes_transferred())); });
 }
 
+HRESULT FTP::get_Engine(Ftp_Engine* result)
+{
+    return member(result, [&] { *result = static_cast<Ftp_Engine>(session_.engine_kind()); });
+}
+
+HRESULT FTP::put_Engine(Ftp_Engine engine)
+{
+    return member([&] { session_.set_engine_kind(static_cast<ftp::EngineKind>(engine)); });
+}
+
+HRESULT FTP::get_TrustPassiveAddress(VARIANT_BOOL* result)
+{
+    return member(result, [&] { *result = session_.trust_passive_address() ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+
+HRESULT FTP::put_TrustPassiveAddress(VARIANT_BOOL trust)
+{
+    return member([&] { session_.set_trust_passive_address(trust != VARIANT_FALSE); });
+}
+
 }  // namespace corvane

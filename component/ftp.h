@@ -60,6 +60,10 @@ public:
     HRESULT STDMETHODCALLTYPE get_UTF8(VARIANT_BOOL* result) override;
     HRESULT STDMETHODCALLTYPE put_UTF8(VARIANT_BOOL utf8) override;
     HRESULT STDMETHODCALLTYPE get_BytesTransferred(VARIANT* result) override;
+    HRESULT STDMETHODCALLTYPE get_Engine(Ftp_Engine* result) override;
+    HRESULT STDMETHODCALLTYPE put_Engine(Ftp_Engine engine) override;
+    HRESULT STDMETHODCALLTYPE get_TrustPassiveAddress(VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE put_TrustPassiveAddress(VARIANT_BOOL trust) override;
 
 private:
     ~FTP() override = default;

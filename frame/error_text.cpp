@@ -52,7 +52,11 @@ std::wstring_view own_text(LONG code)
 
 }  // namespace
 
-std::wstring error_text(LONG code, std::wstring_view procedure_name)
+namespace {
+
+// "<procedure> error code: <code> Message: <text>"; whether the platform
+// had words for the code.
+std::wstring composed_text(LONG code, std::wstring_view procedure_name, bool& platform_has_words)
 {
     std::array<char, buffer_capacity> buffer{};
     HMODULE wininet = platform().GetModuleHandleA("wininet.dll");
@@ -64,13 +68,22 @@ std::wstring error_text(LONG code, std::wstring_view procedure_name)
     platform().FormatMessageA(format_from_module_then_system, wininet, static_cast<DWORD>(code), 0, buffer.data(),
                               message_capacity, &arguments);
     const std::wstring message = from_ansi_buffer(buffer.data(), buffer.size());
+    platform_has_words = !message.empty() || !own_text(code).empty();
 
     std::wstring text(procedure_name);
     text += L" error code: ";
     text += std::to_wstring(code);
     text += L" Message: ";
     text += message.empty() ? std::wstring(own_text(code)) : message;
+    return text;
+}
 
+}  // namespace
+
+std::wstring error_text(LONG code, std::wstring_view procedure_name)
+{
+    bool has_words = false;
+    std::wstring text = composed_text(code, procedure_name, has_words);
     if (code == extended_error) {
         // The platform names the reply as the explanation; with none that
         // explains anything the composed text says more.
@@ -80,11 +93,22 @@ std::wstring error_text(LONG code, std::wstring_view procedure_name)
     // Where the platform has no words, the reply the failing step left may
     // have them (Wine: a 421 greeting ends the connect with 12110 and no
     // text). One that was there before the step belongs to another failure.
-    if (message.empty() && own_text(code).empty() && current_step) {
+    if (!has_words && current_step) {
         std::wstring response = last_response_text();
         if (is_negative_reply(response) && response != current_step->reply_before())
             text += response;
     }
+    return text;
+}
+
+std::wstring error_text(LONG code, std::wstring_view procedure_name, std::wstring_view reply)
+{
+    bool has_words = false;
+    std::wstring text = composed_text(code, procedure_name, has_words);
+    if (code == extended_error)
+        return is_negative_reply(reply) ? std::wstring(reply) : text;
+    if (!has_words && is_negative_reply(reply))
+        text += reply;
     return text;
 }
 
@@ -146,6 +170,18 @@ void raise_platform_error(const ErrorCode& error, std::wstring_view message, LON
 {
     std::wstring description(message);
     description += error_text(code, procedure_name);
+    raise(error, std::move(description));
+}
+
+void raise_step_error(const ErrorCode& error, LONG code, std::wstring_view procedure_name, std::wstring_view reply,
+                      std::wstring_view reason)
+{
+    std::wstring description(error.message);
+    description += error_text(code, procedure_name, reply);
+    if (!reason.empty()) {
+        description += L' ';
+        description += reason;
+    }
     raise(error, std::move(description));
 }
 

@@ -15,6 +15,9 @@ namespace corvane {
 // for a code the platform has no text for, it stands in for the text, but
 // only when a PlatformStep is running and the reply is new since it began.
 std::wstring error_text(LONG code, std::wstring_view procedure_name);
+// The same for a step whose reply is known (an engine of the component's
+// own): `reply` in place of the platform's record.
+std::wstring error_text(LONG code, std::wstring_view procedure_name, std::wstring_view reply);
 
 // The server's last reply as the platform recorded it for this thread, up
 // to its first NUL; empty when there is none.
@@ -55,6 +58,12 @@ std::wstring early_end_reason(unsigned long long arrived, unsigned long long ann
 // The same, with a message of the caller's making in place of the entry's.
 [[noreturn]] void raise_platform_error(const ErrorCode& error, std::wstring_view message, LONG code,
                                        std::wstring_view procedure_name);
+
+// A failure of a step whose reply is known: as raise_platform_error, with
+// `reply` in place of the platform's record and our `reason`, when there is
+// one, after one space.
+[[noreturn]] void raise_step_error(const ErrorCode& error, LONG code, std::wstring_view procedure_name,
+                                   std::wstring_view reply, std::wstring_view reason);
 
 // A failure the platform did not report: the entry's message, one space,
 // and the plain reason.

@@ -54,5 +54,9 @@ inline constexpr ErrorCode resume_refused{
 inline constexpr ErrorCode resume_incomplete{
     error_number(0x80040216), source,
     L"The resumed transfer did not complete: the local and remote sizes differ."};
+inline constexpr ErrorCode engine_while_connected{
+    error_number(0x80040217), source, L"The engine can be changed only while no connection is open."};
+inline constexpr ErrorCode invalid_engine{
+    error_number(0x80040218), source, L"The engine must be EnginePlatform (1) or EngineNative (2)."};
 
 }  // namespace corvane::ftp::errors

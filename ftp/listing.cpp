@@ -18,38 +18,7 @@ namespace corvane::ftp {
 
 namespace {
 
-constexpr DWORD find_flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
-constexpr std::wstring_view listing_procedure = L"GetDirectoryListing";
 constexpr size_t size_column_width = 15;
-
-// The end of a listing. Windows reports it as ERROR_NO_MORE_FILES; a failed
-// find that sets no error at all (Wine, for an empty directory) has reported
-// nothing but the end either.
-bool is_end_of_listing(DWORD code)
-{
-    return code == ERROR_NO_MORE_FILES || code == ERROR_SUCCESS;
-}
-
-void clear_name(WIN32_FIND_DATAA& record)
-{
-    std::memset(record.cFileName, 0, sizeof record.cFileName);
-}
-
-// The platform ends a listing whose connection dropped as it ends any other
-// (Wine keeps the entries that arrived and reports no error); only the
-// server's final reply, or its absence, tells the two apart.
-void check_listing_complete(bool nothing_listed)
-{
-    const std::optional<std::wstring> reason = incomplete_transfer_reason();
-    if (!reason)
-        return;
-    // Some servers refuse to list an empty directory ("550 No files
-    // found"); with nothing listed and the platform calling it the end,
-    // their word stands.
-    if (nothing_listed && reply_code(*reason) >= 400)
-        return;
-    raise_with_reason(errors::listing, *reason);
-}
 
 }  // namespace
 
@@ -68,41 +37,7 @@ ListingEntry ListingEntry::from_find_data(const WIN32_FIND_DATAA& record, NameEn
 
 std::vector<ListingEntry> Session::list()
 {
-    ServerWait wait(*this, errors::listing);
-    std::vector<ListingEntry> entries;
-    WIN32_FIND_DATAA record{};
-    clear_name(record);
-    // No search text: the whole current directory.
-    InternetHandle search(platform().FtpFindFirstFileA(connection_.get(), nullptr, &record, find_flags, 0));
-    wait.finish();
-    if (!search) {
-        const DWORD code = platform().GetLastError();
-        if (!is_end_of_listing(code))
-            raise_platform_error(errors::listing_first, static_cast<LONG>(code), listing_procedure);
-        check_listing_complete(true);
-        return entries;
-    }
-    entries.push_back(ListingEntry::from_find_data(record, name_encoding()));
-    for (;;) {
-        clear_name(record);
-        if (platform().InternetFindNextFileA(search.get(), &record)) {
-            entries.push_back(ListingEntry::from_find_data(record, name_encoding()));
-            continue;
-        }
-        const DWORD code = platform().GetLastError();
-        if (is_end_of_listing(code))
-            break;
-        raise_platform_error(errors::listing_next,
-                             std::wstring(errors::listing_next.message) + L"(" +
-                                 std::to_wstring(static_cast<LONG>(code)) + L")(0)",
-                             static_cast<LONG>(code), listing_procedure);
-    }
-    if (!search.close()) {
-        search.release();  // the platform would not close it; no point asking again
-        raise_platform_failure(errors::listing_close, listing_procedure);
-    }
-    check_listing_complete(false);
-    return entries;
+    return engine(errors::listing_first, L"GetDirectoryListing").list(name_encoding());
 }
 
 std::wstring listing_text(const std::vector<ListingEntry>& entries, LONG shown)

@@ -4,7 +4,6 @@
 
 #include "frame/error.h"
 #include "frame/error_text.h"
-#include "frame/platform.h"
 #include "frame/text.h"
 #include "ftp/ftp_errors.h"
 
@@ -37,19 +36,7 @@ unsigned long long size_in_reply(const std::wstring& reply)
 
 std::wstring Session::command_reply(const std::string& command, const ErrorCode& error, std::wstring_view procedure)
 {
-    ServerWait wait(*this, error);
-    const BOOL sent =
-        platform().FtpCommandA(connection_.get(), FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr);
-    wait.finish();
-    if (sent)
-        return last_response_text();
-    // A negative reply fails the call too; the caller judges it. Without
-    // one that is new, the failure is the platform's.
-    const auto code = static_cast<LONG>(platform().GetLastError());
-    std::wstring reply = last_response_text();
-    if (reply_code(reply) >= 400 && reply != wait.reply_before())
-        return reply;
-    raise_platform_error(error, code, procedure);
+    return engine(error, procedure).command_reply(command, error, procedure);
 }
 
 void Session::switch_to_binary(const ErrorCode& error)

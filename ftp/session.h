@@ -4,10 +4,8 @@
 // operation raises the FTP class's own errors (ftp/ftp_errors.h).
 
 #include "frame/error_code.h"
-#include "frame/error_text.h"
-#include "frame/handles.h"
-#include "frame/watchdog.h"
 #include "frame/win32.h"
+#include "ftp/engine.h"
 #include "ftp/listing.h"
 #include "ftp/wire_text.h"
 
@@ -23,6 +21,13 @@ namespace corvane::ftp {
 enum class TransferType : DWORD {
     ascii = FTP_TRANSFER_TYPE_ASCII,
     binary = FTP_TRANSFER_TYPE_BINARY,
+};
+
+// Which engine speaks FTP for a session; the numbers are the ones scripts
+// set.
+enum class EngineKind : LONG {
+    platform = 1,
+    native = 2,
 };
 
 class Session {
@@ -44,8 +49,15 @@ public:
     // Empty when none is set; text of spaces alone sets none.
     std::wstring proxy() const { return proxy_.value_or(std::wstring()); }
     void set_proxy(std::wstring proxy);
-    bool passive() const { return connection_flags_ == INTERNET_FLAG_PASSIVE; }
-    void set_passive(bool passive) { connection_flags_ = passive ? INTERNET_FLAG_PASSIVE : 0; }
+    bool passive() const { return passive_; }
+    void set_passive(bool passive) { passive_ = passive; }
+    // Own engine only: connect where a 227 reply says rather than to the
+    // control connection's peer.
+    bool trust_passive_address() const { return trust_passive_address_; }
+    void set_trust_passive_address(bool trust) { trust_passive_address_ = trust; }
+    EngineKind engine_kind() const { return engine_kind_; }
+    // Only while disconnected: a connection keeps the engine that made it.
+    void set_engine_kind(EngineKind kind);
     TransferType transfer_type() const { return transfer_type_; }
     void set_transfer_type(TransferType transfer_type) { transfer_type_ = transfer_type; }
     DWORD transfer_flags() const { return static_cast<DWORD>(transfer_type_); }
@@ -61,7 +73,7 @@ public:
     // thread and shared by every connection on it: read when a script
     // asks, it could hold another object's reply, or nothing at all on a
     // thread other than the one that made the call.
-    LONG last_reply_code() const { return last_reply_code_; }
+    LONG last_reply_code() const { return reply_record_.code; }
 
     // Bytes of the last single-file or tree transfer. Reset as a transfer
     // starts; after a failure it holds what did arrive before it.
@@ -84,14 +96,18 @@ public:
     // Does nothing when already connected.
     void open();
     void close();
-    bool connected() const { return connected_; }
-    // For the platform calls of transfers; null while not connected.
-    HINTERNET connection() const { return connection_.get(); }
+    bool connected() const { return engine_ && engine_->connected(); }
+
+    // A remote file for a transfer; raises not_connected while not
+    // connected. `offset` > 0 resumes there (REST).
+    std::unique_ptr<RemoteFile> open_file(const WireText& remote_path, Direction direction, DWORD transfer_flags,
+                                          unsigned long long offset, const ErrorCode& error,
+                                          std::wstring_view procedure);
 
     // The whole reply when a response is expected (exactly VARIANT_TRUE);
     // `expect_response` goes to the platform as given.
     std::wstring execute_command(std::wstring_view command, VARIANT_BOOL expect_response);
-    // The server's last reply, as the platform recorded it.
+    // The server's last reply as the engine heard it.
     std::wstring last_response() const;
 
     // Ends with "/"; raises not_connected while not connected.
@@ -123,60 +139,26 @@ public:
     void switch_to_binary(const ErrorCode& error);
 
 private:
-    friend class ServerWait;
-    // After the watchdog closed the connection handle: nothing of the
-    // connection is closed again, and the next open starts over.
-    void abandon_connection();
     std::wstring size_reply(const WireText& remote_path);
+    // The connected engine; without one, `error` is raised as the platform
+    // refuses a call without a connection.
+    Engine& engine(const ErrorCode& error, std::wstring_view procedure);
 
     std::wstring url_;
     std::wstring username_;
     std::wstring password_;
     LONG port_ = INTERNET_DEFAULT_FTP_PORT;
     std::optional<std::wstring> proxy_;
-    DWORD connection_flags_ = 0;
+    bool passive_ = false;
+    bool trust_passive_address_ = false;
+    EngineKind engine_kind_ = EngineKind::platform;
     TransferType transfer_type_ = TransferType::ascii;
     bool utf8_ = false;
     NameEncoding connection_encoding_ = NameEncoding::ansi;
-    bool connected_ = false;
     LONG timeout_seconds_ = 60;
-    LONG last_reply_code_ = 0;
+    ReplyRecord reply_record_;
     unsigned long long bytes_transferred_ = 0;
-    InternetHandle session_;
-    InternetHandle connection_;
-    // Bounds every wait on the connection; gone before the connection is.
-    std::unique_ptr<Watchdog> watchdog_;
+    std::unique_ptr<Engine> engine_;
 };
-
-// One platform call on a connected session that may wait on the server.
-// The watchdog bounds the wait by the session's timeout (plus a little, so
-// that the platform's own timeout, where it works, speaks first); the
-// session notes the reply code when the step ends, however it ends.
-//
-// Call finish() as soon as the platform call returns and before its
-// result is used: after a timeout the connection is gone, the session
-// counts as closed (OpenConnection works again) and `error` is raised with
-// the reason.
-class ServerWait {
-public:
-    ServerWait(Session& session, const ErrorCode& error);
-    ~ServerWait();
-    ServerWait(const ServerWait&) = delete;
-    ServerWait& operator=(const ServerWait&) = delete;
-
-    void finish();
-    const std::wstring& reply_before() const { return step_.reply_before(); }
-
-private:
-    Session& session_;
-    const ErrorCode& error_;
-    int exceptions_at_start_;
-    PlatformStep step_;
-    Watchdog* watchdog_ = nullptr;
-};
-
-// " Timed out: the server sent nothing for <n> seconds." without the
-// leading space.
-std::wstring timed_out_reason(LONG seconds);
 
 }  // namespace corvane::ftp

@@ -2,9 +2,7 @@
 
 #include "frame/error.h"
 #include "frame/error_text.h"
-#include "frame/platform.h"
 #include "ftp/ftp_errors.h"
-#include "ftp/replies.h"
 
 #include <vector>
 
@@ -22,30 +20,6 @@ constexpr DWORD chunk_size = 256 * 1024;
 }
 
 }  // namespace
-
-InternetHandle open_remote(ftp::Session& session, const ftp::WireText& remote_path, DWORD access, DWORD flags,
-                           const ErrorCode& error, std::wstring_view procedure)
-{
-    ftp::ServerWait wait(session, error);
-    InternetHandle file(platform().FtpOpenFileA(session.connection(), remote_path.ansi(), access, flags, 0));
-    wait.finish();
-    if (!file)
-        raise_platform_failure(error, procedure);
-    return file;
-}
-
-void close_remote(ftp::Session& session, InternetHandle& file, const ErrorCode& error, std::wstring_view procedure)
-{
-    ftp::ServerWait wait(session, error);
-    const bool closed = file.close();
-    wait.finish();
-    if (!closed) {
-        file.release();  // the platform would not close it; no point asking again
-        raise_platform_failure(error, procedure);
-    }
-    if (const std::optional<std::wstring> reason = ftp::incomplete_transfer_reason())
-        raise_with_reason(error, *reason);
-}
 
 FileHandle open_local(const std::wstring& path, DWORD access, DWORD disposition, const ErrorCode& error,
                       std::wstring_view procedure)
@@ -87,18 +61,13 @@ void NewLocalFile::keep(const ErrorCode& error)
         raise_file_failure(error, L"CloseHandle");
 }
 
-void receive(ftp::Session& session, const InternetHandle& remote, const FileHandle& local, const ErrorCode& error,
+void receive(ftp::Session& session, ftp::RemoteFile& remote, const FileHandle& local, const ErrorCode& error,
              const ErrorCode& read_error, unsigned long long most)
 {
     std::vector<char> chunk(chunk_size);
     unsigned long long arrived = 0;
     for (;;) {
-        DWORD bytes_read = 0;
-        ftp::ServerWait wait(session, error);
-        const BOOL read = platform().InternetReadFile(remote.get(), chunk.data(), chunk_size, &bytes_read);
-        wait.finish();
-        if (!read)
-            raise_platform_failure(read_error, L"InternetReadFile");
+        const size_t bytes_read = remote.read(chunk, error, read_error);
         if (bytes_read == 0)
             return;
         // A server that sends past the size it gave would make the local
@@ -107,14 +76,15 @@ void receive(ftp::Session& session, const InternetHandle& remote, const FileHand
             raise_with_reason(ftp::errors::resume_incomplete,
                               L"The server sent more than the " + std::to_wstring(most) + L" bytes left.");
         DWORD written = 0;
-        if (!WriteFile(local.get(), chunk.data(), bytes_read, &written, nullptr) || written != bytes_read)
+        if (!WriteFile(local.get(), chunk.data(), static_cast<DWORD>(bytes_read), &written, nullptr) ||
+            written != bytes_read)
             raise_file_failure(error, L"WriteFile");
         arrived += bytes_read;
         session.add_bytes_transferred(bytes_read);
     }
 }
 
-void send(ftp::Session& session, const FileHandle& local, const InternetHandle& remote, const ErrorCode& error)
+void send(ftp::Session& session, const FileHandle& local, ftp::RemoteFile& remote, const ErrorCode& error)
 {
     std::vector<char> chunk(chunk_size);
     for (;;) {
@@ -123,16 +93,15 @@ void send(ftp::Session& session, const FileHandle& local, const InternetHandle& 
             raise_file_failure(error, L"ReadFile");
         if (bytes_read == 0)
             return;
-        DWORD written = 0;
-        ftp::ServerWait wait(session, error);
-        const BOOL sent = platform().InternetWriteFile(remote.get(), chunk.data(), bytes_read, &written);
-        wait.finish();
-        if (!sent)
-            raise_platform_failure(error, L"InternetWriteFile");
-        session.add_bytes_transferred(written);
-        if (written != bytes_read)
-            raise_with_reason(error, L"The server took " + std::to_wstring(written) + L" of " +
-                                         std::to_wstring(bytes_read) + L" bytes.");
+        size_t sent = 0;
+        // What did go counts even when the rest did not.
+        try {
+            remote.write(std::span<const char>(chunk.data(), bytes_read), sent, error);
+        } catch (...) {
+            session.add_bytes_transferred(sent);
+            throw;
+        }
+        session.add_bytes_transferred(sent);
     }
 }
 

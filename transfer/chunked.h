@@ -1,6 +1,7 @@
 #pragma once
 // Transfers the component moves itself, chunk by chunk, between a remote
-// file the platform opened and a local file opened by its wide name. The
+// file the session's engine opened and a local file opened by its wide
+// name. The
 // platform's one-call transfers take the local name in the ANSI code page,
 // which cannot hold every name and stands in best-fit characters for
 // others (a fullwidth reverse solidus becomes a separator): the local side
@@ -15,13 +16,6 @@
 #include <string_view>
 
 namespace corvane::transfer {
-
-InternetHandle open_remote(ftp::Session& session, const ftp::WireText& remote_path, DWORD access, DWORD flags,
-                           const ErrorCode& error, std::wstring_view procedure);
-
-// Closing collects the server's final reply: only a positive one counts
-// the transfer done.
-void close_remote(ftp::Session& session, InternetHandle& file, const ErrorCode& error, std::wstring_view procedure);
 
 // A failure names `procedure`: the member, where the platform's own
 // transfer named it before.
@@ -54,11 +48,11 @@ private:
 // Remote to local until the platform's empty read; each chunk counts in
 // the session's bytes transferred once written. More than `most` bytes
 // raise resume_incomplete before they are written.
-void receive(ftp::Session& session, const InternetHandle& remote, const FileHandle& local, const ErrorCode& error,
+void receive(ftp::Session& session, ftp::RemoteFile& remote, const FileHandle& local, const ErrorCode& error,
              const ErrorCode& read_error, unsigned long long most);
 
 // Local to remote from the local file's position to its end; each chunk
 // counts once the server took it.
-void send(ftp::Session& session, const FileHandle& local, const InternetHandle& remote, const ErrorCode& error);
+void send(ftp::Session& session, const FileHandle& local, ftp::RemoteFile& remote, const ErrorCode& error);
 
 }  // namespace corvane::transfer

@@ -25,18 +25,6 @@ unsigned long long size_of(const FileHandle& file, const ErrorCode& error)
     return static_cast<unsigned long long>(size.QuadPart);
 }
 
-// "REST <offset>" before the transfer command the platform sends next.
-// Anything but a positive reply is the server's refusal.
-void restart_at(ftp::Session& session, unsigned long long offset)
-{
-    if (offset == 0)
-        return;
-    const std::wstring reply =
-        session.command_reply("REST " + std::to_string(offset), ftp::errors::resume_refused, L"REST");
-    if (reply_code(reply) >= 400)
-        raise_with_reason(ftp::errors::resume_refused, reply);
-}
-
 constexpr DWORD resume_flags = FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_NO_CACHE_WRITE;
 
 }  // namespace
@@ -57,11 +45,10 @@ void resume_file(ftp::Session& session, std::wstring_view remote_path, const std
     if (offset == remote_size)
         return;
 
-    restart_at(session, offset);
-    InternetHandle file =
-        open_remote(session, remote, GENERIC_READ, resume_flags, ftp::errors::get_file, L"ResumeFile");
-    receive(session, file, local, ftp::errors::get_file, ftp::errors::read_file, remote_size - offset);
-    close_remote(session, file, ftp::errors::get_file, L"ResumeFile");
+    const auto file = session.open_file(remote, ftp::Direction::download, resume_flags, offset,
+                                        ftp::errors::get_file, L"ResumeFile");
+    receive(session, *file, local, ftp::errors::get_file, ftp::errors::read_file, remote_size - offset);
+    file->finish(ftp::errors::get_file, L"ResumeFile");
     const unsigned long long local_size = size_of(local, ftp::errors::get_file);
     if (local_size != remote_size)
         raise_with_reason(ftp::errors::resume_incomplete, sizes_reason(local_size, remote_size));
@@ -85,11 +72,10 @@ void resume_put_file(ftp::Session& session, const std::wstring& local_path, std:
     position.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(local.get(), position, nullptr, FILE_BEGIN))
         raise_platform_error(ftp::errors::put_file, static_cast<LONG>(::GetLastError()), L"SetFilePointer");
-    restart_at(session, offset);
-    InternetHandle file =
-        open_remote(session, remote, GENERIC_WRITE, resume_flags, ftp::errors::put_file, L"ResumePutFile");
-    send(session, local, file, ftp::errors::put_file);
-    close_remote(session, file, ftp::errors::put_file, L"ResumePutFile");
+    const auto file = session.open_file(remote, ftp::Direction::upload, resume_flags, offset,
+                                        ftp::errors::put_file, L"ResumePutFile");
+    send(session, local, *file, ftp::errors::put_file);
+    file->finish(ftp::errors::put_file, L"ResumePutFile");
     const unsigned long long remote_size = session.remote_file_size(remote);
     if (remote_size != local_size)
         raise_with_reason(ftp::errors::resume_incomplete, sizes_reason(local_size, remote_size));

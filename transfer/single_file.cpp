@@ -25,22 +25,22 @@ void download(ftp::Session& session, const ftp::WireText& remote_path, const std
 {
     // Anything but a true overwrite (-1) keeps an existing local file.
     NewLocalFile local(local_path, overwrite == VARIANT_TRUE, ftp::errors::get_file, L"GetFile");
-    InternetHandle file = open_remote(session, remote_path, GENERIC_READ,
-                                      session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, ftp::errors::get_file,
-                                      L"GetFile");
+    const auto file = session.open_file(remote_path, ftp::Direction::download,
+                                        session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, 0,
+                                        ftp::errors::get_file, L"GetFile");
     local.start(ftp::errors::get_file);
-    receive(session, file, local.file(), ftp::errors::get_file, ftp::errors::get_file, ULLONG_MAX);
-    close_remote(session, file, ftp::errors::get_file, L"GetFile");
+    receive(session, *file, local.file(), ftp::errors::get_file, ftp::errors::get_file, ULLONG_MAX);
+    file->finish(ftp::errors::get_file, L"GetFile");
     local.keep(ftp::errors::get_file);
 }
 
 void store(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_name)
 {
     const FileHandle local = open_local(local_path, GENERIC_READ, OPEN_EXISTING, ftp::errors::put_file, L"PutFile");
-    InternetHandle file =
-        open_remote(session, remote_name, GENERIC_WRITE, session.transfer_flags(), ftp::errors::put_file, L"PutFile");
-    send(session, local, file, ftp::errors::put_file);
-    close_remote(session, file, ftp::errors::put_file, L"PutFile");
+    const auto file = session.open_file(remote_name, ftp::Direction::upload, session.transfer_flags(), 0,
+                                        ftp::errors::put_file, L"PutFile");
+    send(session, local, *file, ftp::errors::put_file);
+    file->finish(ftp::errors::put_file, L"PutFile");
 }
 
 void upload(ftp::Session& session, const std::wstring& local_path, const ftp::WireText& remote_path)

@@ -4,12 +4,9 @@
 
 #include "frame/error.h"
 #include "frame/error_text.h"
-#include "frame/handles.h"
-#include "frame/platform.h"
 #include "frame/text.h"
 #include "frame/variants.h"
 #include "ftp/ftp_errors.h"
-#include "ftp/replies.h"
 #include "web/content_disposition.h"
 
 #include <optional>
@@ -27,66 +24,12 @@ constexpr DWORD chunk_size = 256 * 1024;
 // buffer outgrows AspBufferingLimit (4 MB unless set), and holds every
 // unflushed byte in the worker's memory until then.
 constexpr unsigned long long flush_size = 1024 * 1024;
-// More digits than any real file needs, and fewer than overflow.
-constexpr size_t longest_size_text = 18;
 
 Variant byte_array(const char* bytes, DWORD count)
 {
     Variant value;
     set_variant_bytes(value.put(), std::string_view(bytes, count));
     return value;
-}
-
-// The size a "150 Opening BINARY mode data connection for x (1234 bytes)."
-// reply announces; nothing when it announces none.
-std::optional<unsigned long long> size_in_reply(std::wstring_view reply)
-{
-    const int code = reply_code(reply);
-    if (code != 150 && code != 125)
-        return std::nullopt;
-    constexpr std::wstring_view unit = L" bytes)";
-    for (size_t end = reply.find(unit); end != std::wstring_view::npos; end = reply.find(unit, end + 1)) {
-        const size_t open = reply.rfind(L'(', end);
-        if (open == std::wstring_view::npos)
-            break;
-        const std::optional<unsigned long long> size =
-            parse_decimal(reply.substr(open + 1, end - open - 1), longest_size_text);
-        if (size)
-            return size;
-    }
-    return std::nullopt;
-}
-
-// The size the transfer brings, when known before its first byte: the
-// platform's (Windows asks the server), else the one the server's reply to
-// the open announced; 0 when neither says. The reply is read first: asking
-// the platform may leave a reply of its own. Zero never counts as known:
-// Wine's FtpGetFileSize answers 0 for every file, and an empty file loses
-// nothing by an unknown size.
-unsigned long long size_before_transfer(HINTERNET file)
-{
-    const unsigned long long announced = size_in_reply(last_response_text()).value_or(0);
-    DWORD high = 0;
-    const DWORD low = platform().FtpGetFileSize(file, &high);
-    if (low != INVALID_FILE_SIZE || platform().GetLastError() == NO_ERROR) {
-        const unsigned long long size = (static_cast<unsigned long long>(high) << 32) | low;
-        if (size > 0)
-            return size;
-    }
-    return announced;
-}
-
-// Closing the file ends the data connection, so the server stops sending;
-// the platform reads the server's reply to the cut, and the connection
-// stays usable. What the server says about a transfer cut on purpose is
-// no fault.
-void abandon_transfer(ftp::Session& session, InternetHandle& file)
-{
-    ftp::ServerWait close_wait(session, ftp::errors::read_file);
-    const bool closed = file.close();
-    close_wait.finish();
-    if (!closed)
-        file.release();
 }
 
 bool buffering(IResponse& response)
@@ -108,16 +51,13 @@ bool client_connected(IResponse& response)
 void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& remote_path)
 {
     session.set_bytes_transferred(0);
-    ftp::ServerWait wait(session, ftp::errors::open_file);
-    InternetHandle file(platform().FtpOpenFileA(session.connection(), remote_path.ansi(), GENERIC_READ,
-                                                session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    wait.finish();
-    if (!file)
-        raise_platform_failure(ftp::errors::open_file, L"FtpOpenFile");
+    const auto file =
+        session.open_file(remote_path, ftp::Direction::download, session.transfer_flags() | INTERNET_FLAG_NO_CACHE_WRITE,
+                          0, ftp::errors::open_file, L"FtpOpenFile");
     // Only a binary transfer brings the file's bytes unchanged; an ASCII one
     // may change the line ends, and with them the count.
     const unsigned long long size =
-        session.transfer_type() == ftp::TransferType::binary ? size_before_transfer(file.get()) : 0;
+        session.transfer_type() == ftp::TransferType::binary ? file->size_before_transfer() : 0;
 
     IResponse& response = page.response();
     // Unbuffered, IIS refuses Clear and Flush (ASP 0159) and sends the
@@ -140,26 +80,24 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
     std::vector<char> chunk(chunk_size);
     unsigned long long arrived = 0;
     unsigned long long unflushed = 0;
-    DWORD bytes_read = 0;
+    size_t bytes_read = 0;
     do {
         // A visitor who left would otherwise cost the whole transfer.
         if (!client_connected(response)) {
-            abandon_transfer(session, file);
+            // Closing the file ends the data connection, so the server
+            // stops sending; the connection stays usable.
+            file->abandon();
             check_call(response.End(), &response, IID_IResponse);
             return;
         }
-        ftp::ServerWait read_wait(session, ftp::errors::read_file);
-        const BOOL read = platform().InternetReadFile(file.get(), chunk.data(), chunk_size, &bytes_read);
-        read_wait.finish();
-        if (!read)
-            raise_platform_failure(ftp::errors::read_file, L"InternetReadFile");
+        bytes_read = file->read(chunk, ftp::errors::read_file);
         // Bytes past the length announced would reach the browser as the
         // start of another response.
         if (size > 0 && bytes_read > size - arrived)
             raise_with_reason(ftp::errors::read_file, L"The transfer brought more than the " + std::to_wstring(size) +
                                   L" bytes announced.");
         if (bytes_read > 0) {
-            Variant bytes = byte_array(chunk.data(), bytes_read);
+            Variant bytes = byte_array(chunk.data(), static_cast<DWORD>(bytes_read));
             check_call(response.BinaryWrite(*bytes.get()), &response, IID_IResponse);
             arrived += bytes_read;
             session.add_bytes_transferred(bytes_read);
@@ -175,15 +113,7 @@ void send_file(ftp::Session& session, const AspPage& page, const ftp::WireText& 
     // closing the file collects, are what tell.
     if (arrived < size)
         raise_with_reason(ftp::errors::read_file, early_end_reason(arrived, size));
-    ftp::ServerWait close_wait(session, ftp::errors::read_file);
-    const bool closed = file.close();
-    close_wait.finish();
-    if (!closed) {
-        file.release();  // the platform would not close it; no point asking again
-        raise_platform_failure(ftp::errors::read_file, L"InternetCloseHandle");
-    }
-    if (const std::optional<std::wstring> reason = ftp::incomplete_transfer_reason())
-        raise_with_reason(ftp::errors::read_file, *reason);
+    file->finish(ftp::errors::read_file, L"InternetCloseHandle");
     check_call(response.End(), &response, IID_IResponse);
 }
 
