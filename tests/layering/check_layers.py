@@ -19,11 +19,13 @@ import tempfile
 
 ALLOWED = {
     'frame': ['frame'],
-    'ftp': ['frame', 'ftp'],
-    'transfer': ['frame', 'ftp', 'transfer'],
-    'web': ['frame', 'ftp', 'web'],
+    'net': ['frame', 'net'],
+    'ftpproto': ['frame', 'net', 'ftpproto'],
+    'ftp': ['frame', 'net', 'ftpproto', 'ftp'],
+    'transfer': ['frame', 'net', 'ftpproto', 'ftp', 'transfer'],
+    'web': ['frame', 'net', 'ftpproto', 'ftp', 'web'],
     'http': ['frame', 'http'],
-    'component': ['frame', 'ftp', 'transfer', 'web', 'http', 'component'],
+    'component': ['frame', 'net', 'ftpproto', 'ftp', 'transfer', 'web', 'http', 'component'],
 }
 SEAM = 'frame/platform.cpp'
 WININET_HEADER_OWNER = 'frame/win32.h'
