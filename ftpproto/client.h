@@ -69,12 +69,16 @@ public:
     // Sets up a data connection, sends `line` (RETR, STOR, APPE, LIST,
     // MLSD, NLST ...) and reads the server's preliminary reply. A negative
     // one raises codes::negative_reply with it, the data connection closed.
+    // A 2xx straight away (some servers' empty listing) is taken as both
+    // the opening and the final reply: no data, finish() returns it.
     std::unique_ptr<DataTransfer> open_transfer(std::string_view line);
 
     struct Listing {
         std::vector<RemoteEntry> entries;
         // Lines that were no entry and no known non-entry.
         size_t skipped = 0;
+        // 450 or 550 with no data at all stands for an empty directory
+        // (servers that refuse to list one); any other negative reply raises.
         Reply final_reply;
     };
     // The current directory: MLSD when FEAT lists MLST, else LIST.
@@ -86,10 +90,17 @@ public:
 
 private:
     friend class DataTransfer;
+    void login();
     // Sends without reading; raises on a fault, and a fault closes.
     void send_line(std::string_view line);
     Reply read_reply();
+    // The reply after any 1xx ones.
+    Reply read_final_reply();
+    // As open_transfer(), but a negative opening reply is handed back in
+    // `refusal` (and nullptr returned) for the caller to judge.
+    std::unique_ptr<DataTransfer> start_transfer(std::string_view line, Reply& refusal);
     std::unique_ptr<net::Stream> open_data_connection_passive();
+    std::unique_ptr<net::Listener> open_listener_active();
     // Marks the control connection gone after a fault: later calls raise
     // codes::control_dropped without touching the network.
     void drop() noexcept;
@@ -135,6 +146,9 @@ private:
     std::unique_ptr<net::Stream> data_;
     std::unique_ptr<net::Listener> listener_;
     Reply opening_;
+    // Set once the final reply is read, or when the opening was final.
+    std::optional<Reply> final_;
+    bool wrote_ = false;
     bool finished_ = false;
 };
 

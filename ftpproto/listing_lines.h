@@ -5,7 +5,6 @@
 
 #include "frame/win32.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,7 +12,8 @@ namespace corvane::ftpproto {
 
 struct RemoteEntry {
     // As the server sent it; never empty, never "." or "..", never holding
-    // "/" or "\" or NUL (such lines are not entries of this directory).
+    // "/" or "\" or NUL or a line end (such lines are not entries of this
+    // directory).
     std::string name;
     bool directory = false;
     unsigned long long size = 0;
@@ -22,14 +22,28 @@ struct RemoteEntry {
     FILETIME modified{};
 };
 
-// One MLSD line: "fact=value;fact=value; name". Only type=file, dir (and
-// OS.unix=slink types pointing at files/dirs as the platform would show
-// them) give entries; cdir and pdir give nothing.
-std::optional<RemoteEntry> parse_mlsd_line(std::string_view line);
+enum class LineKind {
+    entry,
+    // Known to name nothing to show: a blank line, "total 12", "." and "..",
+    // MLSD's cdir and pdir, or a type that is neither file nor directory.
+    no_entry,
+    // Malformed, of no known format, or naming a path: the caller counts it.
+    not_understood,
+};
 
-// One LIST line of any known format. `now` (UTC) places the Unix dates that
-// carry a time instead of a year: within the last six months up to a day
-// ahead, as ls writes them. "total 12" and other non-entries give nothing.
-std::optional<RemoteEntry> parse_list_line(std::string_view line, const SYSTEMTIME& now);
+struct ListingLine {
+    LineKind kind = LineKind::not_understood;
+    RemoteEntry entry;  // only when kind is entry
+};
+
+// One MLSD line without its line end: "fact=value;fact=value; name". Only
+// type=file and dir give entries, and symbolic links (OS.unix=slink) show
+// as files, as they do in a LIST.
+ListingLine parse_mlsd_line(std::string_view line);
+
+// One LIST line of any known format, without its line end. `now` (UTC)
+// places the Unix dates that carry a time instead of a year: within the
+// last year up to a day ahead, as ls writes them.
+ListingLine parse_list_line(std::string_view line, const SYSTEMTIME& now);
 
 }  // namespace corvane::ftpproto
