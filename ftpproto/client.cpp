@@ -50,9 +50,13 @@ bool refuses_empty_listing(const Reply& reply)
 
 std::unique_ptr<Client> Client::connect(const Settings& settings)
 {
-    auto client = std::make_unique<Client>(
-        net::TcpStream::connect(settings.host, settings.port, settings.timeout_milliseconds), settings);
-    client->login();
+    return log_in(net::TcpStream::connect(settings.host, settings.port, settings.timeout_milliseconds), settings);
+}
+
+std::unique_ptr<Client> Client::log_in(std::unique_ptr<net::Stream> control, const Settings& settings)
+{
+    auto client = std::make_unique<Client>(std::move(control), settings);
+    client->greet_and_log_in();
     return client;
 }
 
@@ -63,7 +67,7 @@ Client::Client(std::unique_ptr<net::Stream> control, const Settings& settings)
 
 Client::~Client() = default;
 
-void Client::login()
+void Client::greet_and_log_in()
 {
     try {
         // 120 announces the 220 to come.

@@ -49,7 +49,10 @@ public:
     // for ACCT is refused (codes::negative_reply, reason says so); the
     // control connection is closed on any failure.
     static std::unique_ptr<Client> connect(const Settings& settings);
-    // For tests: a control connection already made.
+    // The same over a control connection already made (by a test, or a
+    // secured one).
+    static std::unique_ptr<Client> log_in(std::unique_ptr<net::Stream> control, const Settings& settings);
+    // A control connection already made and logged in (or a test's).
     Client(std::unique_ptr<net::Stream> control, const Settings& settings);
     ~Client();
 
@@ -90,7 +93,7 @@ public:
 
 private:
     friend class DataTransfer;
-    void login();
+    void greet_and_log_in();
     // Sends without reading; raises on a fault, and a fault closes.
     void send_line(std::string_view line);
     Reply read_reply();
