@@ -19,6 +19,9 @@ constexpr int most_preliminary_replies = 8;
 // skipped, never held.
 constexpr size_t longest_listing_line = 64 * 1024;
 constexpr size_t listing_piece = 64 * 1024;
+// Far beyond any real directory; a server that lists without end is
+// stopped here instead of filling memory.
+constexpr size_t most_listing_entries = 1000000;
 // After an upload the server should send nothing but its close; what it
 // sends instead is read and dropped up to this much.
 constexpr size_t most_drained_after_upload = 64 * 1024;
@@ -229,8 +232,11 @@ Client::Listing Client::list()
         if (line.empty())
             return;
         ListingLine parsed = machine_listing ? parse_mlsd_line(line) : parse_list_line(line, now);
-        if (parsed.kind == LineKind::entry)
+        if (parsed.kind == LineKind::entry) {
+            if (listing.entries.size() == most_listing_entries)
+                throw Failure(codes::invalid_response, L"The server listed more than a million entries.");
             listing.entries.push_back(std::move(parsed.entry));
+        }
         else if (parsed.kind == LineKind::not_understood)
             ++listing.skipped;
     };
