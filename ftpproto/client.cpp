@@ -406,11 +406,19 @@ void DataTransfer::abort() noexcept
         client_.send_line("ABOR");
         data_.reset();
         listener_.reset();
-        // The transfer's 426 (or another 4xx) and then ABOR's own 226 or
-        // 225; or, the transfer having ended first, ABOR's reply alone.
+        // Cut off, the transfer ends with a 4xx, and ABOR's own 226 follows.
+        // 225 is ABOR's alone. Any other reply may be either the transfer's
+        // end, done before ABOR came, or ABOR's only reply: a NOOP's 200
+        // shows which, so the next command reads its own reply.
         const Reply reply = client_.read_reply();
-        if (reply.code >= 400 && reply.code < 500)
+        if (reply.code >= 400 && reply.code < 500) {
             client_.read_reply();
+        } else if (reply.code != 225) {
+            client_.send_line("NOOP");
+            const Reply next = client_.read_reply();
+            if (next.code == 225 || next.code == 226)
+                client_.read_reply();
+        }
     } catch (...) {
         client_.drop();
     }

@@ -119,8 +119,9 @@ private:
 };
 
 // One data connection and the command it serves. Destroyed unfinished, it
-// aborts: ABOR, and both possible replies (426 then 226, or one 225/226)
-// are drained so the control connection stays in step.
+// aborts: ABOR, and whatever replies it brings (426 then 226, one 225/226,
+// or the transfer's own end then ABOR's) are drained so the control
+// connection stays in step.
 class DataTransfer {
 public:
     ~DataTransfer();

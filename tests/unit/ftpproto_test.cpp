@@ -223,21 +223,25 @@ std::string pasv_reply(unsigned short port)
            ")\r\n";
 }
 
-TEST(FtpProtoClient, PassiveFallsBackToPasvOnceAndAborHasBothReplyShapes)
+TEST(FtpProtoClient, PassiveFallsBackToPasvOnceAndAborKeepsTheRepliesInStep)
 {
     net::Listener server(net::Endpoint::ipv4(loopback_bytes, 0));
     const std::string pasv = pasv_reply(server.endpoint().port());
     ScriptedStream* stream = nullptr;
+    // ABOR's replies: cut off; ABOR's alone; the transfer done first.
     auto client = client_over("500 EPSV?\r\n" + pasv + "150 here\r\n426 aborted\r\n226 abort done\r\n" + pasv +
-                                  "150 here\r\n225 abort done\r\n200 noop\r\n",
+                                  "150 here\r\n226 abort done\r\n200 noop\r\n" + pasv +
+                                  "150 here\r\n226 complete\r\n225 abort done\r\n200 noop\r\n200 noop\r\n",
                               &stream);
     const net::Endpoint& us = stream->local();
-    for (const char* line : {"RETR a", "RETR b"}) {
+    for (const char* line : {"RETR a", "RETR b", "RETR c"}) {
         auto transfer = client->open_transfer(line);
         EXPECT_NE(server.accept(us, bound), nullptr);
     }
     EXPECT_EQ(client->command("NOOP").code, 200) << "ABOR left the replies out of step";
-    EXPECT_EQ(stream->sent, "USER u\r\nEPSV\r\nPASV\r\nRETR a\r\nABOR\r\nPASV\r\nRETR b\r\nABOR\r\nNOOP\r\n");
+    EXPECT_TRUE(client->connected());
+    EXPECT_EQ(stream->sent, "USER u\r\nEPSV\r\nPASV\r\nRETR a\r\nABOR\r\nPASV\r\nRETR b\r\nABOR\r\nNOOP\r\n"
+                            "PASV\r\nRETR c\r\nABOR\r\nNOOP\r\nNOOP\r\n");
 }
 
 TEST(FtpProtoClient, ActiveFallsBackToPortOnceAndAcceptsThePeer)
@@ -316,6 +320,11 @@ TEST(FtpProtoLoopback, StoresListsAndRetrievesByteExactPassiveAndActive)
             back.append(piece.data(), received);
         EXPECT_EQ(download->finish().code, 226);
         EXPECT_TRUE(back == content) << back.size() << " bytes back";
+
+        auto cut_off = client->open_transfer("RETR " + name);
+        EXPECT_GT(cut_off->read(piece), 0u);
+        cut_off.reset();
+        EXPECT_EQ(client->command("NOOP").code, 200) << "ABOR left the replies out of step";
         client->quit();
         EXPECT_FALSE(client->connected());
     }
