@@ -21,9 +21,18 @@ char type_of(DWORD transfer_flags)
     return (transfer_flags & FTP_TRANSFER_TYPE_BINARY) ? 'I' : 'A';
 }
 
+// A reply's text without its last line end, as the platform's record
+// holds a reply and as the session's parsers read one.
+std::string record_text(std::string_view text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
 std::wstring reply_text(const ftpproto::Reply& reply)
 {
-    return from_ansi(reply.text);
+    return from_ansi(record_text(reply.text));
 }
 
 }  // namespace
@@ -36,14 +45,14 @@ auto NativeEngine::step(const ErrorCode& error, std::wstring_view procedure, Ste
     } catch (const net::Failure& failure) {
         record_.code = 0;
         if (!failure.reply().empty()) {
-            last_reply_ = failure.reply();
+            last_reply_ = record_text(failure.reply());
             record_.code = reply_code(from_ansi(failure.reply().substr(0, 4)));
         }
         // As the platform's engine words it, so that scripts see one text.
         if (failure.code() == net::codes::timed_out)
             raise_with_reason(wait_error ? *wait_error : error,
                               timed_out_reason(timeout_seconds_));
-        raise_step_error(error, failure.code(), procedure, from_ansi(failure.reply()), failure.reason());
+        raise_step_error(error, failure.code(), procedure, from_ansi(record_text(failure.reply())), failure.reason());
     }
 }
 
@@ -134,7 +143,7 @@ void NativeEngine::heard(const ftpproto::Reply& reply)
 {
     if (reply.code == 0)
         return;
-    last_reply_ = reply.text;
+    last_reply_ = record_text(reply.text);
     record_.code = reply.code;
 }
 
