@@ -23,11 +23,11 @@ control connection the test fixture holds open (never longer than
     stall-file     logs anyone in; RETR announces --size bytes, sends --sent
                    bytes, then holds both connections open and says nothing
     rest-refused   logs anyone in; SIZE answers --size, REST gets a 502
-    split-replies  serves like the scenarios below that work, every reply
-                   sent a byte at a time
+    split-replies  logs anyone in and serves LIST and RETR, every reply sent
+                   a byte at a time
     long-reply-line
                    logs anyone in; PWD is answered by a 2 MB line
-    abort-426      logs anyone in; LIST, MLSD and RETR send a 150, --sent
+    abort-426      logs anyone in; LIST, NLST and RETR send a 150, --sent
                    bytes, close the data connection and reply 426
     epsv-refused   EPSV and EPRT get a 500; PASV and PORT work
     pasv-foreign-address
@@ -59,8 +59,9 @@ from ftp_server import Lifetime, remove_quietly, write_port_file  # noqa: E402
 SCENARIOS = ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data", "silent-after-login",
              "stall-file", "rest-refused", "split-replies", "long-reply-line", "abort-426", "epsv-refused",
              "pasv-foreign-address", "odd-listing", "mlsd")
-# Scenarios whose transfers go through to their end.
+# Scenarios whose transfers go through to their end, and those that start them.
 SERVING = ("split-replies", "epsv-refused", "pasv-foreign-address", "odd-listing", "mlsd")
+TRANSFERRING = SERVING + ("abort-426",)
 EXTENDED_REFUSED = ("epsv-refused", "pasv-foreign-address")
 LONG_LINE_BYTES = 2 * 1024 * 1024
 SPLIT_PAUSE_SECONDS = 0.001
@@ -87,8 +88,8 @@ def listing_line(index):
     return "-rw-r--r--    1 owner    group          10 Jan 01 00:00 file%02d\r\n" % index
 
 
-# No entry of the directory: the client must drop them, not show them.
-NOT_ENTRIES = ("..", ".", "a/b", "..\\x")
+# ".", "..", "a/b" and "..\\x" are no entries of the directory: a client
+# must drop them, not show them.
 ODD_LISTING = [
     "total 12",
     "drwxr-xr-x    2 owner    group        4096 Jan 01 00:00 .",
@@ -263,7 +264,7 @@ class Client:
     def serve_transfer(self, verb, argument):
         """LIST, NLST, MLSD or RETR where the scenario serves them; False otherwise."""
         scenario = self.args.scenario
-        if verb not in ("LIST", "NLST", "MLSD", "RETR") or scenario not in SERVING + ("abort-426",):
+        if verb not in ("LIST", "NLST", "MLSD", "RETR") or scenario not in TRANSFERRING:
             return False
         if verb == "MLSD" and scenario != "mlsd":
             self.send("500 Unknown command.")
@@ -344,7 +345,7 @@ class Client:
         if verb == "FEAT" and scenario == "mlsd":
             return "211-Features:\r\n MLST type*;size*;modify*;\r\n SIZE\r\n211 End"
         if verb == "SIZE":
-            if self.args.scenario in ("drop-file", "stall-file", "rest-refused") + SERVING:
+            if self.args.scenario in ("drop-file", "stall-file", "rest-refused") + TRANSFERRING:
                 return "213 %d" % self.args.size
             return "550 No such file."
         if verb == "REST" and self.args.scenario == "rest-refused":
