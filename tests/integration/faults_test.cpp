@@ -104,7 +104,9 @@ TEST(FtpAgainstMisbehavingServer, TransferCutShortIsAReadError)
 // a reply the platform has no words for is not lost.
 TEST(FtpAgainstMisbehavingServer, ErrorTextKeepsItsOwnReason)
 {
-    const std::filesystem::path local = std::filesystem::temp_directory_path() / "corvane-faults-get.bin";
+    // Per process: the FTP suites may run on both engines at once.
+    const std::filesystem::path local =
+        std::filesystem::temp_directory_path() / ("corvane-faults-get-" + std::to_string(GetCurrentProcessId()) + ".bin");
     struct Row {
         const char* scenario;
         std::function<void(const LoopbackServer&)> call;
