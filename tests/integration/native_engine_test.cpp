@@ -88,7 +88,7 @@ TEST(NativeEngineAgainstMisbehavingServer, GetsThroughOrRefusesWithinItsTimeout)
         int timeout_seconds;  // 2 where the wait is the point
         std::function<std::string(Automation&)> call;
         HRESULT number;  // 0: the call works and gives `outcome`
-        std::string outcome;  // else: a part of the error's description
+        std::string outcome;  // else: text the error's description holds
     };
     const auto open_and_ask_directory = [](Automation& ftp) {
         ftp.call(L"OpenConnection");
