@@ -58,6 +58,21 @@ auto NativeEngine::step(const ErrorCode& error, std::wstring_view procedure, Ste
 
 namespace {
 
+// A server that closes the control connection where a transfer's final
+// reply belongs ended the transfer without saying it was whole: said in
+// the words the platform's engine uses for the same end.
+template <class Step>
+auto ended_without_final_reply(const ErrorCode& error, Step&& body)
+{
+    try {
+        return body();
+    } catch (const net::Failure& failure) {
+        if (failure.code() != net::codes::control_dropped || !failure.reply().empty())
+            throw;
+        raise_with_reason(error, L"The transfer ended without the server's final reply.");
+    }
+}
+
 // A transfer over a data connection of the client's.
 class NativeFile final : public RemoteFile {
 public:
@@ -84,7 +99,8 @@ public:
 
     void finish(const ErrorCode& error, std::wstring_view procedure) override
     {
-        const ftpproto::Reply reply = engine_.step(error, procedure, [&] { return transfer_->finish(); });
+        const ftpproto::Reply reply =
+            engine_.step(error, procedure, [&] { return ended_without_final_reply(error, [&] { return transfer_->finish(); }); });
         engine_.heard(reply);
         if (!reply.complete())
             raise_with_reason(error, reply.negative() ? reply_text(reply)
@@ -258,8 +274,9 @@ void NativeEngine::delete_file(const WireText& name)
 std::vector<ListingEntry> NativeEngine::list(NameEncoding encoding)
 {
     use_type(FTP_TRANSFER_TYPE_ASCII, errors::listing, L"GetDirectoryListing");
-    const ftpproto::Client::Listing listing =
-        step(errors::listing_first, L"GetDirectoryListing", [&] { return client_->list(); });
+    const ftpproto::Client::Listing listing = step(errors::listing_first, L"GetDirectoryListing", [&] {
+        return ended_without_final_reply(errors::listing, [&] { return client_->list(); });
+    });
     heard(listing.final_reply);
     std::vector<ListingEntry> entries;
     entries.reserve(listing.entries.size());

@@ -88,8 +88,9 @@ def listing_line(index):
     return "-rw-r--r--    1 owner    group          10 Jan 01 00:00 file%02d\r\n" % index
 
 
-# ".", "..", "a/b" and "..\\x" are no entries of the directory: a client
-# must drop them, not show them.
+# ".", ".." and "a/b" are no entries of the directory: a client must drop
+# them, not show them. "..\\x" is a plain name on the wire, which a tree
+# download must refuse to write locally.
 ODD_LISTING = [
     "total 12",
     "drwxr-xr-x    2 owner    group        4096 Jan 01 00:00 .",
