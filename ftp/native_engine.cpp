@@ -284,7 +284,9 @@ std::vector<ListingEntry> NativeEngine::list(NameEncoding encoding)
         ListingEntry entry;
         entry.name = wire_text_of(remote.name, encoding);
         entry.directory = remote.directory;
-        entry.size = static_cast<double>(remote.size);
+        // A directory's size is the server's bookkeeping, not content: 0,
+        // as the platform's engine shows it.
+        entry.size = remote.directory ? 0 : static_cast<double>(remote.size);
         // One time per entry, as the platform shows a listing's.
         entry.last_write_time = file_time_text(remote.modified);
         entry.last_access_time = entry.last_write_time;
