@@ -197,6 +197,9 @@ void NativeEngine::use_type(DWORD transfer_flags, const ErrorCode& error, std::w
 std::string NativeEngine::execute_command(const WireText& command, VARIANT_BOOL expect_response, DWORD)
 {
     const ErrorCode& error = errors::execute_command;
+    // A script's command may change the type behind the engine's back
+    // (TYPE, or a server's own reset): the next transfer says it again.
+    type_ = 0;
     if (expect_response != VARIANT_TRUE) {
         positive(command.ansi(), error, L"ExecuteCommand");
         return {};
