@@ -89,6 +89,7 @@ std::unique_ptr<TlsStream> TlsStream::handshake(std::unique_ptr<net::Stream> inn
 {
     std::unique_ptr<TlsStream> stream(new TlsStream(std::move(inner), std::move(credentials), std::move(server_name)));
     stream->negotiate(deadline_after(timeout_milliseconds));
+    stream->check_protocol();
     if (!ignore_certificate_errors)
         stream->check_certificate();
     stream->learn_sizes();
@@ -149,6 +150,17 @@ void TlsStream::negotiate(ULONGLONG deadline)
         status = initialize(false, deadline);
     }
     throw secure_channel_failure();
+}
+
+void TlsStream::check_protocol()
+{
+    // The credentials already refuse anything older than TLS 1.2, but Wine
+    // ignores that part of them and offers TLS 1.0 and 1.1 as well.
+    constexpr DWORD outdated = SP_PROT_SSL2 | SP_PROT_SSL3 | SP_PROT_TLS1_0 | SP_PROT_TLS1_1;
+    SecPkgContext_ConnectionInfo connection{};
+    if (security().QueryContextAttributesW(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK ||
+        connection.dwProtocol == 0 || (connection.dwProtocol & outdated) != 0)
+        throw secure_channel_failure();
 }
 
 void TlsStream::check_certificate()

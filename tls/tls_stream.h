@@ -31,8 +31,8 @@ private:
 class TlsStream final : public net::Stream {
 public:
     // The handshake over `inner`, then (unless ignore_certificate_errors)
-    // the server's chain checked for `server_name`. The whole handshake
-    // has one time-out. Raises Failure: codes::unknown_authority,
+    // the server's chain checked for `server_name`; nothing older than
+    // TLS 1.2 is taken. The whole handshake has one time-out. Raises Failure: codes::unknown_authority,
     // wrong_name, date_invalid for the certificate, codes::secure_channel
     // for the handshake, the inner stream's own codes for its faults.
     static std::unique_ptr<TlsStream> handshake(std::unique_ptr<net::Stream> inner,
@@ -55,6 +55,7 @@ private:
     TlsStream(std::unique_ptr<net::Stream> inner, std::shared_ptr<Credentials> credentials, std::wstring server_name);
     void negotiate(ULONGLONG deadline);
     SECURITY_STATUS initialize(bool first, ULONGLONG deadline);
+    void check_protocol();
     void check_certificate();
     void learn_sizes();
     bool decrypt_record(ULONGLONG deadline);
