@@ -86,7 +86,7 @@ public:
         }
         if (!input)
             return token(output, control_token == SCHANNEL_SHUTDOWN ? "[bye]" : ""), SEC_E_OK;
-        const std::string_view held(static_cast<const char*>(input->pBuffers[0].pvBuffer), input->pBuffers[0].cbBuffer);
+        const std::string_view held(static_cast<char*>(input->pBuffers[0].pvBuffer), input->pBuffers[0].cbBuffer);
         if (held.find(']') == held.npos)
             return SEC_E_INCOMPLETE_MESSAGE;
         input->pBuffers[1] = {static_cast<ULONG>(held.size() - held.find(']') - 1), SECBUFFER_EXTRA, nullptr};
@@ -308,8 +308,8 @@ TEST(TlsLoopback, EchoesByteExactAndEachSideSeesTheOthersCloseNotify)
     const std::string folder = certificates.key().substr(0, certificates.key().rfind('/'));
     const int port = unused_loopback_port();
     run_python_tool("tls_echo_server.py",
-                    {"--port", std::to_string(port), "--cert", certificates.cert(), "--key", certificates.key(),
-                     "--ready", folder + "/echo-ready", "--result", folder + "/echo-result"},
+                    {std::to_string(port), certificates.cert(), certificates.key(), folder + "/echo-ready",
+                     folder + "/echo-result"},
                     folder + "/echo-ready");
     const unsigned char loopback[4] = {127, 0, 0, 1};
     auto tcp = net::TcpStream::connect(net::Endpoint::ipv4(loopback, static_cast<unsigned short>(port)), bound);
