@@ -116,7 +116,9 @@ SECURITY_STATUS TlsStream::initialize(bool first, ULONGLONG deadline)
         return status;
     if (token && out[0].cbBuffer > 0)
         inner_->send({static_cast<const char*>(token.get()), out[0].cbBuffer}, remaining(deadline));
-    if (FAILED(status) || first)
+    // A request for a client certificate consumed nothing: the same input
+    // goes around again.
+    if (FAILED(status) || first || status == SEC_I_INCOMPLETE_CREDENTIALS)
         return status;
     if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 && in[1].cbBuffer <= incoming_size_) {
         std::memmove(incoming_.data(), incoming_.data() + (incoming_size_ - in[1].cbBuffer), in[1].cbBuffer);
@@ -283,7 +285,10 @@ bool TlsStream::decrypt_record(ULONGLONG deadline)
         // TLS 1.3 sends session tickets and key updates after the
         // handshake, which SChannel takes in without a round trip; a
         // renegotiation proper would need one, and is refused.
-        if (initialize(false, deadline) != SEC_E_OK)
+        SECURITY_STATUS status_after = SEC_E_INCOMPLETE_MESSAGE;
+        while ((status_after = initialize(false, deadline)) == SEC_E_INCOMPLETE_MESSAGE)
+            read_more(deadline, net::codes::connection_ended);
+        if (status_after != SEC_E_OK)
             throw secure_channel_failure();
         return true;
     }

@@ -89,10 +89,12 @@ public:
         const std::string_view held(static_cast<char*>(input->pBuffers[0].pvBuffer), input->pBuffers[0].cbBuffer);
         if (held.find(']') == held.npos)
             return SEC_E_INCOMPLETE_MESSAGE;
-        input->pBuffers[1] = {static_cast<ULONG>(held.size() - held.find(']') - 1), SECBUFFER_EXTRA, nullptr};
         const SECURITY_STATUS status = handshake.empty() ? SEC_E_INTERNAL_ERROR : handshake.front();
         if (!handshake.empty())
             handshake.pop_front();
+        // Asking for a client certificate, SChannel takes nothing in.
+        if (status != SEC_I_INCOMPLETE_CREDENTIALS)
+            input->pBuffers[1] = {static_cast<ULONG>(held.size() - held.find(']') - 1), SECBUFFER_EXTRA, nullptr};
         return token(output, status == SEC_I_CONTINUE_NEEDED ? "[more]" : ""), status;
     }
     SECURITY_STATUS DeleteSecurityContext(PCtxtHandle) override { return --outstanding, SEC_E_OK; }
@@ -264,7 +266,7 @@ TEST(TlsStream, RecordsSplitAndJoinedAndBothFormsOfTheEnd)
         {"records split across reads, close_notify as under Wine", {"[s][f", "][ab", "c][", "de]", "[]"}, "abcde", 0},
         {"an empty record before more data ends nothing", {"[s][f]", "[a][][b][]"}, "ab", 0},
         {"cut without close_notify", {"[s][f]", "[ab]"}, "ab", 12030},
-        {"a session ticket is taken in", {"[s][f]", "[?][t]", "[ab][!]"}, "ab", 0},
+        {"a session ticket is taken in", {"[s][f]", "[?][t", "]", "[ab][!]"}, "ab", 0},
         {"renegotiation is refused", {"[s][f]", "[?][hello request]"}, "", 12157, SEC_I_CONTINUE_NEEDED},
         {"a record larger than any", {"[s][f]", "[" + std::string(70000, 'x') + "][!]"}, "", 12157},
     };
