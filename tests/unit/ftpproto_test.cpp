@@ -215,12 +215,13 @@ public:
     std::vector<bool> secured;  // whether each was a data connection
     std::string sent_protected;
     LONG refuse = 0;
+    LONG refuse_data = 0;
 
     std::unique_ptr<net::Stream> secure(std::unique_ptr<net::Stream> stream, bool data_connection, DWORD) override
     {
         secured.push_back(data_connection);
-        if (refuse)
-            throw net::Failure(refuse);
+        if (refuse || (data_connection && refuse_data))
+            throw net::Failure(data_connection && refuse_data ? refuse_data : refuse);
         return std::make_unique<Protected>(std::move(stream), sent_protected);
     }
 
@@ -326,6 +327,29 @@ TEST(FtpProtoClient, PassiveFallsBackToPasvOnceAndAborKeepsTheRepliesInStep)
     EXPECT_TRUE(client->connected());
     EXPECT_EQ(stream->sent, "USER u\r\nEPSV\r\nPASV\r\nRETR a\r\nABOR\r\nPASV\r\nRETR b\r\nABOR\r\nNOOP\r\n"
                             "PASV\r\nRETR c\r\nABOR\r\nNOOP\r\nNOOP\r\n");
+}
+
+// PROT P agreed, a data connection whose handshake fails (a server that
+// sends clear data, or cuts the handshake) is no transfer, and ABOR keeps
+// the control connection in step.
+TEST(FtpProtoClient, ADataConnectionWithoutTlsAbortsItsTransfer)
+{
+    net::Listener server(net::Endpoint::ipv4(loopback_bytes, 0));
+    auto control = std::make_unique<ScriptedStream>(std::vector<std::string>{
+        "220 hi\r\n", "234 go\r\n",
+        "230 in\r\n200 ok\r\n200 ok\r\n229 here (|||" + std::to_string(server.endpoint().port()) +
+            "|)\r\n150 here\r\n426 aborted\r\n226 abort done\r\n200 noop\r\n"});
+    ScriptedStream* stream = control.get();
+    auto securer = std::make_shared<RecordingSecurer>();
+    securer->refuse_data = 12157;
+    Settings settings = test_settings();
+    settings.security = Security::explicit_tls;
+    settings.securer = securer;
+    auto client = Client::log_in(std::move(control), settings);
+    EXPECT_EQ(failure_of([&] { client->open_transfer("RETR a"); }), 12157);
+    EXPECT_EQ(client->command("NOOP").code, 200) << "ABOR left the replies out of step";
+    EXPECT_EQ(securer->secured, (std::vector<bool>{false, true}));
+    EXPECT_EQ(stream->sent, "AUTH TLS\r\nUSER u\r\nPBSZ 0\r\nPROT P\r\nEPSV\r\nRETR a\r\nABOR\r\nNOOP\r\n");
 }
 
 TEST(FtpProtoClient, ActiveFallsBackToPortOnceAndAcceptsThePeer)
