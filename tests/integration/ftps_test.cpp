@@ -72,6 +72,8 @@ protected:
     {
         delete trust;
         trust = nullptr;
+        if (machine_root_store_holds(certificates->ca_der()))
+            ADD_FAILURE() << "the test CA is still in the prefix's ROOT store";
     }
     void SetUp() override
     {
