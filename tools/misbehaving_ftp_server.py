@@ -36,10 +36,14 @@ control connection the test fixture holds open (never longer than
     odd-listing    LIST sends names with spaces, a size past 4 GiB and
                    names that are no entry of the directory
     mlsd           FEAT lists MLST; MLSD sends facts lines, LIST other names
+    no-tls         AUTH gets a 500; anyone who goes on is logged in, in clear
 
 Unless a scenario says otherwise: EPSV and EPRT work as PASV and PORT do
 (127.0.0.1 only); FEAT is refused; LIST sends --entries lines, RETR sends
 --size bytes, each followed by a 226, in the scenarios that work.
+
+--log-commands FILE appends every command line received to FILE (PASS
+masked) before acting on it, and removes FILE on exit.
 """
 
 import argparse
@@ -58,7 +62,7 @@ from ftp_server import Lifetime, remove_quietly, write_port_file  # noqa: E402
 
 SCENARIOS = ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data", "silent-after-login",
              "stall-file", "rest-refused", "split-replies", "long-reply-line", "abort-426", "epsv-refused",
-             "pasv-foreign-address", "odd-listing", "mlsd")
+             "pasv-foreign-address", "odd-listing", "mlsd", "no-tls")
 # Scenarios whose transfers go through to their end, and those that start them.
 SERVING = ("split-replies", "epsv-refused", "pasv-foreign-address", "odd-listing", "mlsd")
 TRANSFERRING = SERVING + ("abort-426",)
@@ -80,6 +84,7 @@ def parse_args():
     p.add_argument("--max-seconds", type=float, default=300.0)
     p.add_argument("--entries", type=int, default=20, help="drop-listing: lines sent before the drop")
     p.add_argument("--size", type=int, default=100000, help="drop-file, stall-file, rest-refused: the file's size")
+    p.add_argument("--log-commands", metavar="FILE", help="append each command line received to FILE")
     p.add_argument("--sent", type=int, default=1000, help="drop-file, stall-file: bytes sent before the drop or stall")
     return p.parse_args()
 
@@ -155,7 +160,12 @@ class Client:
                 return None
             self.pending += data
         line, self.pending = self.pending.split(b"\n", 1)
-        return line.decode("latin-1").rstrip("\r")
+        line = line.decode("latin-1").rstrip("\r")
+        if self.args.log_commands:
+            shown = "PASS ******" if line[:5].upper() == "PASS " else line
+            with open(self.args.log_commands, "a", encoding="latin-1") as log:
+                log.write(shown + "\n")
+        return line
 
     def wait_for_close(self):
         while self.read_command() is not None:
@@ -343,6 +353,8 @@ class Client:
             return simple[verb]
         if verb in ("EPSV", "EPRT") and scenario in EXTENDED_REFUSED:
             return "500 Unknown command."
+        if verb == "AUTH" and scenario == "no-tls":
+            return "500 AUTH not understood."
         if verb == "FEAT" and scenario == "mlsd":
             return "211-Features:\r\n MLST type*;size*;modify*;\r\n SIZE\r\n211 End"
         if verb == "SIZE":
@@ -395,6 +407,8 @@ def main():
                 clients.append(thread)
     finally:
         remove_quietly(args.port_file)
+        if args.log_commands:
+            remove_quietly(args.log_commands)
         stopping.set()
         listener.close()
         deadline = time.monotonic() + 2

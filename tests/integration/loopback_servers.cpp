@@ -331,6 +331,7 @@ LoopbackServer::LoopbackServer(LoopbackServer&& other) noexcept
       port_(other.port_),
       control_(std::exchange(other.control_, INVALID_SOCKET)),
       root_unix_(std::move(other.root_unix_)),
+      command_log_(std::move(other.command_log_)),
       pending_(std::move(other.pending_)) {}
 
 LoopbackServer& LoopbackServer::operator=(LoopbackServer&& other) noexcept {
@@ -340,6 +341,7 @@ LoopbackServer& LoopbackServer::operator=(LoopbackServer&& other) noexcept {
         port_ = other.port_;
         control_ = std::exchange(other.control_, INVALID_SOCKET);
         root_unix_ = std::move(other.root_unix_);
+        command_log_ = std::move(other.command_log_);
         pending_ = std::move(other.pending_);
     }
     return *this;
@@ -348,7 +350,17 @@ LoopbackServer& LoopbackServer::operator=(LoopbackServer&& other) noexcept {
 LoopbackServer::~LoopbackServer() { stop(); }
 
 LoopbackServer LoopbackServer::start_ftp() { return start(Kind::ftp, {}); }
-LoopbackServer LoopbackServer::start_ftp_logging_commands() { return start(Kind::ftp, {"--log-commands"}); }
+LoopbackServer LoopbackServer::start_ftp_logging_commands() {
+    LoopbackServer server = start(Kind::ftp, {"--log-commands"});
+    server.command_log_ = server.root_unix_ + ".commands";
+    return server;
+}
+LoopbackServer LoopbackServer::start_ftps(bool implicit, const std::string& cert_unix_path,
+                                          const std::string& key_unix_path) {
+    std::vector<std::string> arguments = {"--cert", cert_unix_path, "--key", key_unix_path};
+    if (implicit) arguments.push_back("--implicit");
+    return start(Kind::ftp, std::move(arguments), "ftps_server.py");
+}
 LoopbackServer LoopbackServer::start_http() { return start(Kind::http, {}); }
 LoopbackServer LoopbackServer::start_https(const std::string& cert_unix_path,
                                            const std::string& key_unix_path) {
@@ -370,10 +382,12 @@ void run_python_tool(std::string_view script_name, const std::vector<std::string
     wait_for_line(ready_file_unix, launch_python_tool(script_name, arguments));
 }
 
-LoopbackServer LoopbackServer::start(Kind kind, std::vector<std::string> arguments) {
+LoopbackServer LoopbackServer::start(Kind kind, std::vector<std::string> arguments, const char* script_name) {
     ensure_winsock();
-    const std::string script =
-        kind == Kind::ftp ? "ftp_server.py" : kind == Kind::http ? "http_server.py" : "http_proxy.py";
+    const std::string script = script_name ? script_name
+                               : kind == Kind::ftp ? "ftp_server.py"
+                               : kind == Kind::http ? "http_server.py"
+                                                    : "http_proxy.py";
     const std::string port_file = unique_port_file();
     arguments.insert(arguments.begin(), {"--port-file", port_file});
     // The control connection, not a process handle, tracks the server.
@@ -424,7 +438,8 @@ std::vector<std::string> LoopbackServer::received_commands() const {
     require(Kind::ftp, "received_commands()");
     // The server writes each line before it acts on the command, so every
     // command a client has had a reply to is there.
-    std::ifstream log(windows_path(root_unix_ + ".commands"), std::ios::binary);
+    if (command_log_.empty()) throw std::logic_error("received_commands() of a server that logs none");
+    std::ifstream log(windows_path(command_log_), std::ios::binary);
     std::vector<std::string> lines;
     for (std::string line; std::getline(log, line);) lines.push_back(line);
     return lines;
@@ -538,12 +553,14 @@ int unused_loopback_port()
     return ntohs(address.sin_port);
 }
 
-LoopbackServer LoopbackServer::start_misbehaving_ftp(const std::string& scenario) {
+LoopbackServer LoopbackServer::start_misbehaving_ftp(const std::string& scenario, bool log_commands) {
     ensure_winsock();
     const std::string port_file = unique_port_file();
-    const std::string line = wait_for_line(
-        port_file, launch_python_tool("misbehaving_ftp_server.py",
-                                      {"--scenario", scenario, "--port-file", port_file}));
+    std::vector<std::string> arguments = {"--scenario", scenario, "--port-file", port_file};
+    const std::string command_log = log_commands ? port_file + ".commands" : std::string();
+    if (log_commands) arguments.insert(arguments.end(), {"--log-commands", command_log});
+    const std::string line =
+        wait_for_line(port_file, launch_python_tool("misbehaving_ftp_server.py", arguments));
     DeleteFileA(windows_path(port_file).c_str());
     std::istringstream fields(line);
     int port = 0;
@@ -559,7 +576,9 @@ LoopbackServer LoopbackServer::start_misbehaving_ftp(const std::string& scenario
     const DWORD timeout = reply_timeout_ms;
     setsockopt(control.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
                sizeof timeout);
-    return LoopbackServer(Kind::ftp, port, control.release(), std::string());
+    LoopbackServer server(Kind::ftp, port, control.release(), std::string());
+    server.command_log_ = command_log;
+    return server;
 }
 
 void LoopbackServer::route_silent(std::string_view target) {

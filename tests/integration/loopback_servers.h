@@ -41,7 +41,15 @@ public:
     static LoopbackServer start_https(const std::string& cert_unix_path, const std::string& key_unix_path);
     // tools/misbehaving_ftp_server.py with one of its scenarios (its
     // docstring tells them); it serves no directory (root_unix() is empty).
-    static LoopbackServer start_misbehaving_ftp(const std::string& scenario);
+    // With `log_commands`, received_commands() works as for
+    // start_ftp_logging_commands().
+    static LoopbackServer start_misbehaving_ftp(const std::string& scenario, bool log_commands = false);
+    // tools/ftps_server.py: vsftpd requiring TLS for the login and every data
+    // connection, explicit (AUTH TLS) or implicit, presenting the PEM
+    // certificate (chain) with its key. Anonymous login; up/ in the root is
+    // the only folder the server may write.
+    static LoopbackServer start_ftps(bool implicit, const std::string& cert_unix_path,
+                                     const std::string& key_unix_path);
     // tools/http_proxy.py: a forward proxy to 127.0.0.1 only; with a user
     // name, every request needs those Basic proxy credentials (else 407,
     // and the connection stays open for the retry).
@@ -62,7 +70,8 @@ public:
     // fresh for each server and removed when it stops.
     std::string root_unix() const;
     std::wstring root_windows() const;  // the same directory on drive Z:
-    // FTP from start_ftp_logging_commands() only: the command lines received
+    // FTP from start_ftp_logging_commands() (or a misbehaving server told
+    // to log) only: the command lines received
     // so far, oldest first, each as the server split it off ("PASS ******").
     std::vector<std::string> received_commands() const;
 
@@ -98,7 +107,7 @@ public:
 private:
     enum class Kind { ftp, http, proxy };
     LoopbackServer(Kind kind, int port, std::uintptr_t control, std::string root_unix);
-    static LoopbackServer start(Kind kind, std::vector<std::string> arguments);
+    static LoopbackServer start(Kind kind, std::vector<std::string> arguments, const char* script = nullptr);
     std::string command(const std::string& line);
     void require(Kind kind, const char* what) const;
     void stop() noexcept;
@@ -107,6 +116,7 @@ private:
     int port_ = 0;
     std::uintptr_t control_;  // SOCKET, kept out of this header to spare users <winsock2.h>
     std::string root_unix_;
+    std::string command_log_;  // Linux path, empty unless commands are logged
     std::string pending_;  // control bytes received past the last reply line
 };
 
