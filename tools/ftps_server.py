@@ -63,12 +63,14 @@ allow_anon_ssl=YES
 force_anon_logins_ssl=YES
 force_anon_data_ssl=YES
 require_ssl_reuse=NO
+strict_ssl_read_eof=YES
 rsa_cert_file={cert}
 rsa_private_key_file={key}
 implicit_ssl={implicit}
 """
 # require_ssl_reuse=NO: Wine's SChannel never resumes a TLS session, so a
-# data connection would be refused. ssl_tlsv1_2 is unknown to Debian 12's
+# data connection would be refused. strict_ssl_read_eof=YES: an upload that
+# ends without TLS close_notify fails, as a cut one. ssl_tlsv1_2 is unknown to Debian 12's
 # vsftpd and would make it exit.
 
 
