@@ -51,6 +51,11 @@ struct Options {
     std::vector<int> list_sizes{1000, 10000};
     int text_entries = 1000;
     int page_entries = 1000;
+    // The component's own engine reads a listing in large pieces, so it
+    // gets the sizes the platform's cannot be given here.
+    std::vector<int> native_list_sizes{1000, 10000};
+    long long native_big_mib = 256;
+    int native_rounds = 300;
 };
 
 Options options;
@@ -137,18 +142,30 @@ std::wstring local(const std::wstring& name)
 
 // --- the component ------------------------------------------------------
 
+// The values of the FTP object's Engine.
+constexpr int engine_platform = 1;
+constexpr int engine_native = 2;
+
 // Bound to the page first when there is one, as Server.CreateObject does.
-Automation connected_ftp(const Automation* page = nullptr)
+Automation unconnected_ftp(const Automation* page = nullptr, int engine = engine_platform)
 {
     Automation ftp = Automation::create(L"corvane.FTP");
     if (page)
         ftp.call(L"OnStartPage", {Value(page->get(L"Context"))});
+    if (engine != engine_platform)
+        ftp.put(L"Engine", engine);
     ftp.put(L"URL", L"127.0.0.1");
     ftp.put(L"Port", options.ftp_port);
     ftp.put(L"Username", options.user);
     ftp.put(L"Password", options.password);
     ftp.put(L"Passive", options.passive);
     ftp.put(L"TransferType", 2);
+    return ftp;
+}
+
+Automation connected_ftp(const Automation* page = nullptr, int engine = engine_platform)
+{
+    Automation ftp = unconnected_ftp(page, engine);
     ftp.call(L"OpenConnection");
     return ftp;
 }
@@ -806,6 +823,54 @@ void connect_item()
                                 }}});
 }
 
+// The component's own engine, against curl (curl_times.py) on the same
+// work; the platform's engine is compared per entry on its own listings.
+void native_items()
+{
+    for (int entries : options.native_list_sizes) {
+        Automation ftp = connected_ftp(nullptr, engine_native);
+        ftp.put(L"Directory", L"/list" + std::to_wstring(entries));
+        interleave("native-list-" + std::to_string(entries), {{"native", [&](int) { return files_of(ftp); }}});
+        ftp.call(L"CloseConnection");
+    }
+
+    Automation ftp = connected_ftp(nullptr, engine_native);
+    const std::wstring name = L"big" + std::to_wstring(options.native_big_mib) + L".bin";
+    const long long bytes = options.native_big_mib << 20;
+    const std::wstring got = local(L"get-native.bin");
+    interleave("native-getfile", {{"native", [&](int) {
+                                       DeleteFileW(got.c_str());
+                                       return timed([&] {
+                                           ftp.call(L"GetFile", {L"/" + name, got, true});
+                                           return bytes;
+                                       });
+                                   }}});
+    DeleteFileW(got.c_str());
+    const std::wstring source = local(name);
+    const std::wstring target = L"/up/native-" + std::wstring(architecture) + L"-" + name;
+    interleave("native-putfile", {{"native", [&](int) {
+                                       return timed([&] {
+                                           ftp.call(L"PutFile", {source, target});
+                                           return bytes;
+                                       });
+                                   }}});
+    ftp.call(L"CloseConnection");
+
+    Automation rounds = unconnected_ftp(nullptr, engine_native);
+    interleave("native-rounds-" + std::to_string(options.native_rounds),
+               {{"native", [&](int) {
+                     return timed([&] {
+                         for (int round = 0; round < options.native_rounds; ++round) {
+                             rounds.call(L"OpenConnection");
+                             Automation collection(rounds.call(L"Files").object());
+                             collection.call(L"Count");
+                             rounds.call(L"CloseConnection");
+                         }
+                         return static_cast<long long>(options.native_rounds);
+                     });
+                 }}});
+}
+
 void http_items()
 {
     for (long long mib : {1, 16, 64}) {
@@ -933,7 +998,15 @@ void parse(int count, wchar_t** arguments)
             options.list_sizes.clear();
             for (const std::wstring& size : split(next()))
                 options.list_sizes.push_back(std::stoi(size));
-        } else if (name == L"--text-entries")
+        } else if (name == L"--native-list-sizes") {
+            options.native_list_sizes.clear();
+            for (const std::wstring& size : split(next()))
+                options.native_list_sizes.push_back(std::stoi(size));
+        } else if (name == L"--native-big-mib")
+            options.native_big_mib = std::stoll(next());
+        else if (name == L"--native-rounds")
+            options.native_rounds = std::stoi(next());
+        else if (name == L"--text-entries")
             options.text_entries = std::stoi(next());
         else if (name == L"--page-entries")
             options.page_entries = std::stoi(next());
@@ -969,6 +1042,7 @@ int wmain(int count, wchar_t** arguments)
         print_client_item();
         download_item();
         tree_items();
+        native_items();
         CoUninitialize();
         return 0;
     } catch (const ScriptError& error) {
