@@ -100,4 +100,8 @@ public:
                                                   std::wstring_view procedure) = 0;
 };
 
+// What a member that timed out says after its message, on either engine:
+// "Timed out: the server sent nothing for <n> seconds."
+std::wstring timed_out_reason(LONG seconds);
+
 }  // namespace corvane::ftp

@@ -6,6 +6,7 @@
 #include "frame/error_text.h"
 #include "frame/text.h"
 #include "ftp/ftp_errors.h"
+#include "ftp/native_engine.h"
 #include "ftp/wininet_engine.h"
 
 namespace corvane::ftp {
@@ -91,7 +92,7 @@ void Session::open()
     // goes first, so that no two connections of one object overlap.
     engine_.reset();
     if (engine_kind_ == EngineKind::native)
-        raise(errors::invalid_engine);
+        engine_ = std::make_unique<NativeEngine>(settings, reply_record_);
     else
         engine_ = std::make_unique<WinInetEngine>(settings, reply_record_);
     connection_encoding_ = utf8_ ? NameEncoding::utf8 : NameEncoding::ansi;

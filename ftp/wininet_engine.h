@@ -52,8 +52,4 @@ private:
     std::unique_ptr<Watchdog> watchdog_;
 };
 
-// " Timed out: the server sent nothing for <n> seconds." without the
-// leading space.
-std::wstring timed_out_reason(LONG seconds);
-
 }  // namespace corvane::ftp

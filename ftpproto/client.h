@@ -49,7 +49,10 @@ public:
     // for ACCT is refused (codes::negative_reply, reason says so); the
     // control connection is closed on any failure.
     static std::unique_ptr<Client> connect(const Settings& settings);
-    // For tests: a control connection already made.
+    // The same over a control connection already made (by a test, or a
+    // secured one).
+    static std::unique_ptr<Client> log_in(std::unique_ptr<net::Stream> control, const Settings& settings);
+    // A control connection already made and logged in (or a test's).
     Client(std::unique_ptr<net::Stream> control, const Settings& settings);
     ~Client();
 
@@ -69,12 +72,16 @@ public:
     // Sets up a data connection, sends `line` (RETR, STOR, APPE, LIST,
     // MLSD, NLST ...) and reads the server's preliminary reply. A negative
     // one raises codes::negative_reply with it, the data connection closed.
+    // A 2xx straight away (some servers' empty listing) is taken as both
+    // the opening and the final reply: no data, finish() returns it.
     std::unique_ptr<DataTransfer> open_transfer(std::string_view line);
 
     struct Listing {
         std::vector<RemoteEntry> entries;
         // Lines that were no entry and no known non-entry.
         size_t skipped = 0;
+        // 450 or 550 with no data at all stands for an empty directory
+        // (servers that refuse to list one); any other negative reply raises.
         Reply final_reply;
     };
     // The current directory: MLSD when FEAT lists MLST, else LIST.
@@ -86,10 +93,17 @@ public:
 
 private:
     friend class DataTransfer;
+    void greet_and_log_in();
     // Sends without reading; raises on a fault, and a fault closes.
     void send_line(std::string_view line);
     Reply read_reply();
+    // The reply after any 1xx ones.
+    Reply read_final_reply();
+    // As open_transfer(), but a negative opening reply is handed back in
+    // `refusal` (and nullptr returned) for the caller to judge.
+    std::unique_ptr<DataTransfer> start_transfer(std::string_view line, Reply& refusal);
     std::unique_ptr<net::Stream> open_data_connection_passive();
+    std::unique_ptr<net::Listener> open_listener_active();
     // Marks the control connection gone after a fault: later calls raise
     // codes::control_dropped without touching the network.
     void drop() noexcept;
@@ -105,8 +119,9 @@ private:
 };
 
 // One data connection and the command it serves. Destroyed unfinished, it
-// aborts: ABOR, and both possible replies (426 then 226, or one 225/226)
-// are drained so the control connection stays in step.
+// aborts: ABOR, and whatever replies it brings (426 then 226, one 225/226,
+// or the transfer's own end then ABOR's) are drained so the control
+// connection stays in step.
 class DataTransfer {
 public:
     ~DataTransfer();
@@ -135,6 +150,9 @@ private:
     std::unique_ptr<net::Stream> data_;
     std::unique_ptr<net::Listener> listener_;
     Reply opening_;
+    // Set once the final reply is read, or when the opening was final.
+    std::optional<Reply> final_;
+    bool wrote_ = false;
     bool finished_ = false;
 };
 

@@ -3,7 +3,8 @@
 
 Each layer folder includes only itself and the layers below it, WinInet is
 called only from frame/platform.cpp (everything else goes through
-platform(), which is what lets the unit tests script it), each layer's
+platform(), which is what lets the unit tests script it), Winsock only from
+net/sockets.cpp (the same for sockets()), each layer's
 library links only downward, and no text reaches a code page by best fit:
 every WideCharToMultiByte names WC_NO_BEST_FIT_CHARS or is one of the exact
 conversions, which check what they made.
@@ -28,6 +29,13 @@ ALLOWED = {
     'component': ['frame', 'net', 'ftpproto', 'ftp', 'transfer', 'web', 'http', 'component'],
 }
 SEAM = 'frame/platform.cpp'
+# Winsock has a seam of its own, for the same reason. Names of its own are
+# caught called any way; names our classes share (send, connect, accept)
+# only as ::send(, which is Winsock for certain.
+SOCKET_SEAM = 'net/sockets.cpp'
+WINSOCK_NAME = re.compile(r'(?<![\w~])(?:WSA[A-Z]\w*|getaddrinfo|freeaddrinfo|closesocket|ioctlsocket|setsockopt'
+                          r'|getsockopt|getsockname|getpeername|recv|inet_ntop|inet_pton|htons|ntohs|htonl|ntohl'
+                          r'|(?<=::)(?:socket|connect|bind|listen|accept|send|shutdown|select))(?=\s*\()')
 WININET_HEADER_OWNER = 'frame/win32.h'
 GENERATED = re.compile(r'corvane_[a-z]\.[ch]')  # widl's corvane_h.h, corvane_i.c
 WININET_NAME = re.compile(r'(?<![\w~])(?:Internet|Ftp|Http)[A-Z]\w*(?=\s*\()')
@@ -154,6 +162,11 @@ def check_sources(root):
                 shown = '<%s>' % header if m.group(1) == '<' else '"%s"' % header
                 problems.append('%s:%d: %s includes %s (%s)' % (rel, text.count('\n', 0, m.start()) + 1,
                                                                  layer, shown, why))
+        if rel != SOCKET_SEAM:
+            for m in WINSOCK_NAME.finditer(code):
+                if is_direct_call(code, m.start()):
+                    problems.append("%s:%d: %s calls Winsock's %s directly (only %s may)"
+                                    % (rel, text.count('\n', 0, m.start()) + 1, layer, m.group(), SOCKET_SEAM))
         if rel == SEAM:
             continue
         for m in ENCODER.finditer(code):
@@ -264,6 +277,12 @@ ROWS = [
      None),
     ('frame/planted.h', 'virtual int WideCharToMultiByte(UINT code_page, DWORD flags) = 0;', None),
     ('component/planted.cpp', '#include "http/request.h"', None),
+    ('net/planted.cpp', 'int n = ::recv(s, b, 1, 0);', "net calls Winsock's recv directly"),
+    ('ftp/planted.cpp', 'if (WSAGetLastError() == 0) {}', "ftp calls Winsock's WSAGetLastError directly"),
+    ('net/planted.cpp', 'void f() { ::connect(s, a, n); }', "net calls Winsock's connect directly"),
+    ('net/planted.cpp', 'int n = sockets().recv(s, b, 1, 0); auto c = TcpStream::connect(e, 1);', None),
+    ('transfer/planted.cpp', 'void g() { send(session, file); return connect(endpoint, 1); }', None),
+    ('net/planted.h', 'virtual int send(SOCKET socket, const char* b, int n, int f) = 0;', None),
 ]
 
 

@@ -1,0 +1,301 @@
+#include "ftp/native_engine.h"
+
+#include "frame/error.h"
+#include "frame/error_text.h"
+#include "frame/text.h"
+#include "ftp/ftp_errors.h"
+#include "ftp/time_text.h"
+#include "net/failure.h"
+
+namespace corvane::ftp {
+
+namespace {
+
+DWORD milliseconds_of(LONG seconds)
+{
+    return static_cast<DWORD>(seconds) * 1000;
+}
+
+char type_of(DWORD transfer_flags)
+{
+    return (transfer_flags & FTP_TRANSFER_TYPE_BINARY) ? 'I' : 'A';
+}
+
+std::wstring reply_text(const ftpproto::Reply& reply)
+{
+    return from_ansi(reply.text);
+}
+
+}  // namespace
+
+template <class Step>
+auto NativeEngine::step(const ErrorCode& error, std::wstring_view procedure, Step&& body, const ErrorCode* wait_error)
+{
+    try {
+        return body();
+    } catch (const net::Failure& failure) {
+        record_.code = 0;
+        if (!failure.reply().empty()) {
+            last_reply_ = failure.reply();
+            record_.code = reply_code(from_ansi(failure.reply().substr(0, 4)));
+        }
+        // As the platform's engine words it, so that scripts see one text.
+        if (failure.code() == net::codes::timed_out)
+            raise_with_reason(wait_error ? *wait_error : error,
+                              timed_out_reason(timeout_seconds_));
+        raise_step_error(error, failure.code(), procedure, from_ansi(failure.reply()), failure.reason());
+    }
+}
+
+namespace {
+
+// A transfer over a data connection of the client's.
+class NativeFile final : public RemoteFile {
+public:
+    NativeFile(NativeEngine& engine, std::unique_ptr<ftpproto::DataTransfer> transfer)
+        : engine_(engine), transfer_(std::move(transfer))
+    {
+    }
+
+    size_t read(std::span<char> buffer, const ErrorCode& wait_error, const ErrorCode& read_error) override
+    {
+        return engine_.step(read_error, L"InternetReadFile", [&] { return transfer_->read(buffer); }, &wait_error);
+    }
+
+    void write(std::span<const char> bytes, size_t& sent, const ErrorCode& error) override
+    {
+        engine_.step(error, L"InternetWriteFile", [&] {
+            transfer_->write(bytes);
+            return 0;
+        });
+        sent = bytes.size();
+    }
+
+    unsigned long long size_before_transfer() override { return transfer_->announced_size().value_or(0); }
+
+    void finish(const ErrorCode& error, std::wstring_view procedure) override
+    {
+        const ftpproto::Reply reply = engine_.step(error, procedure, [&] { return transfer_->finish(); });
+        engine_.heard(reply);
+        if (!reply.complete())
+            raise_with_reason(error, reply.negative() ? reply_text(reply)
+                                                      : std::wstring(L"The transfer ended without the server's "
+                                                                     L"final reply."));
+    }
+
+    void abandon() noexcept override { transfer_->abort(); }
+
+private:
+    NativeEngine& engine_;
+    std::unique_ptr<ftpproto::DataTransfer> transfer_;
+};
+
+}  // namespace
+
+NativeEngine::NativeEngine(const ConnectSettings& settings, ReplyRecord& record)
+    : record_(record), timeout_seconds_(settings.timeout_seconds)
+{
+    record_.code = 0;
+    ftpproto::Settings client_settings;
+    client_settings.host = settings.host;
+    client_settings.port = settings.port;
+    client_settings.user = settings.username;
+    client_settings.password = settings.password;
+    client_settings.timeout_milliseconds = milliseconds_of(settings.timeout_seconds);
+    client_settings.passive = settings.passive;
+    client_settings.trust_passive_address = settings.trust_passive_address;
+    // The platform's proxy settings name HTTP and SOCKS proxies, which
+    // carry no FTP of ours: a proxy is refused rather than passed by.
+    if (settings.has_proxy)
+        raise_with_reason(errors::open_connection, L"The component's own engine connects directly: it does not "
+                                                   L"use a proxy. Clear Proxy or use EnginePlatform.");
+    client_ = step(errors::open_connection, L"OpenConnection",
+                   [&] { return ftpproto::Client::connect(client_settings); });
+    heard(client_->last_reply());
+    if (!settings.utf8)
+        return;
+    // A server that lists UTF8 among its features speaks it whether or not
+    // it takes OPTS; one that does neither would misread every name.
+    const bool listed = step(errors::open_connection, L"OpenConnection", [&] { return client_->has_feature("UTF8"); });
+    const ftpproto::Reply reply =
+        step(errors::open_connection, L"OpenConnection", [&] { return client_->command("OPTS UTF8 ON"); });
+    heard(reply);
+    if (reply.negative() && !listed)
+        raise_with_reason(errors::open_connection, L"The server refused names in UTF-8: " + reply_text(reply));
+}
+
+NativeEngine::~NativeEngine()
+{
+    if (client_)
+        client_->quit();
+}
+
+void NativeEngine::heard(const ftpproto::Reply& reply)
+{
+    if (reply.code == 0)
+        return;
+    last_reply_ = reply.text;
+    record_.code = reply.code;
+}
+
+void NativeEngine::close()
+{
+    // QUIT is a courtesy: the connection ends whatever the server says.
+    if (client_)
+        client_->quit();
+}
+
+void NativeEngine::set_timeout_seconds(LONG seconds)
+{
+    timeout_seconds_ = seconds;
+    client_->set_timeout(milliseconds_of(seconds));
+}
+
+ftpproto::Reply NativeEngine::positive(std::string_view line, const ErrorCode& error, std::wstring_view procedure)
+{
+    const ftpproto::Reply reply = step(error, procedure, [&] { return client_->command(line); });
+    heard(reply);
+    if (reply.negative())
+        raise_step_error(error, net::codes::negative_reply, procedure, reply_text(reply), {});
+    return reply;
+}
+
+void NativeEngine::use_type(DWORD transfer_flags, const ErrorCode& error, std::wstring_view procedure)
+{
+    const char type = type_of(transfer_flags);
+    if (type == type_)
+        return;
+    positive(std::string("TYPE ") + type, error, procedure);
+    type_ = type;
+}
+
+std::string NativeEngine::execute_command(const WireText& command, VARIANT_BOOL expect_response, DWORD)
+{
+    const ErrorCode& error = errors::execute_command;
+    if (expect_response != VARIANT_TRUE) {
+        positive(command.ansi(), error, L"ExecuteCommand");
+        return {};
+    }
+    // A command that answers over a data connection (LIST, NLST, RETR ...).
+    use_type(FTP_TRANSFER_TYPE_ASCII, error, L"ExecuteCommand");
+    auto transfer = step(error, L"ExecuteCommand", [&] { return client_->open_transfer(command.ansi()); });
+    heard(transfer->opening_reply());
+    std::string data;
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+        const size_t count = step(error, L"ExecuteCommand", [&] { return transfer->read(chunk); });
+        if (count == 0)
+            break;
+        data.append(chunk.data(), count);
+    }
+    const ftpproto::Reply reply = step(error, L"ExecuteCommand", [&] { return transfer->finish(); });
+    heard(reply);
+    if (reply.negative())
+        raise_step_error(error, net::codes::negative_reply, L"ExecuteCommand", reply_text(reply), {});
+    return data;
+}
+
+std::string NativeEngine::current_directory()
+{
+    const ftpproto::Reply reply = positive("PWD", errors::retrieve_directory, L"Directory");
+    // 257 "<directory>" with any quote inside doubled.
+    const std::string& text = reply.text;
+    const size_t open = text.find('"');
+    if (reply.code != 257 || open == std::string::npos)
+        raise_with_reason(errors::retrieve_directory, L"The server's reply names no directory: " + reply_text(reply));
+    std::string directory;
+    for (size_t index = open + 1; index < text.size(); ++index) {
+        if (text[index] == '\r' || text[index] == '\n')
+            break;
+        if (text[index] == '"') {
+            if (index + 1 < text.size() && text[index + 1] == '"') {
+                directory += '"';
+                ++index;
+                continue;
+            }
+            return directory;
+        }
+        directory += text[index];
+    }
+    raise_with_reason(errors::retrieve_directory, L"The server's reply names no directory: " + reply_text(reply));
+}
+
+void NativeEngine::change_directory(const WireText& directory)
+{
+    positive(std::string("CWD ") + directory.ansi(), errors::set_directory, L"Directory");
+}
+
+void NativeEngine::create_directory(const WireText& name)
+{
+    positive(std::string("MKD ") + name.ansi(), errors::create_directory, L"CreateDirectory");
+}
+
+void NativeEngine::remove_directory(const WireText& name)
+{
+    positive(std::string("RMD ") + name.ansi(), errors::remove_directory, L"RemoveDirectory");
+}
+
+void NativeEngine::rename(const WireText& old_name, const WireText& new_name)
+{
+    positive(std::string("RNFR ") + old_name.ansi(), errors::rename_file, L"RenameFile");
+    positive(std::string("RNTO ") + new_name.ansi(), errors::rename_file, L"RenameFile");
+}
+
+void NativeEngine::delete_file(const WireText& name)
+{
+    positive(std::string("DELE ") + name.ansi(), errors::delete_file, L"DeleteFile");
+}
+
+std::vector<ListingEntry> NativeEngine::list(NameEncoding encoding)
+{
+    use_type(FTP_TRANSFER_TYPE_ASCII, errors::listing, L"GetDirectoryListing");
+    const ftpproto::Client::Listing listing =
+        step(errors::listing_first, L"GetDirectoryListing", [&] { return client_->list(); });
+    heard(listing.final_reply);
+    std::vector<ListingEntry> entries;
+    entries.reserve(listing.entries.size());
+    for (const ftpproto::RemoteEntry& remote : listing.entries) {
+        ListingEntry entry;
+        entry.name = wire_text_of(remote.name, encoding);
+        entry.directory = remote.directory;
+        entry.size = static_cast<double>(remote.size);
+        // One time per entry, as the platform shows a listing's.
+        entry.last_write_time = file_time_text(remote.modified);
+        entry.last_access_time = entry.last_write_time;
+        entry.creation_time = entry.last_write_time;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::wstring NativeEngine::command_reply(const std::string& command, const ErrorCode& error,
+                                         std::wstring_view procedure)
+{
+    const ftpproto::Reply reply = step(error, procedure, [&] { return client_->command(command); });
+    heard(reply);
+    if (command.starts_with("TYPE ") && reply.code < 400)
+        type_ = command.size() > 5 ? command[5] : 0;
+    return reply_text(reply);
+}
+
+std::unique_ptr<RemoteFile> NativeEngine::open_file(const WireText& path, Direction direction, DWORD transfer_flags,
+                                                    unsigned long long offset, const ErrorCode& error,
+                                                    std::wstring_view procedure)
+{
+    use_type(transfer_flags, error, procedure);
+    // REST goes before the data connection is set up, as the platform's
+    // engine sends it: servers keep it until the next transfer command.
+    if (offset > 0) {
+        const ftpproto::Reply reply = step(errors::resume_refused, L"REST",
+                                           [&] { return client_->command("REST " + std::to_string(offset)); });
+        heard(reply);
+        if (reply.negative())
+            raise_with_reason(errors::resume_refused, reply_text(reply));
+    }
+    const std::string line = std::string(direction == Direction::download ? "RETR " : "STOR ") + path.ansi();
+    auto transfer = step(error, procedure, [&] { return client_->open_transfer(line); });
+    heard(transfer->opening_reply());
+    return std::make_unique<NativeFile>(*this, std::move(transfer));
+}
+
+}  // namespace corvane::ftp
