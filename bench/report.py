@@ -248,20 +248,20 @@ def native_table_for(data, curl, args):
     platform_entries = max(args.lists)
     for entries in args.native_lists:
         item = "native-list-%d" % entries
-        table.against_curl(item, "FTP listing, %d entries: `Files` vs curl's listing on the connection it holds"
-                           % entries, 2)
+        table.against_curl(item, "FTP listing, {:,} entries: `Files` vs curl's listing on the connection it holds"
+                           .format(entries), 2)
         table.per_entry(item, entries, "list-%d" % platform_entries, platform_entries,
-                        "FTP listing per entry: `Files` on %d entries vs the WinInet engine's `Files` on %d "
-                        "(it is not run on %d)" % (entries, platform_entries, entries), 100)
+                        "FTP listing per entry: `Files` on {:,} entries vs the WinInet engine's `Files` on {:,} "
+                        "(it is not run on {:,})".format(entries, platform_entries, entries), 100)
     size = args.native_big_mib * MIB
     table.against_curl("native-getfile", "`GetFile` %d MiB vs curl, on the connection each holds"
                        % args.native_big_mib, 0.8, size=size)
     table.against_curl("native-putfile", "`PutFile` %d MiB vs curl, on the connection each holds"
                        % args.native_big_mib, 0.8, size=size)
     table.against_curl("native-rounds-%d" % args.native_rounds,
-                       "%d × (`OpenConnection`, `Files` of the login folder, `CloseConnection`) vs %d curl "
+                       "{:,} × (`OpenConnection`, `Files` of the login folder, `CloseConnection`) vs {:,} curl "
                        "processes listing it, their times summed (process start left out)"
-                       % (args.native_rounds, args.native_rounds), 2)
+                       .format(args.native_rounds, args.native_rounds), 2)
     return table
 
 
@@ -387,7 +387,7 @@ def main():
         "within 15 minutes. The component's own engine (`Engine = 2`) gets listings of %s entries, %d MiB for "
         "`GetFile`/`PutFile` and %d rounds of connecting and listing."
         % (" and ".join(str(n) for n in args.lists), args.text_entries, args.page_entries, args.big_mib,
-           args.tree_files, " and ".join(str(n) for n in args.native_lists), args.native_big_mib,
+           args.tree_files, " and ".join("{:,}".format(n) for n in args.native_lists), args.native_big_mib,
            args.native_rounds),
         "",
     ]
