@@ -2,7 +2,7 @@
 // One entry of a layer's error catalogue: the number and source a script
 // sees in Err, and the message the description starts with.
 
-#include <windows.h>
+#include "frame/win32.h"
 
 #include <string_view>
 

@@ -10,6 +10,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 
+// Before windows.h, which would otherwise bring the old winsock.h that
+// the own FTP engine's sockets cannot sit beside.
+#include <winsock2.h>
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>

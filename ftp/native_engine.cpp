@@ -21,9 +21,18 @@ char type_of(DWORD transfer_flags)
     return (transfer_flags & FTP_TRANSFER_TYPE_BINARY) ? 'I' : 'A';
 }
 
+// A reply's text without its last line end, as the platform's record
+// holds a reply and as the session's parsers read one.
+std::string record_text(std::string_view text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
 std::wstring reply_text(const ftpproto::Reply& reply)
 {
-    return from_ansi(reply.text);
+    return from_ansi(record_text(reply.text));
 }
 
 }  // namespace
@@ -36,18 +45,33 @@ auto NativeEngine::step(const ErrorCode& error, std::wstring_view procedure, Ste
     } catch (const net::Failure& failure) {
         record_.code = 0;
         if (!failure.reply().empty()) {
-            last_reply_ = failure.reply();
+            last_reply_ = record_text(failure.reply());
             record_.code = reply_code(from_ansi(failure.reply().substr(0, 4)));
         }
         // As the platform's engine words it, so that scripts see one text.
         if (failure.code() == net::codes::timed_out)
             raise_with_reason(wait_error ? *wait_error : error,
                               timed_out_reason(timeout_seconds_));
-        raise_step_error(error, failure.code(), procedure, from_ansi(failure.reply()), failure.reason());
+        raise_step_error(error, failure.code(), procedure, from_ansi(record_text(failure.reply())), failure.reason());
     }
 }
 
 namespace {
+
+// A server that closes the control connection where a transfer's final
+// reply belongs ended the transfer without saying it was whole: said in
+// the words the platform's engine uses for the same end.
+template <class Step>
+auto ended_without_final_reply(const ErrorCode& error, Step&& body)
+{
+    try {
+        return body();
+    } catch (const net::Failure& failure) {
+        if (failure.code() != net::codes::control_dropped || !failure.reply().empty())
+            throw;
+        raise_with_reason(error, L"The transfer ended without the server's final reply.");
+    }
+}
 
 // A transfer over a data connection of the client's.
 class NativeFile final : public RemoteFile {
@@ -75,7 +99,8 @@ public:
 
     void finish(const ErrorCode& error, std::wstring_view procedure) override
     {
-        const ftpproto::Reply reply = engine_.step(error, procedure, [&] { return transfer_->finish(); });
+        const ftpproto::Reply reply =
+            engine_.step(error, procedure, [&] { return ended_without_final_reply(error, [&] { return transfer_->finish(); }); });
         engine_.heard(reply);
         if (!reply.complete())
             raise_with_reason(error, reply.negative() ? reply_text(reply)
@@ -134,7 +159,7 @@ void NativeEngine::heard(const ftpproto::Reply& reply)
 {
     if (reply.code == 0)
         return;
-    last_reply_ = reply.text;
+    last_reply_ = record_text(reply.text);
     record_.code = reply.code;
 }
 
@@ -249,8 +274,9 @@ void NativeEngine::delete_file(const WireText& name)
 std::vector<ListingEntry> NativeEngine::list(NameEncoding encoding)
 {
     use_type(FTP_TRANSFER_TYPE_ASCII, errors::listing, L"GetDirectoryListing");
-    const ftpproto::Client::Listing listing =
-        step(errors::listing_first, L"GetDirectoryListing", [&] { return client_->list(); });
+    const ftpproto::Client::Listing listing = step(errors::listing_first, L"GetDirectoryListing", [&] {
+        return ended_without_final_reply(errors::listing, [&] { return client_->list(); });
+    });
     heard(listing.final_reply);
     std::vector<ListingEntry> entries;
     entries.reserve(listing.entries.size());
@@ -258,7 +284,9 @@ std::vector<ListingEntry> NativeEngine::list(NameEncoding encoding)
         ListingEntry entry;
         entry.name = wire_text_of(remote.name, encoding);
         entry.directory = remote.directory;
-        entry.size = static_cast<double>(remote.size);
+        // A directory's size is the server's bookkeeping, not content: 0,
+        // as the platform's engine shows it.
+        entry.size = remote.directory ? 0 : static_cast<double>(remote.size);
         // One time per entry, as the platform shows a listing's.
         entry.last_write_time = file_time_text(remote.modified);
         entry.last_access_time = entry.last_write_time;

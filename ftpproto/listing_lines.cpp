@@ -178,12 +178,14 @@ std::string_view without_leading_spaces(std::string_view text)
 }
 
 // A name that would reach outside this directory, or break a command line
-// it is later sent in, makes no entry of it.
+// it is later sent in, makes no entry of it. A backslash is a plain
+// character of a name on the wire (a Unix server's "x\y.txt"); where a
+// name becomes a local path, that layer refuses it.
 ListingLine entry_named(std::string_view name, bool directory, unsigned long long size, FILETIME modified)
 {
     if (name == "."sv || name == ".."sv)
         return no_entry();
-    if (name.empty() || name.find_first_of(std::string_view("/\\\0\r\n", 5)) != std::string_view::npos)
+    if (name.empty() || name.find_first_of(std::string_view("/\0\r\n", 4)) != std::string_view::npos)
         return not_understood();
     return {LineKind::entry, {std::string(name), directory, size, modified}};
 }

@@ -12,7 +12,7 @@ namespace corvane::ftpproto {
 
 struct RemoteEntry {
     // As the server sent it; never empty, never "." or "..", never holding
-    // "/" or "\" or NUL or a line end (such lines are not entries of this
+    // "/" or NUL or a line end (such lines are not entries of this
     // directory).
     std::string name;
     bool directory = false;

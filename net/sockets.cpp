@@ -92,8 +92,8 @@ SocketPlatform& sockets()
 
 SocketPlatform* install_sockets(SocketPlatform* replacement)
 {
-    installed.store(replacement, std::memory_order_release);
-    return &sockets();
+    SocketPlatform* previous = installed.exchange(replacement, std::memory_order_acq_rel);
+    return previous ? previous : &real_sockets();
 }
 
 }  // namespace corvane::net

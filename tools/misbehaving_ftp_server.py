@@ -23,6 +23,23 @@ control connection the test fixture holds open (never longer than
     stall-file     logs anyone in; RETR announces --size bytes, sends --sent
                    bytes, then holds both connections open and says nothing
     rest-refused   logs anyone in; SIZE answers --size, REST gets a 502
+    split-replies  logs anyone in and serves LIST and RETR, every reply sent
+                   a byte at a time
+    long-reply-line
+                   logs anyone in; PWD is answered by a 2 MB line
+    abort-426      logs anyone in; LIST, NLST and RETR send a 150, --sent
+                   bytes, close the data connection and reply 426
+    epsv-refused   EPSV and EPRT get a 500; PASV and PORT work
+    pasv-foreign-address
+                   as epsv-refused, and PASV names 127.0.0.2 (where nothing
+                   listens) for its port on 127.0.0.1
+    odd-listing    LIST sends names with spaces, a size past 4 GiB and
+                   names that are no entry of the directory
+    mlsd           FEAT lists MLST; MLSD sends facts lines, LIST other names
+
+Unless a scenario says otherwise: EPSV and EPRT work as PASV and PORT do
+(127.0.0.1 only); FEAT is refused; LIST sends --entries lines, RETR sends
+--size bytes, each followed by a 226, in the scenarios that work.
 """
 
 import argparse
@@ -40,11 +57,18 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ftp_server import Lifetime, remove_quietly, write_port_file  # noqa: E402
 
 SCENARIOS = ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data", "silent-after-login",
-             "stall-file", "rest-refused")
+             "stall-file", "rest-refused", "split-replies", "long-reply-line", "abort-426", "epsv-refused",
+             "pasv-foreign-address", "odd-listing", "mlsd")
+# Scenarios whose transfers go through to their end, and those that start them.
+SERVING = ("split-replies", "epsv-refused", "pasv-foreign-address", "odd-listing", "mlsd")
+TRANSFERRING = SERVING + ("abort-426",)
+EXTENDED_REFUSED = ("epsv-refused", "pasv-foreign-address")
+LONG_LINE_BYTES = 2 * 1024 * 1024
+SPLIT_PAUSE_SECONDS = 0.001
 MAX_COMMAND = 4096
 # What silent-after-login still answers: the login and the platform's own
 # set-up around a command.
-LOGIN_VERBS = ("USER", "PASS", "SYST", "TYPE", "PWD", "PASV", "PORT", "QUIT")
+LOGIN_VERBS = ("USER", "PASS", "SYST", "TYPE", "PWD", "PASV", "PORT", "EPSV", "EPRT", "FEAT", "OPTS", "QUIT")
 DATA_CONNECT_SECONDS = 10
 POLL_SECONDS = 0.1
 
@@ -64,6 +88,33 @@ def listing_line(index):
     return "-rw-r--r--    1 owner    group          10 Jan 01 00:00 file%02d\r\n" % index
 
 
+# ".", ".." and "a/b" are no entries of the directory: a client must drop
+# them, not show them. "..\\x" is a plain name on the wire, which a tree
+# download must refuse to write locally.
+ODD_LISTING = [
+    "total 12",
+    "drwxr-xr-x    2 owner    group        4096 Jan 01 00:00 .",
+    "drwxr-xr-x    2 owner    group        4096 Jan 01 00:00 ..",
+    "-rw-r--r--    1 owner    group          10 Jan 01 00:00 a/b",
+    "-rw-r--r--    1 owner    group          10 Jan 01 00:00 ..\\x",
+    "-rw-r--r--    1 owner    group          11 Jan 01 00:00 name with  two spaces.txt",
+    "-rw-r--r--    1 owner    group  6000000000 Jan 01 00:00 huge.bin",
+    "drwxr-xr-x    2 owner    group        4096 Jan 01 00:00 folder with space",
+    "-rw-r--r--    1 owner    group           7 Jan 01 00:00 plain.txt",
+]
+MLSD_LISTING = [
+    "type=cdir;modify=20260101000000; .",
+    "type=pdir;modify=20260101000000; ..",
+    "type=file;size=11;modify=20260101000000; name with  two spaces.txt",
+    "type=file;size=6000000000;modify=20260101000000; huge.bin",
+    "type=dir;modify=20260101000000; folder with space",
+    "type=file;size=10;modify=20260101000000; a/b",
+    "type=file;size=7;modify=20260101000000; plain.txt",
+]
+# What LIST says in the mlsd scenario: a client that lists these did not use MLSD.
+MLSD_SCENARIO_LIST = ["-rw-r--r--    1 owner    group           5 Jan 01 00:00 listed-by-list.txt"]
+
+
 def file_bytes(count):
     return bytes(index * 7 % 256 for index in range(count))
 
@@ -80,7 +131,14 @@ class Client:
         self.active = None  # (host, port) named by the last PORT
 
     def send(self, line):
-        self.sock.sendall(line.encode("latin-1") + b"\r\n")
+        data = line.encode("latin-1") + b"\r\n"
+        if self.args.scenario != "split-replies":
+            self.sock.sendall(data)
+            return
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        for index in range(len(data)):
+            self.sock.sendall(data[index:index + 1])
+            time.sleep(SPLIT_PAUSE_SECONDS)
 
     def read_command(self):
         """The next command line, or None once the client is gone or we stop."""
@@ -140,22 +198,93 @@ class Client:
             if data is not None:
                 data.close()
 
-    def passive_reply(self):
+    def listen_passive(self):
         if self.passive is not None:
             self.passive.close()
+        self.active = None
         self.passive = socket.create_server(("127.0.0.1", 0), backlog=4)
-        port = self.passive.getsockname()[1]
-        return "227 Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 0xFF)
+        return self.passive.getsockname()[1]
+
+    def passive_reply(self):
+        port = self.listen_passive()
+        host = "127,0,0,2" if self.args.scenario == "pasv-foreign-address" else "127,0,0,1"
+        return "227 Entering Passive Mode (%s,%d,%d)." % (host, port >> 8, port & 0xFF)
+
+    def extended_passive_reply(self):
+        return "229 Entering Extended Passive Mode (|||%d|)." % self.listen_passive()
+
+    def use_active(self, host, port):
+        # Never connect anywhere but the loopback address.
+        if host != "127.0.0.1":
+            return "501 Only 127.0.0.1 is served."
+        if not 0 < port < 65536:
+            return "501 No such port."
+        if self.passive is not None:
+            self.passive.close()
+            self.passive = None
+        self.active = (host, port)
+        return "200 Command successful."
 
     def port_reply(self, argument):
         fields = argument.split(",")
-        if len(fields) != 6 or not all(f.isdigit() for f in fields):
+        if len(fields) != 6 or not all(f.isdigit() and len(f) <= 3 for f in fields):
             return "501 Syntax error in PORT."
-        # Never connect anywhere but the loopback address.
-        if fields[:4] != ["127", "0", "0", "1"]:
-            return "501 Only 127.0.0.1 is served."
-        self.active = ("127.0.0.1", int(fields[4]) * 256 + int(fields[5]))
-        return "200 PORT command successful."
+        return self.use_active(".".join(fields[:4]), int(fields[4]) * 256 + int(fields[5]))
+
+    def extended_port_reply(self, argument):
+        fields = argument.split(argument[:1]) if argument else []
+        if len(fields) != 5 or fields[1] != "1" or not fields[3].isdigit() or len(fields[3]) > 5:
+            return "522 Only IPv4 is served, use (1)."
+        return self.use_active(fields[2], int(fields[3]))
+
+    def transfer(self, opening, payload, final):
+        """A 150, the payload on the data connection, then `final`."""
+        self.send(opening)
+        data = self.open_data()
+        if data is None:
+            self.send("425 No data connection.")
+            return
+        try:
+            data.sendall(payload)
+        except OSError:
+            pass
+        data.close()
+        if self.passive is not None:
+            self.passive.close()
+            self.passive = None
+        self.send(final)
+
+    def listing_lines(self, verb):
+        scenario = self.args.scenario
+        if scenario == "odd-listing":
+            return ODD_LISTING
+        if scenario == "mlsd":
+            return MLSD_LISTING if verb == "MLSD" else MLSD_SCENARIO_LIST
+        return [listing_line(i + 1).rstrip("\r\n") for i in range(self.args.entries)]
+
+    def serve_transfer(self, verb, argument):
+        """LIST, NLST, MLSD or RETR where the scenario serves them; False otherwise."""
+        scenario = self.args.scenario
+        if verb not in ("LIST", "NLST", "MLSD", "RETR") or scenario not in TRANSFERRING:
+            return False
+        if verb == "MLSD" and scenario != "mlsd":
+            self.send("500 Unknown command.")
+            return True
+        if verb == "RETR":
+            opening = "150 Opening BINARY mode data connection for %s (%d bytes)." % (
+                re.sub(r"[^\x20-\x7e]", "", argument), self.args.size)
+            payload = file_bytes(self.args.size)
+        else:
+            opening = "150 Here comes the directory listing."
+            lines = self.listing_lines(verb)
+            if verb == "NLST":
+                lines = [line.split(None, 8)[-1] for line in lines if not line.startswith("total")]
+            payload = "".join(line + "\r\n" for line in lines).encode("latin-1")
+        if scenario == "abort-426":
+            self.transfer(opening, payload[:self.args.sent], "426 Connection closed; transfer aborted.")
+        else:
+            self.transfer(opening, payload, "226 Transfer complete.")
+        return True
 
     def serve(self):
         scenario = self.args.scenario
@@ -190,6 +319,8 @@ class Client:
                 return
             if scenario == "silent-after-login" and verb not in LOGIN_VERBS:
                 continue  # the reply never comes
+            if self.serve_transfer(verb, argument):
+                continue
             if verb == "QUIT":
                 self.send("221 Goodbye.")
                 return
@@ -205,10 +336,17 @@ class Client:
             "TYPE": "200 Type set.",
             "NOOP": "200 OK.",
         }
+        scenario = self.args.scenario
+        if verb == "PWD" and scenario == "long-reply-line":
+            return '257 "/%s" is the current directory.' % ("x" * LONG_LINE_BYTES)
         if verb in simple:
             return simple[verb]
+        if verb in ("EPSV", "EPRT") and scenario in EXTENDED_REFUSED:
+            return "500 Unknown command."
+        if verb == "FEAT" and scenario == "mlsd":
+            return "211-Features:\r\n MLST type*;size*;modify*;\r\n SIZE\r\n211 End"
         if verb == "SIZE":
-            if self.args.scenario in ("drop-file", "stall-file", "rest-refused"):
+            if self.args.scenario in ("drop-file", "stall-file", "rest-refused") + TRANSFERRING:
                 return "213 %d" % self.args.size
             return "550 No such file."
         if verb == "REST" and self.args.scenario == "rest-refused":
@@ -217,6 +355,10 @@ class Client:
             return self.passive_reply()
         if verb == "PORT":
             return self.port_reply(argument)
+        if verb == "EPSV":
+            return self.extended_passive_reply()
+        if verb == "EPRT":
+            return self.extended_port_reply(argument)
         return "502 Command not implemented."
 
     def run(self):

@@ -1,5 +1,7 @@
 #include "tests/integration/automation.h"
 
+#include <cstdlib>
+#include <cwchar>
 #include <utility>
 
 namespace corvane::integration {
@@ -119,7 +121,27 @@ Automation::~Automation()
         object_->Release();
 }
 
+int ftp_engine_of_run()
+{
+    const char* chosen = std::getenv("CORVANE_TEST_FTP_ENGINE");
+    return chosen ? std::atoi(chosen) : 0;
+}
+
+void use_engine_of_run(const Automation& ftp)
+{
+    if (const int engine = ftp_engine_of_run())
+        ftp.put(L"Engine", engine);
+}
+
 Automation Automation::create(const wchar_t* prog_id)
+{
+    Automation result = create_as_made(prog_id);
+    if (_wcsicmp(prog_id, L"corvane.FTP") == 0)
+        use_engine_of_run(result);
+    return result;
+}
+
+Automation Automation::create_as_made(const wchar_t* prog_id)
 {
     CLSID class_id{};
     check(CLSIDFromProgID(prog_id, &class_id), "CLSIDFromProgID");

@@ -57,7 +57,10 @@ public:
     Automation& operator=(const Automation& other);
     ~Automation();
 
+    // A "corvane.FTP" gets the engine the run chose (ftp_engine_of_run()).
     static Automation create(const wchar_t* prog_id);
+    // As the class makes it, whatever the run chose.
+    static Automation create_as_made(const wchar_t* prog_id);
 
     Value get(const wchar_t* name, std::initializer_list<Value> arguments = {}) const;
     void put(const wchar_t* name, const Value& value) const;
@@ -92,5 +95,11 @@ ScriptError error_of(Call&& call)
 }
 
 std::string narrow(const std::wstring& text);
+
+// The FTP engine this run tests (CORVANE_TEST_FTP_ENGINE: 1 WinInet, 2 our
+// own), 0 when the run leaves the object's default.
+int ftp_engine_of_run();
+// Gives an FTP object the run's engine; objects made without create().
+void use_engine_of_run(const Automation& ftp);
 
 }  // namespace corvane::integration

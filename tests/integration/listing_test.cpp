@@ -12,6 +12,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -61,10 +62,23 @@ protected:
         InternetCloseHandle(session);
     }
 
-    // The names in the order WinInet itself delivers them from this server.
+    // The names in the order the server sends them to the engine of the
+    // run: WinInet's own listing (LIST), or the raw MLSD lines the own
+    // engine reads (servers may sort one and not the other).
     std::vector<std::wstring> server_order()
     {
         std::vector<std::wstring> names;
+        if (ftp_engine_of_run() == 2) {
+            const std::wstring lines = ftp.call(L"ExecuteCommand", {L"MLSD", true}).text();
+            for (size_t start = 0; start < lines.size();) {
+                const size_t end = std::min(lines.find(L"\r\n", start), lines.size());
+                const size_t name = lines.find(L"; ", start);
+                if (name < end && lines.find(L"type=cdir", start) > end && lines.find(L"type=pdir", start) > end)
+                    names.push_back(lines.substr(name + 2, end - name - 2));
+                start = end + 2;
+            }
+            return names;
+        }
         HINTERNET session = InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
         HINTERNET connection = InternetConnectW(session, L"127.0.0.1", static_cast<INTERNET_PORT>(server->port()),
                                                 L"tester", L"secret", INTERNET_SERVICE_FTP, 0, 0);

@@ -39,10 +39,8 @@ public:
     // As start_http(), over TLS with the given PEM certificate (chain) and
     // key; a plain HTTP request gets a 400 and is neither routed nor recorded.
     static LoopbackServer start_https(const std::string& cert_unix_path, const std::string& key_unix_path);
-    // tools/misbehaving_ftp_server.py with one of its scenarios
-    // ("greeting-421", "silent", "drop-listing", "drop-file", "pasv-no-data",
-    // "silent-after-login", "stall-file", "rest-refused");
-    // it serves no directory (root_unix() is empty).
+    // tools/misbehaving_ftp_server.py with one of its scenarios (its
+    // docstring tells them); it serves no directory (root_unix() is empty).
     static LoopbackServer start_misbehaving_ftp(const std::string& scenario);
     // tools/http_proxy.py: a forward proxy to 127.0.0.1 only; with a user
     // name, every request needs those Basic proxy credentials (else 407,

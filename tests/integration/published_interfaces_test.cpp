@@ -13,6 +13,7 @@
 #include <wrl/client.h>
 
 #include "first_published.h"
+#include "tests/integration/automation.h"
 #include "tests/integration/loopback_servers.h"
 
 #include <gmock/gmock.h>
@@ -621,6 +622,7 @@ protected:
     {
         ASSERT_EQ(CoCreateInstance(CLSID_FTP, nullptr, CLSCTX_INPROC_SERVER, IID__FTP, &ftp), S_OK);
         ASSERT_TRUE(ftp);
+        use_engine_of_run(Automation(ftp.Get()));
         ComPtr<ITypeLib> library = library_serving(ftp.Get());
         ASSERT_TRUE(library);
         for (const FrozenInterface& frozen : frozen_interfaces())

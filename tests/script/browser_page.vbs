@@ -3,6 +3,14 @@
 ' Arguments: FTP port, FTP root, HTTP port.
 Option Explicit
 
+' The FTP engine the run chose (run_script.sh's engine argument); else the
+' class's default.
+Sub UseEngineOfRun(made)
+    Dim engine
+    engine = CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_ENGINE")
+    If engine <> "" Then made.Engine = CLng(engine)
+End Sub
+
 Sub Check(label, actual, expected)
     If actual = expected Then
         WScript.Echo "ok " & label
@@ -31,6 +39,7 @@ End Function
 Function Connected(page)
     Dim ftp
     Set ftp = CreateObject("corvane.FTP")
+    UseEngineOfRun ftp
     ftp.OnStartPage page.Context
     ftp.URL = "127.0.0.1"
     ftp.Port = CLng(WScript.Arguments(0))
@@ -67,6 +76,7 @@ Check "page ended", page.Ended, True
 
 Set page = NewPage("", "")
 Set ftp = CreateObject("corvane.FTP")
+UseEngineOfRun ftp
 ftp.OnStartPage page.Context
 ftp.PrintClient
 Check "nothing without a connection", page.Calls, ""

@@ -4,6 +4,14 @@
 ' Arguments: FTP port, FTP root, HTTP port.
 Option Explicit
 
+' The FTP engine the run chose (run_script.sh's engine argument); else the
+' class's default.
+Sub UseEngineOfRun(made)
+    Dim engine
+    engine = CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_ENGINE")
+    If engine <> "" Then made.Engine = CLng(engine)
+End Sub
+
 Sub Check(label, actual, expected)
     If actual = expected Then
         WScript.Echo "ok " & label
@@ -32,6 +40,7 @@ Sub Visit(label, query, value, number)
     Dim page, ftp
     Set page = NewPage(query, value)
     Set ftp = CreateObject("corvane.FTP")
+    UseEngineOfRun ftp
     ftp.OnStartPage page.Context
     ftp.URL = "127.0.0.1"
     ftp.Port = CLng(WScript.Arguments(0))

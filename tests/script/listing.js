@@ -5,12 +5,20 @@ function check(label, actual, expected) {
                  (actual === expected ? "" : ": got [" + actual + "] expected [" + expected + "]"));
 }
 
+// The FTP engine the run chose (run_script.sh's engine argument); else the
+// class's default.
+function useEngineOfRun(made) {
+    var engine = new ActiveXObject("WScript.Shell").Environment("PROCESS").Item("CORVANE_TEST_FTP_ENGINE");
+    if (engine !== "") made.Engine = parseInt(engine, 10);
+}
+
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var root = WScript.Arguments(1);
 fso.CreateFolder(root + "\\one");
 fso.CreateTextFile(root + "\\two.txt").Write("22");
 
 var ftp = new ActiveXObject("corvane.FTP");
+useEngineOfRun(ftp);
 ftp.URL = "127.0.0.1";
 ftp.Port = parseInt(WScript.Arguments(0), 10);
 ftp.Username = "tester";

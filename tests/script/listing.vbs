@@ -3,6 +3,14 @@
 ' Arguments: the loopback FTP server's port and its root folder.
 Option Explicit
 
+' The FTP engine the run chose (run_script.sh's engine argument); else the
+' class's default.
+Sub UseEngineOfRun(made)
+    Dim engine
+    engine = CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_ENGINE")
+    If engine <> "" Then made.Engine = CLng(engine)
+End Sub
+
 Sub Check(label, actual, expected)
     If actual = expected Then
         WScript.Echo "ok " & label
@@ -18,6 +26,7 @@ fso.CreateFolder root & "\sub"
 fso.CreateTextFile(root & "\readme.txt").Write "hello"
 
 Set ftp = CreateObject("corvane.FTP")
+UseEngineOfRun ftp
 ftp.URL = "127.0.0.1"
 ftp.Port = CLng(WScript.Arguments(0))
 ftp.Username = "tester"

@@ -2,6 +2,14 @@
 ' by name in any letter case, and the platform's errors for missing members.
 Option Explicit
 
+' The FTP engine the run chose (run_script.sh's engine argument); else the
+' class's default.
+Sub UseEngineOfRun(made)
+    Dim engine
+    engine = CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_ENGINE")
+    If engine <> "" Then made.Engine = CLng(engine)
+End Sub
+
 Sub Check(label, actual, expected)
     If actual = expected Then
         WScript.Echo "ok " & label
@@ -24,6 +32,7 @@ Next
 
 Dim ftp, http, value
 Set ftp = CreateObject("corvane.FTP")
+UseEngineOfRun ftp
 Set http = CreateObject("corvane.HTTP")
 Check "FTP Version", ftp.Version, "1.01.2"
 Check "FTP version in lower case", ftp.version, "1.01.2"

@@ -5,10 +5,17 @@
 # as arguments.
 # Wine's cscript ends silently with exit code 0 on a runtime error, so a
 # script passes only if it reaches its "END" line and printed no "FAIL".
-#   run_script.sh <wine loader> <script>
+# With an engine (1 WinInet, 2 our own), every FTP object the script makes
+# gets it (the script's UseEngineOfRun); without, the class's default.
+#   run_script.sh <wine loader> <script> [engine]
 set -uo pipefail
 loader=$1
 script=$(realpath "$2")
+if [ -n "${3:-}" ]; then
+    export CORVANE_TEST_FTP_ENGINE=$3
+else
+    unset CORVANE_TEST_FTP_ENGINE
+fi
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
 
 work=$(mktemp -d)

@@ -7,6 +7,13 @@ function check(label, actual, expected) {
                  (actual === expected ? "" : ": got [" + actual + "] expected [" + expected + "]"));
 }
 
+// The FTP engine the run chose (run_script.sh's engine argument); else the
+// class's default.
+function useEngineOfRun(made) {
+    var engine = new ActiveXObject("WScript.Shell").Environment("PROCESS").Item("CORVANE_TEST_FTP_ENGINE");
+    if (engine !== "") made.Engine = parseInt(engine, 10);
+}
+
 var greek = String.fromCharCode(0x395, 0x3BB, 0x3C1, 0x3CD, 0x39D) + ".txt";
 var japanese = String.fromCharCode(0x65E5, 0x672C, 0x8A9E);
 var fso = new ActiveXObject("Scripting.FileSystemObject");
@@ -16,6 +23,7 @@ fso.CreateTextFile(root + "\\" + japanese + "\\" + greek).Write("greek");
 
 function connected(page) {
     var made = new ActiveXObject("corvane.FTP");
+    useEngineOfRun(made);
     if (page) made.OnStartPage(page.Context);
     made.URL = "127.0.0.1";
     made.Port = parseInt(WScript.Arguments(0), 10);
@@ -28,6 +36,7 @@ function connected(page) {
 }
 
 var ftp = new ActiveXObject("corvane.FTP");
+useEngineOfRun(ftp);
 check("off by default", ftp.UTF8, false);
 ftp = connected(null);
 check("on", ftp.UTF8, true);
