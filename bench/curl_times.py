@@ -64,6 +64,9 @@ def main():
     p.add_argument("--native-lists", default="1000,10000")
     p.add_argument("--native-big-mib", type=int, default=256)
     p.add_argument("--native-rounds", type=int, default=300)
+    p.add_argument("--native", metavar="ITEM",
+                   help="only this item of the own engine's, appended to --out (the bench alternates it with the "
+                   "component's)")
     p.add_argument("--passive", action="store_true")
     p.add_argument("--out", required=True)
     args = p.parse_args()
@@ -90,19 +93,24 @@ def main():
 
     measures = [(item, lambda arguments=arguments: curl(arguments)) for item, arguments in items]
 
+    native = []
     native_got = os.path.join(args.work, "get-native-curl.bin")
     for entries in sorted({int(n) for n in args.native_lists.split(",")}):
-        measures.append(("native-list-%d" % entries, lambda entries=entries: curl_on_open_connection(
+        native.append(("native-list-%d" % entries, lambda entries=entries: curl_on_open_connection(
             mode, ftp, ["-o", os.devnull, "%s/list%d/" % (ftp, entries)])))
     big = "big%d.bin" % args.native_big_mib
-    measures.append(("native-getfile", lambda: fresh_get(native_got, lambda: curl_on_open_connection(
+    native.append(("native-getfile", lambda: fresh_get(native_got, lambda: curl_on_open_connection(
         mode, ftp, ["-o", native_got, "%s/%s" % (ftp, big)]))))
-    measures.append(("native-putfile", lambda: curl_on_open_connection(
+    native.append(("native-putfile", lambda: curl_on_open_connection(
         mode, ftp, ["-T", os.path.join(args.work, big), "%s/up/curl-%s" % (ftp, big)])))
-    measures.append(("native-rounds-%d" % args.native_rounds,
+    native.append(("native-rounds-%d" % args.native_rounds,
                      lambda: curl_rounds(mode, ftp + "/", args.native_rounds)))
 
-    with open(args.out, "w") as out:
+    if args.native:
+        measures = [(item, measure) for item, measure in native if item == args.native]
+        if not measures:
+            p.error("no item %s" % args.native)
+    with open(args.out, "a" if args.native else "w") as out:
         for item, measure in measures:
             for run in range(1, args.runs + 1):
                 seconds = measure()

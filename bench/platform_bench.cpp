@@ -51,11 +51,10 @@ struct Options {
     std::vector<int> list_sizes{1000, 10000};
     int text_entries = 1000;
     int page_entries = 1000;
-    // The component's own engine reads a listing in large pieces, so it
-    // gets the sizes the platform's cannot be given here.
-    std::vector<int> native_list_sizes{1000, 10000};
+    // The component's own engine: the item to run, alone, and the size of
+    // the file it copies.
+    std::wstring native;
     long long native_big_mib = 256;
-    int native_rounds = 300;
 };
 
 Options options;
@@ -823,52 +822,55 @@ void connect_item()
                                 }}});
 }
 
-// The component's own engine, against curl (curl_times.py) on the same
-// work; the platform's engine is compared per entry on its own listings.
-void native_items()
+// One item of the component's own engine, once per call: ./run bench
+// alternates each run with curl's on the same work (curl_times.py --native),
+// so that a machine busier at one moment slows both alike.
+void native_item(const std::string& item)
 {
-    for (int entries : options.native_list_sizes) {
+    const std::string list_prefix = "native-list-";
+    const std::string rounds_prefix = "native-rounds-";
+    if (item.rfind(list_prefix, 0) == 0) {
         Automation ftp = connected_ftp(nullptr, engine_native);
-        ftp.put(L"Directory", L"/list" + std::to_wstring(entries));
-        interleave("native-list-" + std::to_string(entries), {{"native", [&](int) { return files_of(ftp); }}});
+        ftp.put(L"Directory", L"/list" + std::to_wstring(std::stoi(item.substr(list_prefix.size()))));
+        interleave(item, {{"native", [&](int) { return files_of(ftp); }}});
         ftp.call(L"CloseConnection");
+    } else if (item == "native-getfile" || item == "native-putfile") {
+        Automation ftp = connected_ftp(nullptr, engine_native);
+        const std::wstring name = L"big" + std::to_wstring(options.native_big_mib) + L".bin";
+        const long long bytes = options.native_big_mib << 20;
+        const std::wstring got = local(L"get-native.bin");
+        const std::wstring target = L"/up/native-" + std::wstring(architecture) + L"-" + name;
+        interleave(item, {{"native", [&](int) {
+                               if (item == "native-putfile")
+                                   return timed([&] {
+                                       ftp.call(L"PutFile", {local(name), target});
+                                       return bytes;
+                                   });
+                               DeleteFileW(got.c_str());
+                               return timed([&] {
+                                   ftp.call(L"GetFile", {L"/" + name, got, true});
+                                   return bytes;
+                               });
+                           }}});
+        DeleteFileW(got.c_str());
+        ftp.call(L"CloseConnection");
+    } else if (item.rfind(rounds_prefix, 0) == 0) {
+        const int rounds = std::stoi(item.substr(rounds_prefix.size()));
+        Automation ftp = unconnected_ftp(nullptr, engine_native);
+        interleave(item, {{"native", [&](int) {
+                               return timed([&] {
+                                   for (int round = 0; round < rounds; ++round) {
+                                       ftp.call(L"OpenConnection");
+                                       Automation collection(ftp.call(L"Files").object());
+                                       collection.call(L"Count");
+                                       ftp.call(L"CloseConnection");
+                                   }
+                                   return static_cast<long long>(rounds);
+                               });
+                           }}});
+    } else {
+        fail("unknown item " + item);
     }
-
-    Automation ftp = connected_ftp(nullptr, engine_native);
-    const std::wstring name = L"big" + std::to_wstring(options.native_big_mib) + L".bin";
-    const long long bytes = options.native_big_mib << 20;
-    const std::wstring got = local(L"get-native.bin");
-    interleave("native-getfile", {{"native", [&](int) {
-                                       DeleteFileW(got.c_str());
-                                       return timed([&] {
-                                           ftp.call(L"GetFile", {L"/" + name, got, true});
-                                           return bytes;
-                                       });
-                                   }}});
-    DeleteFileW(got.c_str());
-    const std::wstring source = local(name);
-    const std::wstring target = L"/up/native-" + std::wstring(architecture) + L"-" + name;
-    interleave("native-putfile", {{"native", [&](int) {
-                                       return timed([&] {
-                                           ftp.call(L"PutFile", {source, target});
-                                           return bytes;
-                                       });
-                                   }}});
-    ftp.call(L"CloseConnection");
-
-    Automation rounds = unconnected_ftp(nullptr, engine_native);
-    interleave("native-rounds-" + std::to_string(options.native_rounds),
-               {{"native", [&](int) {
-                     return timed([&] {
-                         for (int round = 0; round < options.native_rounds; ++round) {
-                             rounds.call(L"OpenConnection");
-                             Automation collection(rounds.call(L"Files").object());
-                             collection.call(L"Count");
-                             rounds.call(L"CloseConnection");
-                         }
-                         return static_cast<long long>(options.native_rounds);
-                     });
-                 }}});
 }
 
 void http_items()
@@ -998,14 +1000,10 @@ void parse(int count, wchar_t** arguments)
             options.list_sizes.clear();
             for (const std::wstring& size : split(next()))
                 options.list_sizes.push_back(std::stoi(size));
-        } else if (name == L"--native-list-sizes") {
-            options.native_list_sizes.clear();
-            for (const std::wstring& size : split(next()))
-                options.native_list_sizes.push_back(std::stoi(size));
-        } else if (name == L"--native-big-mib")
+        } else if (name == L"--native")
+            options.native = next();
+        else if (name == L"--native-big-mib")
             options.native_big_mib = std::stoll(next());
-        else if (name == L"--native-rounds")
-            options.native_rounds = std::stoi(next());
         else if (name == L"--text-entries")
             options.text_entries = std::stoi(next());
         else if (name == L"--page-entries")
@@ -1034,6 +1032,11 @@ int wmain(int count, wchar_t** arguments)
         // Hold the COM and network libraries for the whole run, so that no
         // variant pays for loading them.
         { Automation warm = Automation::create(L"corvane.FTP"); }
+        if (!options.native.empty()) {
+            native_item(narrow(options.native));
+            CoUninitialize();
+            return 0;
+        }
         http_items();
         save_item();
         listing_items();
@@ -1042,7 +1045,6 @@ int wmain(int count, wchar_t** arguments)
         print_client_item();
         download_item();
         tree_items();
-        native_items();
         CoUninitialize();
         return 0;
     } catch (const ScriptError& error) {

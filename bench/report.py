@@ -130,11 +130,12 @@ class Table:
         self.add(title, peak_cell(mine, key, body), peak_cell(base, "peak", body) if baseline else "—", "—", ratio,
                  limit if limit is not None else flat, target_text, check, ratio_text="%.2f× body")
 
-    # The own engine against curl on the same work: times, or throughputs
-    # where `size` is given.
+    # The own engine against curl on the same work, whose runs alternated
+    # with its own and are kept with them: times, or throughputs where
+    # `size` is given.
     def against_curl(self, item, title, target, size=None):
         mine = self.data.get((item, "native"), [])
-        curl_samples = self.curl.get((item, "curl"), [])
+        curl_samples = self.data.get((item, "curl"), [])
         overlap = bool(mine and curl_samples) and \
             min(s["seconds"] for s in mine) <= max(s["seconds"] for s in curl_samples)
         if size:
@@ -184,7 +185,9 @@ class Table:
 
 
 NATIVE_TEXT = (
-    "The same vsftpd, active mode on every side. The component's listings and transfers run on a connection it "
+    "The same vsftpd, active mode on every side. The component and curl take turns run by run, item by item, "
+    "each going first in every other run, so that these rows' curl column was measured beside them. "
+    "The component's listings and transfers run on a connection it "
     "holds, so curl's do too: each curl run lists the root first and only its second transfer, on the same "
     "connection, is timed. The rounds need a connection each, which curl's command line cannot ask for in one "
     "process, so curl runs once per round and its own time (`time_total`, which leaves out the process's start "
