@@ -293,4 +293,24 @@ HRESULT FTP::put_TrustPassiveAddress(VARIANT_BOOL trust)
     return member([&] { session_.set_trust_passive_address(trust != VARIANT_FALSE); });
 }
 
+HRESULT FTP::get_Security(Ftp_Security* result)
+{
+    return member(result, [&] { *result = static_cast<Ftp_Security>(session_.security()); });
+}
+
+HRESULT FTP::put_Security(Ftp_Security security)
+{
+    return member([&] { session_.set_security(static_cast<ftp::Security>(security)); });
+}
+
+HRESULT FTP::get_IgnoreCertificateErrors(VARIANT_BOOL* result)
+{
+    return member(result, [&] { *result = session_.ignore_certificate_errors() ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+
+HRESULT FTP::put_IgnoreCertificateErrors(VARIANT_BOOL ignore)
+{
+    return member([&] { session_.set_ignore_certificate_errors(ignore != VARIANT_FALSE); });
+}
+
 }  // namespace corvane

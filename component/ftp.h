@@ -64,6 +64,10 @@ public:
     HRESULT STDMETHODCALLTYPE put_Engine(Ftp_Engine engine) override;
     HRESULT STDMETHODCALLTYPE get_TrustPassiveAddress(VARIANT_BOOL* result) override;
     HRESULT STDMETHODCALLTYPE put_TrustPassiveAddress(VARIANT_BOOL trust) override;
+    HRESULT STDMETHODCALLTYPE get_Security(Ftp_Security* result) override;
+    HRESULT STDMETHODCALLTYPE put_Security(Ftp_Security security) override;
+    HRESULT STDMETHODCALLTYPE get_IgnoreCertificateErrors(VARIANT_BOOL* result) override;
+    HRESULT STDMETHODCALLTYPE put_IgnoreCertificateErrors(VARIANT_BOOL ignore) override;
 
 private:
     ~FTP() override = default;

@@ -19,6 +19,13 @@
 namespace corvane::ftp {
 
 // How a session connects; the engine takes it at open().
+// How the connections are protected; the numbers are the ones scripts set.
+enum class Security : LONG {
+    none = 0,
+    explicit_tls = 1,
+    implicit_tls = 2,
+};
+
 // Texts are bytes the session proved fit for the wire (ftp/wire_text.h).
 struct ConnectSettings {
     std::string host;
@@ -30,6 +37,8 @@ struct ConnectSettings {
     bool passive = false;
     bool trust_passive_address = false;
     bool utf8 = false;
+    Security security = Security::none;
+    bool ignore_certificate_errors = false;
     LONG timeout_seconds = 60;
     // The transfer type commands other than transfers go with.
     DWORD transfer_flags = FTP_TRANSFER_TYPE_ASCII;

@@ -58,5 +58,11 @@ inline constexpr ErrorCode engine_while_connected{
     error_number(0x80040217), source, L"The engine can be changed only while no connection is open."};
 inline constexpr ErrorCode invalid_engine{
     error_number(0x80040218), source, L"The engine must be EnginePlatform (1) or EngineNative (2)."};
+inline constexpr ErrorCode invalid_security{
+    error_number(0x80040219), source,
+    L"The security must be SecurityNone (0), SecurityExplicit (1) or SecurityImplicit (2)."};
+inline constexpr ErrorCode platform_without_tls{
+    error_number(0x8004021a), source,
+    L"EnginePlatform cannot protect FTP with TLS: set Security to SecurityNone first."};
 
 }  // namespace corvane::ftp::errors

@@ -6,6 +6,7 @@
 #include "ftp/ftp_errors.h"
 #include "ftp/time_text.h"
 #include "net/failure.h"
+#include "tls/tls_stream.h"
 
 namespace corvane::ftp {
 
@@ -73,6 +74,26 @@ auto ended_without_final_reply(const ErrorCode& error, Step&& body)
     }
 }
 
+// TLS from the platform for the control connection and each of its data
+// connections, all with one credentials handle and one target name, so that
+// the platform can resume the control connection's session on the data
+// connections, as servers demand by default.
+class PlatformTls final : public ftpproto::StreamSecurer {
+public:
+    PlatformTls(std::wstring server_name, bool ignore_certificate_errors)
+        : session_(std::move(server_name), ignore_certificate_errors)
+    {
+    }
+
+    std::unique_ptr<net::Stream> secure(std::unique_ptr<net::Stream> stream, bool, DWORD timeout_milliseconds) override
+    {
+        return session_.open(std::move(stream), timeout_milliseconds);
+    }
+
+private:
+    tls::TlsSession session_;
+};
+
 // A transfer over a data connection of the client's.
 class NativeFile final : public RemoteFile {
 public:
@@ -129,13 +150,21 @@ NativeEngine::NativeEngine(const ConnectSettings& settings, ReplyRecord& record)
     client_settings.timeout_milliseconds = milliseconds_of(settings.timeout_seconds);
     client_settings.passive = settings.passive;
     client_settings.trust_passive_address = settings.trust_passive_address;
+    client_settings.security = settings.security == Security::explicit_tls   ? ftpproto::Security::explicit_tls
+                               : settings.security == Security::implicit_tls ? ftpproto::Security::implicit_tls
+                                                                             : ftpproto::Security::none;
     // The platform's proxy settings name HTTP and SOCKS proxies, which
     // carry no FTP of ours: a proxy is refused rather than passed by.
     if (settings.has_proxy)
         raise_with_reason(errors::open_connection, L"The component's own engine connects directly: it does not "
                                                    L"use a proxy. Clear Proxy or use EnginePlatform.");
-    client_ = step(errors::open_connection, L"OpenConnection",
-                   [&] { return ftpproto::Client::connect(client_settings); });
+    client_ = step(errors::open_connection, L"OpenConnection", [&] {
+        // The certificate must name the host as the script wrote it.
+        if (settings.security != Security::none)
+            client_settings.securer =
+                std::make_shared<PlatformTls>(from_ansi(settings.host), settings.ignore_certificate_errors);
+        return ftpproto::Client::connect(client_settings);
+    });
     heard(client_->last_reply());
     if (!settings.utf8)
         return;
@@ -197,6 +226,9 @@ void NativeEngine::use_type(DWORD transfer_flags, const ErrorCode& error, std::w
 std::string NativeEngine::execute_command(const WireText& command, VARIANT_BOOL expect_response, DWORD)
 {
     const ErrorCode& error = errors::execute_command;
+    // A script's command may change the type behind the engine's back
+    // (TYPE, or a server's own reset): the next transfer says it again.
+    type_ = 0;
     if (expect_response != VARIANT_TRUE) {
         positive(command.ansi(), error, L"ExecuteCommand");
         return {};

@@ -43,9 +43,24 @@ void Session::set_engine_kind(EngineKind kind)
 {
     if (kind != EngineKind::platform && kind != EngineKind::native)
         raise(errors::invalid_engine);
-    if (connected() && kind != engine_kind_)
+    if (kind == EngineKind::platform && security_ != Security::none)
+        raise(errors::platform_without_tls);
+    if (connected() && kind != engine_kind())
         raise(errors::engine_while_connected);
     engine_kind_ = kind;
+}
+
+void Session::set_security(Security security)
+{
+    if (security != Security::none && security != Security::explicit_tls && security != Security::implicit_tls)
+        raise(errors::invalid_security);
+    security_ = security;
+}
+
+LONG Session::port() const
+{
+    constexpr LONG implicit_tls_port = 990;
+    return port_.value_or(security_ == Security::implicit_tls ? implicit_tls_port : INTERNET_DEFAULT_FTP_PORT);
 }
 
 void Session::set_timeout_seconds(LONG seconds)
@@ -82,7 +97,9 @@ void Session::open()
     settings.password = login_text(password_, L"password").ansi();
     settings.proxy = login_text(proxy_.value_or(std::wstring()), L"proxy").ansi();
     settings.has_proxy = proxy_.has_value();
-    settings.port = static_cast<INTERNET_PORT>(port_);
+    settings.port = static_cast<INTERNET_PORT>(port());
+    settings.security = security_;
+    settings.ignore_certificate_errors = ignore_certificate_errors_;
     settings.passive = passive_;
     settings.trust_passive_address = trust_passive_address_;
     settings.utf8 = utf8_;
@@ -91,7 +108,7 @@ void Session::open()
     // An engine that failed to connect holds nothing open; the last one
     // goes first, so that no two connections of one object overlap.
     engine_.reset();
-    if (engine_kind_ == EngineKind::native)
+    if (engine_kind() == EngineKind::native)
         engine_ = std::make_unique<NativeEngine>(settings, reply_record_);
     else
         engine_ = std::make_unique<WinInetEngine>(settings, reply_record_);

@@ -44,7 +44,8 @@ public:
     void set_username(std::wstring username) { username_ = std::move(username); }
     const std::wstring& password() const { return password_; }
     void set_password(std::wstring password) { password_ = std::move(password); }
-    LONG port() const { return port_; }
+    // 990 for implicit TLS until a script sets one, else 21.
+    LONG port() const;
     void set_port(LONG port);
     // Empty when none is set; text of spaces alone sets none.
     std::wstring proxy() const { return proxy_.value_or(std::wstring()); }
@@ -55,9 +56,16 @@ public:
     // control connection's peer.
     bool trust_passive_address() const { return trust_passive_address_; }
     void set_trust_passive_address(bool trust) { trust_passive_address_ = trust; }
-    EngineKind engine_kind() const { return engine_kind_; }
+    // The own engine whenever TLS is asked for: the platform's has none
+    // for FTP.
+    EngineKind engine_kind() const { return security_ == Security::none ? engine_kind_ : EngineKind::native; }
     // Only while disconnected: a connection keeps the engine that made it.
     void set_engine_kind(EngineKind kind);
+    // Asked for at the next open, as UTF8 is.
+    Security security() const { return security_; }
+    void set_security(Security security);
+    bool ignore_certificate_errors() const { return ignore_certificate_errors_; }
+    void set_ignore_certificate_errors(bool ignore) { ignore_certificate_errors_ = ignore; }
     TransferType transfer_type() const { return transfer_type_; }
     void set_transfer_type(TransferType transfer_type) { transfer_type_ = transfer_type; }
     DWORD transfer_flags() const { return static_cast<DWORD>(transfer_type_); }
@@ -147,11 +155,13 @@ private:
     std::wstring url_;
     std::wstring username_;
     std::wstring password_;
-    LONG port_ = INTERNET_DEFAULT_FTP_PORT;
+    std::optional<LONG> port_;
     std::optional<std::wstring> proxy_;
     bool passive_ = false;
     bool trust_passive_address_ = false;
     EngineKind engine_kind_ = EngineKind::platform;
+    Security security_ = Security::none;
+    bool ignore_certificate_errors_ = false;
     TransferType transfer_type_ = TransferType::ascii;
     bool utf8_ = false;
     NameEncoding connection_encoding_ = NameEncoding::ansi;

@@ -58,6 +58,11 @@ std::unique_ptr<Client> Client::connect(const Settings& settings)
 
 std::unique_ptr<Client> Client::log_in(std::unique_ptr<net::Stream> control, const Settings& settings)
 {
+    if (settings.security != Security::none && !settings.securer)
+        throw Failure(codes::invalid_response, L"TLS was asked for without a way to set it up.");
+    // Implicit TLS: not one byte in clear text, the greeting included.
+    if (settings.security == Security::implicit_tls)
+        control = settings.securer->secure(std::move(control), false, settings.timeout_milliseconds);
     auto client = std::make_unique<Client>(std::move(control), settings);
     client->greet_and_log_in();
     return client;
@@ -77,6 +82,8 @@ void Client::greet_and_log_in()
         const Reply greeting = read_final_reply();
         if (!greeting.complete())
             throw negative(greeting);
+        if (settings_.security == Security::explicit_tls)
+            secure_control();
         Reply reply = command("USER " + settings_.user);
         if (reply.code == 331)
             reply = command("PASS " + settings_.password);
@@ -84,10 +91,42 @@ void Client::greet_and_log_in()
             throw negative(reply, L"The server asks for an account (ACCT), which is not supported.");
         if (!reply.complete())
             throw negative(reply);
+        if (settings_.security != Security::none)
+            protect_data();
     } catch (...) {
         drop();
         throw;
     }
+}
+
+void Client::secure_control()
+{
+    const Reply reply = command("AUTH TLS");
+    if (reply.code != 234)
+        throw negative(reply, L"The server refused TLS (AUTH TLS); nothing is sent in clear text instead.");
+    // Bytes after the 234 came in clear text, where only the handshake
+    // belongs: someone on the path may have put them there.
+    if (reader_.has_buffered())
+        throw Failure(codes::invalid_response, L"The server sent clear text after agreeing to TLS.");
+    control_ = settings_.securer->secure(std::move(control_), false, settings_.timeout_milliseconds);
+    reader_.set_stream(*control_);
+}
+
+void Client::protect_data()
+{
+    Reply reply = command("PBSZ 0");
+    if (!reply.complete())
+        throw negative(reply, L"The server refused PBSZ 0, which TLS on data connections needs.");
+    reply = command("PROT P");
+    if (!reply.complete())
+        throw negative(reply, L"The server refused to protect data connections (PROT P).");
+}
+
+std::unique_ptr<net::Stream> Client::protected_data(std::unique_ptr<net::Stream> data)
+{
+    if (settings_.security == Security::none || !data)
+        return data;
+    return settings_.securer->secure(std::move(data), true, settings_.timeout_milliseconds);
 }
 
 Reply Client::command(std::string_view line)
@@ -162,6 +201,9 @@ std::unique_ptr<DataTransfer> Client::start_transfer(std::string_view line, Repl
         transfer->data_ = transfer->listener_->accept(control_->peer(), settings_.timeout_milliseconds);
         transfer->listener_.reset();
     }
+    // The server starts TLS on the data connection once it has said 1xx;
+    // a handshake that fails aborts the transfer likewise.
+    transfer->data_ = protected_data(std::move(transfer->data_));
     return transfer;
 }
 

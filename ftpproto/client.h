@@ -25,6 +25,27 @@
 
 namespace corvane::ftpproto {
 
+// How the connections are protected.
+enum class Security {
+    // Clear text.
+    none,
+    // AUTH TLS on the ordinary port, then PBSZ 0 and PROT P.
+    explicit_tls,
+    // TLS from the first byte.
+    implicit_tls,
+};
+
+// Wraps a connected stream in TLS: the control connection once, and every
+// data connection of it, which may ask for the control connection's TLS
+// session again (servers demand that by default). Raises net::Failure
+// when the handshake or the server's certificate fails.
+class StreamSecurer {
+public:
+    virtual ~StreamSecurer() = default;
+    virtual std::unique_ptr<net::Stream> secure(std::unique_ptr<net::Stream> stream, bool data_connection,
+                                                DWORD timeout_milliseconds) = 0;
+};
+
 struct Settings {
     // Bytes as they go on the wire; the caller has proved them free of CR,
     // LF and NUL.
@@ -39,14 +60,20 @@ struct Settings {
     // Connect to the address a 227 reply names instead of the control
     // connection's peer (which a server behind NAT may misname).
     bool trust_passive_address = false;
+    Security security = Security::none;
+    // Required unless security is none.
+    std::shared_ptr<StreamSecurer> securer;
 };
 
 class DataTransfer;
 
 class Client {
 public:
-    // Connects, reads the greeting, sends USER and PASS. A server that asks
-    // for ACCT is refused (codes::negative_reply, reason says so); the
+    // Connects, reads the greeting, sends USER and PASS, protected as
+    // settings.security says: nothing ever falls back to clear text, and
+    // USER and PASS go only over a connection whose handshake succeeded;
+    // a refused AUTH TLS, PBSZ or PROT raises codes::negative_reply with
+    // the step named in the reason. A server that asks for ACCT is refused (codes::negative_reply, reason says so); the
     // control connection is closed on any failure.
     static std::unique_ptr<Client> connect(const Settings& settings);
     // The same over a control connection already made (by a test, or a
@@ -94,6 +121,12 @@ public:
 private:
     friend class DataTransfer;
     void greet_and_log_in();
+    // AUTH TLS and the handshake on the control connection.
+    void secure_control();
+    // PBSZ 0 and PROT P, after the login.
+    void protect_data();
+    // The data connection of a transfer under way, in TLS when protected.
+    std::unique_ptr<net::Stream> protected_data(std::unique_ptr<net::Stream> data);
     // Sends without reading; raises on a fault, and a fault closes.
     void send_line(std::string_view line);
     Reply read_reply();

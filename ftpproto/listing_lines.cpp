@@ -245,7 +245,10 @@ std::optional<FILETIME> unix_date(std::span<const std::string_view> words, size_
     m.day = *day;
     last = at + 2;
     if (const auto year = field(words[at + 2], 4, 4)) {
+        // No time of day: noon, as the platform's listing gives it, so
+        // that the day stays the same when shown in any local time zone.
         m.year = *year;
+        m.hour = 12;
         return file_time(m);
     }
     if (!read_clock(words[at + 2], m))

@@ -99,6 +99,15 @@ WScript.Echo page.Headers
 WScript.Echo page.Body
 ftp.CloseConnection
 
+Title "The component's own FTP engine (Engine = 2, EngineNative)"
+ftp.Engine = 2
+ftp.OpenConnection
+ftp.Directory = "/pub"
+For Each entry In ftp.Files
+    WScript.Echo "  " & entry.Filename
+Next
+ftp.CloseConnection
+
 ' --- HTTP --------------------------------------------------------------------
 Dim http, header
 Set http = CreateObject("corvane.HTTP")

@@ -37,6 +37,8 @@ def parse_args():
     p.add_argument("--max-seconds", type=float, default=900.0)
     p.add_argument("--foreground", action="store_true", help="demo mode: no control port")
     p.add_argument("--verbose", action="store_true")
+    p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"),
+                   help="explicit TLS (AUTH TLS) required on control and data connections")
     p.add_argument("--log-commands", action="store_true",
                    help="append every command line received to <root>.commands (removed on exit)")
     return p.parse_args()
@@ -137,6 +139,12 @@ def main():
     authorizer.add_user(USER, PASSWORD, root, perm="elradfmwMT")
     command_log = root + ".commands" if args.log_commands else None
     handler = command_logging_handler(command_log) if command_log else Handler
+    if args.tls:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        handler = type("TlsHandler", (handler, TLS_FTPHandler), {})
+        handler.certfile, handler.keyfile = args.tls
+        handler.tls_control_required = True
+        handler.tls_data_required = True
     handler.authorizer = authorizer
     handler.banner = "corvane test FTP server ready"
     handler.auth_failed_timeout = 0  # tests of failed logins need not wait

@@ -180,5 +180,22 @@ TEST(NativeEngineProperty, ChosenOnlyWhileDisconnected)
     EXPECT_EQ(ftp.get(L"Engine").integer(), engine_platform);
 }
 
+// The engine says TYPE only when the type changes; a script's own command
+// may have changed it, so the next transfer says it again.
+TEST(NativeEngineProperty, TypeSaidAgainAfterAScriptsCommand)
+{
+    LoopbackServer server = LoopbackServer::start_ftp_logging_commands();
+    Automation ftp = ftp_on(engine_native, server);
+    ftp.call(L"OpenConnection");
+    ftp.call(L"Files");
+    ftp.call(L"ExecuteCommand", {L"TYPE I", false});
+    ftp.call(L"Files");
+    std::vector<std::string> types;
+    for (const std::string& line : server.received_commands())
+        if (line.starts_with("TYPE"))
+            types.push_back(line);
+    EXPECT_EQ(types, (std::vector<std::string>{"TYPE A", "TYPE I", "TYPE A"}));
+}
+
 }  // namespace
 }  // namespace corvane::integration

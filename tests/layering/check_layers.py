@@ -4,7 +4,8 @@
 Each layer folder includes only itself and the layers below it, WinInet is
 called only from frame/platform.cpp (everything else goes through
 platform(), which is what lets the unit tests script it), Winsock only from
-net/sockets.cpp (the same for sockets()), each layer's
+net/sockets.cpp (the same for sockets()), SSPI and the chain engine only
+from tls/security.cpp (the same for security()), each layer's
 library links only downward, and no text reaches a code page by best fit:
 every WideCharToMultiByte names WC_NO_BEST_FIT_CHARS or is one of the exact
 conversions, which check what they made.
@@ -21,12 +22,13 @@ import tempfile
 ALLOWED = {
     'frame': ['frame'],
     'net': ['frame', 'net'],
-    'ftpproto': ['frame', 'net', 'ftpproto'],
-    'ftp': ['frame', 'net', 'ftpproto', 'ftp'],
-    'transfer': ['frame', 'net', 'ftpproto', 'ftp', 'transfer'],
-    'web': ['frame', 'net', 'ftpproto', 'ftp', 'web'],
+    'tls': ['frame', 'net', 'tls'],
+    'ftpproto': ['frame', 'net', 'tls', 'ftpproto'],
+    'ftp': ['frame', 'net', 'tls', 'ftpproto', 'ftp'],
+    'transfer': ['frame', 'net', 'tls', 'ftpproto', 'ftp', 'transfer'],
+    'web': ['frame', 'net', 'tls', 'ftpproto', 'ftp', 'web'],
     'http': ['frame', 'http'],
-    'component': ['frame', 'net', 'ftpproto', 'ftp', 'transfer', 'web', 'http', 'component'],
+    'component': ['frame', 'net', 'tls', 'ftpproto', 'ftp', 'transfer', 'web', 'http', 'component'],
 }
 SEAM = 'frame/platform.cpp'
 # Winsock has a seam of its own, for the same reason. Names of its own are
@@ -36,6 +38,12 @@ SOCKET_SEAM = 'net/sockets.cpp'
 WINSOCK_NAME = re.compile(r'(?<![\w~])(?:WSA[A-Z]\w*|getaddrinfo|freeaddrinfo|closesocket|ioctlsocket|setsockopt'
                           r'|getsockopt|getsockname|getpeername|recv|inet_ntop|inet_pton|htons|ntohs|htonl|ntohl'
                           r'|(?<=::)(?:socket|connect|bind|listen|accept|send|shutdown|select))(?=\s*\()')
+# SSPI and the certificate chain engine: only tls/security.cpp.
+SECURITY_SEAM = 'tls/security.cpp'
+SECURITY_NAME = re.compile(r'(?<![\w~])(?:AcquireCredentialsHandle|FreeCredentialsHandle|InitializeSecurityContext'
+                           r'|DeleteSecurityContext|QueryContextAttributes|ApplyControlToken|EncryptMessage'
+                           r'|DecryptMessage|FreeContextBuffer|CertGetCertificateChain|CertVerifyCertificateChainPolicy'
+                           r'|CertFreeCertificateChain|CertFreeCertificateContext)[AW]?(?=\s*\()')
 WININET_HEADER_OWNER = 'frame/win32.h'
 GENERATED = re.compile(r'corvane_[a-z]\.[ch]')  # widl's corvane_h.h, corvane_i.c
 WININET_NAME = re.compile(r'(?<![\w~])(?:Internet|Ftp|Http)[A-Z]\w*(?=\s*\()')
@@ -167,6 +175,11 @@ def check_sources(root):
                 if is_direct_call(code, m.start()):
                     problems.append("%s:%d: %s calls Winsock's %s directly (only %s may)"
                                     % (rel, text.count('\n', 0, m.start()) + 1, layer, m.group(), SOCKET_SEAM))
+        if rel != SECURITY_SEAM:
+            for m in SECURITY_NAME.finditer(code):
+                if is_direct_call(code, m.start()):
+                    problems.append("%s:%d: %s calls %s directly (only %s may)"
+                                    % (rel, text.count('\n', 0, m.start()) + 1, layer, m.group(), SECURITY_SEAM))
         if rel == SEAM:
             continue
         for m in ENCODER.finditer(code):
@@ -283,6 +296,11 @@ ROWS = [
     ('net/planted.cpp', 'int n = sockets().recv(s, b, 1, 0); auto c = TcpStream::connect(e, 1);', None),
     ('transfer/planted.cpp', 'void g() { send(session, file); return connect(endpoint, 1); }', None),
     ('net/planted.h', 'virtual int send(SOCKET socket, const char* b, int n, int f) = 0;', None),
+    ('tls/planted.cpp', 'void f() { ::DecryptMessage(c, m, 0, q); }', 'tls calls DecryptMessage directly'),
+    ('ftp/planted.cpp', 'BOOL b = CertGetCertificateChain(0, c, 0, 0, p, 0, 0, &x);',
+     'ftp calls CertGetCertificateChain directly'),
+    ('tls/planted.cpp', 's = security().InitializeSecurityContextW(c, 0, n, f, 0, 0, 0, 0, x, o, a, 0);', None),
+    ('tls/planted.h', 'virtual SECURITY_STATUS EncryptMessage(PCtxtHandle c, ULONG q) = 0;', None),
 ]
 
 

@@ -10,6 +10,11 @@ function check(label, actual, expected) {
 function useEngineOfRun(made) {
     var engine = new ActiveXObject("WScript.Shell").Environment("PROCESS").Item("CORVANE_TEST_FTP_ENGINE");
     if (engine !== "") made.Engine = parseInt(engine, 10);
+    // The FTPS run: the certificate names localhost, the scripts 127.0.0.1.
+    if (new ActiveXObject("WScript.Shell").Environment("PROCESS").Item("CORVANE_TEST_FTP_SECURITY") !== "") {
+        made.Security = 1;
+        made.IgnoreCertificateErrors = true;
+    }
 }
 
 var fso = new ActiveXObject("Scripting.FileSystemObject");

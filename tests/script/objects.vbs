@@ -8,6 +8,11 @@ Sub UseEngineOfRun(made)
     Dim engine
     engine = CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_ENGINE")
     If engine <> "" Then made.Engine = CLng(engine)
+    ' The FTPS run: the certificate names localhost, the scripts 127.0.0.1.
+    If CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_SECURITY") <> "" Then
+        made.Security = 1
+        made.IgnoreCertificateErrors = True
+    End If
 End Sub
 
 Sub Check(label, actual, expected)

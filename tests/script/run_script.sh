@@ -6,15 +6,17 @@
 # Wine's cscript ends silently with exit code 0 on a runtime error, so a
 # script passes only if it reaches its "END" line and printed no "FAIL".
 # With an engine (1 WinInet, 2 our own), every FTP object the script makes
-# gets it (the script's UseEngineOfRun); without, the class's default.
-#   run_script.sh <wine loader> <script> [engine]
+# gets it (the script's UseEngineOfRun); without, the class's default. With
+# "tls", the FTP server requires explicit TLS and every FTP object asks for it.
+#   run_script.sh <wine loader> <script> [engine | tls]
 set -uo pipefail
 loader=$1
 script=$(realpath "$2")
-if [ -n "${3:-}" ]; then
+unset CORVANE_TEST_FTP_ENGINE CORVANE_TEST_FTP_SECURITY
+if [ "${3:-}" = tls ]; then
+    export CORVANE_TEST_FTP_ENGINE=2 CORVANE_TEST_FTP_SECURITY=1
+elif [ -n "${3:-}" ]; then
     export CORVANE_TEST_FTP_ENGINE=$3
-else
-    unset CORVANE_TEST_FTP_ENGINE
 fi
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
 
@@ -28,8 +30,14 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir "$work/root"
+tls=()
+if [ -n "${CORVANE_TEST_FTP_SECURITY:-}" ]; then
+    /usr/bin/python3 "$tools/make_test_certificates.py" "$work/certificates" --hours 2 ||
+        { echo "FAIL: no test certificates"; exit 1; }
+    tls=(--tls "$work/certificates/server.pem" "$work/certificates/server.key")
+fi
 /usr/bin/python3 "$tools/ftp_server.py" --foreground --root "$work/root" --port-file "$work/ftp.port" \
-    --max-seconds 600 >"$work/ftp.log" 2>&1 &
+    --max-seconds 600 "${tls[@]}" >"$work/ftp.log" 2>&1 &
 servers+=($!)
 /usr/bin/python3 "$tools/http_server.py" --foreground --port-file "$work/http.port" --max-seconds 600 \
     >"$work/http.log" 2>&1 &

@@ -129,7 +129,9 @@ TEST(TypeLibrary, SecondFtpInterfaceAddsItsMembersInItsOwnRange)
                 ElementsAre("Timeout get 201", "Timeout let 201", "LastReplyCode get 202",
                             "RemoteFileSize method 203", "ResumeFile method 204", "ResumePutFile method 205",
                             "UTF8 get 206", "UTF8 let 206", "BytesTransferred get 207", "Engine get 208",
-                            "Engine let 208", "TrustPassiveAddress get 209", "TrustPassiveAddress let 209"));
+                            "Engine let 208", "TrustPassiveAddress get 209", "TrustPassiveAddress let 209",
+                            "Security get 20a", "Security let 20a", "IgnoreCertificateErrors get 20b",
+                            "IgnoreCertificateErrors let 20b"));
 }
 
 TEST(TypeLibrary, LibraryInterfacesAndEnumerations)
@@ -182,7 +184,8 @@ TEST(TypeLibrary, LibraryInterfacesAndEnumerations)
     EXPECT_THAT(constants, UnorderedElementsAre("ShowFiles=1", "ShowDirectories=2", "ShowFileSize=4", "ShowLastAccessTime=8",
                                        "ShowLastWriteTime=16", "ShowCreationTime=32", "TransferASCII=1",
                                        "TransferBinary=2", "FTPDirectory=1", "FTPFile=2", "EnginePlatform=1",
-                                       "EngineNative=2"));
+                                       "EngineNative=2", "SecurityNone=0", "SecurityExplicit=1",
+                                       "SecurityImplicit=2"));
 }
 
 std::wstring version_string(const std::vector<BYTE>& block, const wchar_t* name)

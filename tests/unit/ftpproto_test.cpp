@@ -208,6 +208,91 @@ TEST(FtpProtoClient, LogsInOrSaysWhyNot)
     }
 }
 
+// Stands in for TLS: a stream it secures forwards to the one it wraps and
+// keeps what went through it, so that a test sees what was sent protected.
+class RecordingSecurer final : public StreamSecurer {
+public:
+    std::vector<bool> secured;  // whether each was a data connection
+    std::string sent_protected;
+    LONG refuse = 0;
+    LONG refuse_data = 0;
+
+    std::unique_ptr<net::Stream> secure(std::unique_ptr<net::Stream> stream, bool data_connection, DWORD) override
+    {
+        secured.push_back(data_connection);
+        if (refuse || (data_connection && refuse_data))
+            throw net::Failure(data_connection && refuse_data ? refuse_data : refuse);
+        return std::make_unique<Protected>(std::move(stream), sent_protected);
+    }
+
+private:
+    class Protected final : public net::Stream {
+    public:
+        Protected(std::unique_ptr<net::Stream> inner, std::string& sent) : inner_(std::move(inner)), sent_(sent) {}
+        void send(std::span<const char> bytes, DWORD timeout) override
+        {
+            sent_.append(bytes.data(), bytes.size());
+            inner_->send(bytes, timeout);
+        }
+        size_t receive(std::span<char> buffer, DWORD timeout) override { return inner_->receive(buffer, timeout); }
+        void end_sending(DWORD timeout) override { inner_->end_sending(timeout); }
+        const net::Endpoint& local() const override { return inner_->local(); }
+        const net::Endpoint& peer() const override { return inner_->peer(); }
+
+    private:
+        std::unique_ptr<net::Stream> inner_;
+        std::string& sent_;
+    };
+};
+
+// Nothing falls back to clear text, and the login goes only over TLS.
+TEST(FtpProtoClient, SecuresBeforeTheLoginOrRefuses)
+{
+    const struct {
+        const char* name;
+        Security security;
+        std::vector<std::string> replies;  // one a receive, as a server waits for each command
+        LONG refuse;
+        LONG expected;
+        const char* sent;  // everything, clear and protected
+        const char* sent_protected;
+        size_t handshakes;
+    } rows[] = {
+        {"explicit", Security::explicit_tls,
+         {"220 hi\r\n", "234 go\r\n", "331 pw\r\n", "230 in\r\n", "200 ok\r\n", "200 ok\r\n"}, 0, 0,
+         "AUTH TLS\r\nUSER u\r\nPASS p\r\nPBSZ 0\r\nPROT P\r\n", "USER u\r\nPASS p\r\nPBSZ 0\r\nPROT P\r\n", 1},
+        {"implicit", Security::implicit_tls, {"220 hi\r\n", "230 in\r\n", "200 ok\r\n", "200 ok\r\n"}, 0, 0,
+         "USER u\r\nPBSZ 0\r\nPROT P\r\n", "USER u\r\nPBSZ 0\r\nPROT P\r\n", 1},
+        {"AUTH refused", Security::explicit_tls, {"220 hi\r\n", "530 no\r\n"}, 0, negative_reply, "AUTH TLS\r\n",
+         "", 0},
+        {"clear text after 234", Security::explicit_tls, {"220 hi\r\n", "234 go\r\n230 in\r\n"}, 0,
+         invalid_response, "AUTH TLS\r\n", "", 0},
+        {"handshake fails", Security::explicit_tls, {"220 hi\r\n", "234 go\r\n"}, 12045, 12045, "AUTH TLS\r\n",
+         "", 1},
+        {"implicit handshake fails", Security::implicit_tls, {"220 hi\r\n"}, 12045, 12045, "", "", 1},
+        {"PROT refused", Security::explicit_tls,
+         {"220 hi\r\n", "234 go\r\n", "230 in\r\n", "200 ok\r\n", "536 no\r\n"}, 0, negative_reply,
+         "AUTH TLS\r\nUSER u\r\nPBSZ 0\r\nPROT P\r\n", "USER u\r\nPBSZ 0\r\nPROT P\r\n", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto control = std::make_unique<ScriptedStream>(row.replies);
+        std::string sent;
+        control->on_send = [&](std::string_view line) { sent += line; };
+        auto securer = std::make_shared<RecordingSecurer>();
+        securer->refuse = row.refuse;
+        Settings settings = test_settings();
+        settings.security = row.security;
+        settings.securer = securer;
+        std::unique_ptr<Client> client;
+        EXPECT_EQ(failure_of([&] { client = Client::log_in(std::move(control), settings); }), row.expected);
+        EXPECT_EQ(sent, row.sent);
+        EXPECT_EQ(securer->sent_protected, row.sent_protected);
+        // The control connection alone, once, when the server let it.
+        EXPECT_EQ(securer->secured, std::vector<bool>(row.handshakes, false));
+    }
+}
+
 TEST(FtpProtoClient, ATimeOutDropsTheControlConnection)
 {
     ScriptedStream* stream = nullptr;
@@ -242,6 +327,29 @@ TEST(FtpProtoClient, PassiveFallsBackToPasvOnceAndAborKeepsTheRepliesInStep)
     EXPECT_TRUE(client->connected());
     EXPECT_EQ(stream->sent, "USER u\r\nEPSV\r\nPASV\r\nRETR a\r\nABOR\r\nPASV\r\nRETR b\r\nABOR\r\nNOOP\r\n"
                             "PASV\r\nRETR c\r\nABOR\r\nNOOP\r\nNOOP\r\n");
+}
+
+// PROT P agreed, a data connection whose handshake fails (a server that
+// sends clear data, or cuts the handshake) is no transfer, and ABOR keeps
+// the control connection in step.
+TEST(FtpProtoClient, ADataConnectionWithoutTlsAbortsItsTransfer)
+{
+    net::Listener server(net::Endpoint::ipv4(loopback_bytes, 0));
+    auto control = std::make_unique<ScriptedStream>(std::vector<std::string>{
+        "220 hi\r\n", "234 go\r\n",
+        "230 in\r\n200 ok\r\n200 ok\r\n229 here (|||" + std::to_string(server.endpoint().port()) +
+            "|)\r\n150 here\r\n426 aborted\r\n226 abort done\r\n200 noop\r\n"});
+    ScriptedStream* stream = control.get();
+    auto securer = std::make_shared<RecordingSecurer>();
+    securer->refuse_data = 12157;
+    Settings settings = test_settings();
+    settings.security = Security::explicit_tls;
+    settings.securer = securer;
+    auto client = Client::log_in(std::move(control), settings);
+    EXPECT_EQ(failure_of([&] { client->open_transfer("RETR a"); }), 12157);
+    EXPECT_EQ(client->command("NOOP").code, 200) << "ABOR left the replies out of step";
+    EXPECT_EQ(securer->secured, (std::vector<bool>{false, true}));
+    EXPECT_EQ(stream->sent, "AUTH TLS\r\nUSER u\r\nPBSZ 0\r\nPROT P\r\nEPSV\r\nRETR a\r\nABOR\r\nNOOP\r\n");
 }
 
 TEST(FtpProtoClient, ActiveFallsBackToPortOnceAndAcceptsThePeer)
