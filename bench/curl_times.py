@@ -18,6 +18,39 @@ def curl(arguments):
     return float(output.strip().splitlines()[-1])
 
 
+# Each transfer's time, in order; `sections` are curl's arguments between
+# its --next separators, each with options of its own.
+def curl_transfers(sections):
+    command = ["curl"]
+    for index, section in enumerate(sections):
+        command += (["--next"] if index else []) + ["--silent", "--show-error", "--fail",
+                                                    "--write-out", "%{time_total}\n"] + section
+    output = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    return [float(line) for line in output.split()]
+
+
+# The component's own engine is timed on a connection it already holds (the
+# rounds aside): curl first lists the root, then does the work on the same
+# connection, and only that transfer's time counts.
+def curl_on_open_connection(mode, ftp, arguments):
+    return curl_transfers([mode + ["-o", os.devnull, ftp + "/"], mode + arguments])[-1]
+
+
+# The component deletes its file before each timed download: truncating
+# the last run's in the timed one would charge curl with freeing it.
+def fresh_get(path, measure):
+    if os.path.exists(path):
+        os.remove(path)
+    return measure()
+
+
+# A curl process per round: its command line has no way to keep it from
+# reusing its connection, and a round needs a connection of its own. Only
+# the rounds' own times (time_total) are summed, not the processes' start.
+def curl_rounds(mode, url, rounds):
+    return sum(curl(mode + ["-o", os.devnull, url]) for _ in range(rounds))
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--ftp-port", type=int, required=True)
@@ -28,6 +61,12 @@ def main():
     p.add_argument("--text-entries", type=int, default=1000)
     p.add_argument("--page-entries", type=int, default=1000)
     p.add_argument("--save-mib", type=int, default=1024)
+    p.add_argument("--native-lists", default="1000,10000")
+    p.add_argument("--native-big-mib", type=int, default=256)
+    p.add_argument("--native-rounds", type=int, default=300)
+    p.add_argument("--native", metavar="ITEM",
+                   help="only this item of the own engine's, appended to --out (the bench alternates it with the "
+                   "component's)")
     p.add_argument("--passive", action="store_true")
     p.add_argument("--out", required=True)
     args = p.parse_args()
@@ -52,12 +91,31 @@ def main():
     items.append(("putfile", mode + ["-T", os.path.join(args.work, "big.bin"), "%s/up/curl.bin" % ftp]))
     items.append(("download", mode + ["-o", os.devnull, "%s/download.bin" % ftp]))
 
-    with open(args.out, "w") as out:
-        for item, arguments in items:
+    measures = [(item, lambda arguments=arguments: curl(arguments)) for item, arguments in items]
+
+    native = []
+    native_got = os.path.join(args.work, "get-native-curl.bin")
+    for entries in sorted({int(n) for n in args.native_lists.split(",")}):
+        native.append(("native-list-%d" % entries, lambda entries=entries: curl_on_open_connection(
+            mode, ftp, ["-o", os.devnull, "%s/list%d/" % (ftp, entries)])))
+    big = "big%d.bin" % args.native_big_mib
+    native.append(("native-getfile", lambda: fresh_get(native_got, lambda: curl_on_open_connection(
+        mode, ftp, ["-o", native_got, "%s/%s" % (ftp, big)]))))
+    native.append(("native-putfile", lambda: curl_on_open_connection(
+        mode, ftp, ["-T", os.path.join(args.work, big), "%s/up/curl-%s" % (ftp, big)])))
+    native.append(("native-rounds-%d" % args.native_rounds,
+                     lambda: curl_rounds(mode, ftp + "/", args.native_rounds)))
+
+    if args.native:
+        measures = [(item, measure) for item, measure in native if item == args.native]
+        if not measures:
+            p.error("no item %s" % args.native)
+    with open(args.out, "a" if args.native else "w") as out:
+        for item, measure in measures:
             for run in range(1, args.runs + 1):
-                seconds = curl(arguments)
+                seconds = measure()
                 out.write(json.dumps({"item": item, "variant": "curl", "run": run, "seconds": seconds}) + "\n")
-    for path in (got, saved):
+    for path in (got, saved, native_got):
         if os.path.exists(path):
             os.remove(path)
 

@@ -2,10 +2,11 @@
 """Lays out what ./run bench serves and uploads.
 
 FTP root: list<N>/ for each --listings count (one in ten a folder),
-big.bin, download.bin, tree/ (folders of small files) and up/, where
-uploads go. HTTP root: body1.txt, body16.txt, body64.txt (ASCII text) and
-save<N>.bin (binary, for SaveToFile).
-Work folder: big.bin and tree/, the sources of the uploads.
+big.bin, big<N>.bin (--native-big-mib, for the own FTP engine),
+download.bin, tree/ (folders of small files) and up/, where uploads go.
+HTTP root: body1.txt, body16.txt, body64.txt (ASCII text) and save<N>.bin
+(binary, for SaveToFile).
+Work folder: big.bin, big<N>.bin and tree/, the sources of the uploads.
 """
 
 import argparse
@@ -55,6 +56,7 @@ def main():
     p.add_argument("--http-root", required=True)
     p.add_argument("--work", required=True)
     p.add_argument("--big-mib", type=int, default=256)
+    p.add_argument("--native-big-mib", type=int, default=256)
     p.add_argument("--download-mib", type=int, default=64)
     p.add_argument("--save-mib", type=int, default=1024)
     p.add_argument("--listings", default="1000,10000", help="entry counts, comma separated")
@@ -70,6 +72,9 @@ def main():
     binary = random.Random(1).randbytes(MIB)
     write_pattern(os.path.join(args.ftp_root, "big.bin"), args.big_mib * MIB, binary)
     write_pattern(os.path.join(args.work, "big.bin"), args.big_mib * MIB, binary)
+    native_big = "big%d.bin" % args.native_big_mib
+    write_pattern(os.path.join(args.ftp_root, native_big), args.native_big_mib * MIB, binary)
+    write_pattern(os.path.join(args.work, native_big), args.native_big_mib * MIB, binary)
     write_pattern(os.path.join(args.ftp_root, "download.bin"), args.download_mib * MIB, binary)
     for entries in sorted({int(n) for n in args.listings.split(",")}):
         listing(args.ftp_root, entries)

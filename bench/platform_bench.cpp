@@ -51,6 +51,10 @@ struct Options {
     std::vector<int> list_sizes{1000, 10000};
     int text_entries = 1000;
     int page_entries = 1000;
+    // The component's own engine: the item to run, alone, and the size of
+    // the file it copies.
+    std::wstring native;
+    long long native_big_mib = 256;
 };
 
 Options options;
@@ -137,18 +141,30 @@ std::wstring local(const std::wstring& name)
 
 // --- the component ------------------------------------------------------
 
+// The values of the FTP object's Engine.
+constexpr int engine_platform = 1;
+constexpr int engine_native = 2;
+
 // Bound to the page first when there is one, as Server.CreateObject does.
-Automation connected_ftp(const Automation* page = nullptr)
+Automation unconnected_ftp(const Automation* page = nullptr, int engine = engine_platform)
 {
     Automation ftp = Automation::create(L"corvane.FTP");
     if (page)
         ftp.call(L"OnStartPage", {Value(page->get(L"Context"))});
+    if (engine != engine_platform)
+        ftp.put(L"Engine", engine);
     ftp.put(L"URL", L"127.0.0.1");
     ftp.put(L"Port", options.ftp_port);
     ftp.put(L"Username", options.user);
     ftp.put(L"Password", options.password);
     ftp.put(L"Passive", options.passive);
     ftp.put(L"TransferType", 2);
+    return ftp;
+}
+
+Automation connected_ftp(const Automation* page = nullptr, int engine = engine_platform)
+{
+    Automation ftp = unconnected_ftp(page, engine);
     ftp.call(L"OpenConnection");
     return ftp;
 }
@@ -806,6 +822,57 @@ void connect_item()
                                 }}});
 }
 
+// One item of the component's own engine, once per call: ./run bench
+// alternates each run with curl's on the same work (curl_times.py --native),
+// so that a machine busier at one moment slows both alike.
+void native_item(const std::string& item)
+{
+    const std::string list_prefix = "native-list-";
+    const std::string rounds_prefix = "native-rounds-";
+    if (item.rfind(list_prefix, 0) == 0) {
+        Automation ftp = connected_ftp(nullptr, engine_native);
+        ftp.put(L"Directory", L"/list" + std::to_wstring(std::stoi(item.substr(list_prefix.size()))));
+        interleave(item, {{"native", [&](int) { return files_of(ftp); }}});
+        ftp.call(L"CloseConnection");
+    } else if (item == "native-getfile" || item == "native-putfile") {
+        Automation ftp = connected_ftp(nullptr, engine_native);
+        const std::wstring name = L"big" + std::to_wstring(options.native_big_mib) + L".bin";
+        const long long bytes = options.native_big_mib << 20;
+        const std::wstring got = local(L"get-native.bin");
+        const std::wstring target = L"/up/native-" + std::wstring(architecture) + L"-" + name;
+        interleave(item, {{"native", [&](int) {
+                               if (item == "native-putfile")
+                                   return timed([&] {
+                                       ftp.call(L"PutFile", {local(name), target});
+                                       return bytes;
+                                   });
+                               DeleteFileW(got.c_str());
+                               return timed([&] {
+                                   ftp.call(L"GetFile", {L"/" + name, got, true});
+                                   return bytes;
+                               });
+                           }}});
+        DeleteFileW(got.c_str());
+        ftp.call(L"CloseConnection");
+    } else if (item.rfind(rounds_prefix, 0) == 0) {
+        const int rounds = std::stoi(item.substr(rounds_prefix.size()));
+        Automation ftp = unconnected_ftp(nullptr, engine_native);
+        interleave(item, {{"native", [&](int) {
+                               return timed([&] {
+                                   for (int round = 0; round < rounds; ++round) {
+                                       ftp.call(L"OpenConnection");
+                                       Automation collection(ftp.call(L"Files").object());
+                                       collection.call(L"Count");
+                                       ftp.call(L"CloseConnection");
+                                   }
+                                   return static_cast<long long>(rounds);
+                               });
+                           }}});
+    } else {
+        fail("unknown item " + item);
+    }
+}
+
 void http_items()
 {
     for (long long mib : {1, 16, 64}) {
@@ -933,7 +1000,11 @@ void parse(int count, wchar_t** arguments)
             options.list_sizes.clear();
             for (const std::wstring& size : split(next()))
                 options.list_sizes.push_back(std::stoi(size));
-        } else if (name == L"--text-entries")
+        } else if (name == L"--native")
+            options.native = next();
+        else if (name == L"--native-big-mib")
+            options.native_big_mib = std::stoll(next());
+        else if (name == L"--text-entries")
             options.text_entries = std::stoi(next());
         else if (name == L"--page-entries")
             options.page_entries = std::stoi(next());
@@ -961,6 +1032,11 @@ int wmain(int count, wchar_t** arguments)
         // Hold the COM and network libraries for the whole run, so that no
         // variant pays for loading them.
         { Automation warm = Automation::create(L"corvane.FTP"); }
+        if (!options.native.empty()) {
+            native_item(narrow(options.native));
+            CoUninitialize();
+            return 0;
+        }
         http_items();
         save_item();
         listing_items();
