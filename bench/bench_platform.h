@@ -5,13 +5,14 @@
 // component's own work would.
 
 #include "frame/platform.h"
+#include "wininet/platform.h"
 
 #include <string>
 #include <vector>
 
 namespace corvane::bench {
 
-class BenchPlatform final : public Platform {
+class BenchPlatform final : public Platform, public WinInetPlatform {
 public:
     BenchPlatform();
     ~BenchPlatform() override;
@@ -77,6 +78,7 @@ private:
     BOOL fail(DWORD code);
 
     Platform* previous_ = nullptr;
+    WinInetPlatform* previous_wininet_ = nullptr;
     DWORD last_error_ = 0;
     uintptr_t next_handle_ = 0x1000;
     size_t next_entry_ = 0;

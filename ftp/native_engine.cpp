@@ -6,6 +6,7 @@
 #include "ftp/ftp_errors.h"
 #include "ftp/time_text.h"
 #include "net/failure.h"
+#include "wininet/error_text.h"
 
 namespace corvane::ftp {
 
