@@ -244,6 +244,12 @@ BOOL BenchPlatform::InternetSetOptionA(HINTERNET, DWORD, LPVOID, DWORD)
     return TRUE;
 }
 
+// The benchmarks ask for no option whose value they depend on.
+BOOL BenchPlatform::InternetQueryOptionA(HINTERNET, DWORD, LPVOID, LPDWORD)
+{
+    return TRUE;
+}
+
 DWORD BenchPlatform::FtpGetFileSize(HINTERNET, LPDWORD size_high)
 {
     if (size_high)

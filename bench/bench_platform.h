@@ -69,6 +69,7 @@ public:
     int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text, int length,
                             LPCCH default_char, LPBOOL used_default_char) override;
     BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) override;
+    BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length) override;
     DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) override;
     DWORD GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part) override;
     int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length) override;
