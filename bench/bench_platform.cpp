@@ -14,7 +14,8 @@ constexpr ULONGLONG one_second = 10000000ULL;
 
 }  // namespace
 
-BenchPlatform::BenchPlatform() : previous_(install_platform(this)), pattern_(32768)
+BenchPlatform::BenchPlatform()
+    : previous_(install_platform(this)), previous_wininet_(install_wininet(this)), pattern_(32768)
 {
     // Lines of printable ASCII: one byte is one character, so the wide text
     // is exactly twice the body.
@@ -24,6 +25,7 @@ BenchPlatform::BenchPlatform() : previous_(install_platform(this)), pattern_(327
 
 BenchPlatform::~BenchPlatform()
 {
+    install_wininet(previous_wininet_);
     install_platform(previous_);
 }
 
@@ -238,6 +240,12 @@ int BenchPlatform::WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_
 }
 
 BOOL BenchPlatform::InternetSetOptionA(HINTERNET, DWORD, LPVOID, DWORD)
+{
+    return TRUE;
+}
+
+// The benchmarks ask for no option whose value they depend on.
+BOOL BenchPlatform::InternetQueryOptionA(HINTERNET, DWORD, LPVOID, LPDWORD)
 {
     return TRUE;
 }

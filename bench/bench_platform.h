@@ -5,13 +5,14 @@
 // component's own work would.
 
 #include "frame/platform.h"
+#include "wininet/platform.h"
 
 #include <string>
 #include <vector>
 
 namespace corvane::bench {
 
-class BenchPlatform final : public Platform {
+class BenchPlatform final : public Platform, public WinInetPlatform {
 public:
     BenchPlatform();
     ~BenchPlatform() override;
@@ -68,6 +69,7 @@ public:
     int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH wide_text, int wide_length, LPSTR text, int length,
                             LPCCH default_char, LPBOOL used_default_char) override;
     BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) override;
+    BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length) override;
     DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) override;
     DWORD GetFullPathNameW(LPCWSTR path, DWORD length, LPWSTR full_path, LPWSTR* file_part) override;
     int LCMapStringW(LCID locale, DWORD flags, LPCWSTR text, int length, LPWSTR mapped, int mapped_length) override;
@@ -77,6 +79,7 @@ private:
     BOOL fail(DWORD code);
 
     Platform* previous_ = nullptr;
+    WinInetPlatform* previous_wininet_ = nullptr;
     DWORD last_error_ = 0;
     uintptr_t next_handle_ = 0x1000;
     size_t next_entry_ = 0;

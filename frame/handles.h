@@ -2,7 +2,6 @@
 // One owner for every kind of system handle: the handle type and its close
 // function make the kind, one alias line each.
 
-#include "frame/platform.h"
 #include "frame/win32.h"
 
 #include <utility>
@@ -59,12 +58,6 @@ private:
 
 namespace handle_closers {
 
-// Through the seam, so that tests see and count every close.
-inline bool internet(HINTERNET handle)
-{
-    return platform().InternetCloseHandle(handle) != FALSE;
-}
-
 inline bool registry(HKEY key)
 {
     return RegCloseKey(key) == ERROR_SUCCESS;
@@ -77,7 +70,6 @@ inline bool file(HANDLE handle)
 
 }  // namespace handle_closers
 
-using InternetHandle = UniqueHandle<HINTERNET, handle_closers::internet>;
 using RegistryKey = UniqueHandle<HKEY, handle_closers::registry>;
 // Never INVALID_HANDLE_VALUE: CreateFileW's failure is stored as none.
 using FileHandle = UniqueHandle<HANDLE, handle_closers::file>;

@@ -1,9 +1,9 @@
 #pragma once
-// Every WinInet and kernel32 call the component's members make goes through
-// platform(). The shipped DLL forwards to the real system; tests install a
-// replacement that records the calls and scripts results, output buffers
-// and last-error codes, which is how error paths that no real server
-// produces get exercised.
+// Every kernel32 call the component's members make goes through platform()
+// (WinInet's have a seam of their own, wininet/platform.h). The shipped DLL
+// forwards to the real system; tests install a replacement that records the
+// calls and scripts results, output buffers and last-error codes, which is
+// how error paths that no real server produces get exercised.
 
 #include "frame/win32.h"
 
@@ -15,40 +15,6 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // WinInet
-    virtual HINTERNET InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR proxy, LPCSTR proxy_bypass,
-                                    DWORD flags) = 0;
-    virtual HINTERNET InternetConnectA(HINTERNET session, LPCSTR server, INTERNET_PORT port, LPCSTR username,
-                                       LPCSTR password, DWORD service, DWORD flags, DWORD_PTR context) = 0;
-    virtual BOOL InternetCloseHandle(HINTERNET handle) = 0;
-    virtual BOOL InternetGetLastResponseInfoA(LPDWORD error, LPSTR buffer, LPDWORD buffer_length) = 0;
-    virtual BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read) = 0;
-    virtual BOOL InternetWriteFile(HINTERNET handle, LPCVOID buffer, DWORD bytes_to_write,
-                                   LPDWORD bytes_written) = 0;
-    virtual BOOL InternetFindNextFileA(HINTERNET search, LPVOID find_data) = 0;
-    virtual BOOL FtpCommandA(HINTERNET connection, BOOL expect_response, DWORD flags, LPCSTR command,
-                             DWORD_PTR context, HINTERNET* data_channel) = 0;
-    virtual BOOL FtpGetCurrentDirectoryA(HINTERNET connection, LPSTR directory, LPDWORD length) = 0;
-    virtual BOOL FtpSetCurrentDirectoryA(HINTERNET connection, LPCSTR directory) = 0;
-    virtual BOOL FtpCreateDirectoryA(HINTERNET connection, LPCSTR directory) = 0;
-    virtual BOOL FtpRemoveDirectoryA(HINTERNET connection, LPCSTR directory) = 0;
-    virtual BOOL FtpRenameFileA(HINTERNET connection, LPCSTR existing_name, LPCSTR new_name) = 0;
-    virtual BOOL FtpDeleteFileA(HINTERNET connection, LPCSTR file_name) = 0;
-    virtual HINTERNET FtpFindFirstFileA(HINTERNET connection, LPCSTR search_text, LPWIN32_FIND_DATAA find_data,
-                                        DWORD flags, DWORD_PTR context) = 0;
-    virtual HINTERNET FtpOpenFileA(HINTERNET connection, LPCSTR file_name, DWORD access, DWORD flags,
-                                   DWORD_PTR context) = 0;
-    virtual HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object_name, LPCSTR version,
-                                       LPCSTR referrer, LPCSTR* accept_types, DWORD flags, DWORD_PTR context) = 0;
-    virtual BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headers_length, LPVOID optional,
-                                  DWORD optional_length) = 0;
-    virtual BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD buffer_length,
-                                LPDWORD index) = 0;
-    virtual BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD buffer_length) = 0;
-    virtual BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD buffer_length) = 0;
-    virtual DWORD FtpGetFileSize(HINTERNET file, LPDWORD size_high) = 0;
-
-    // kernel32
     virtual DWORD GetLastError() = 0;
     virtual HMODULE GetModuleHandleA(LPCSTR module_name) = 0;
     virtual DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,

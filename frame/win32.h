@@ -16,7 +16,6 @@
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
-#include <wininet.h>
 
 #undef CreateDirectory
 #undef RemoveDirectory

@@ -6,9 +6,9 @@
 // the WinInet code of each fault, so that both read the same to a script.
 
 #include "frame/error_code.h"
-#include "frame/win32.h"
 #include "ftp/listing.h"
 #include "ftp/wire_text.h"
+#include "wininet/wininet.h"
 
 #include <memory>
 #include <span>

@@ -7,6 +7,7 @@
 #include "ftp/time_text.h"
 #include "net/failure.h"
 #include "tls/tls_stream.h"
+#include "wininet/error_text.h"
 
 namespace corvane::ftp {
 

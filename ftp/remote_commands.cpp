@@ -4,9 +4,9 @@
 #include "ftp/session.h"
 
 #include "frame/error.h"
-#include "frame/error_text.h"
 #include "frame/text.h"
 #include "ftp/ftp_errors.h"
+#include "wininet/error_text.h"
 
 namespace corvane::ftp {
 

@@ -1,6 +1,7 @@
 #include "ftp/replies.h"
 
 #include "frame/error_text.h"
+#include "wininet/error_text.h"
 
 namespace corvane::ftp {
 

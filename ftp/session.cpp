@@ -3,11 +3,11 @@
 #include "ftp/session.h"
 
 #include "frame/error.h"
-#include "frame/error_text.h"
 #include "frame/text.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/native_engine.h"
 #include "ftp/wininet_engine.h"
+#include "wininet/error_text.h"
 
 namespace corvane::ftp {
 

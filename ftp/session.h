@@ -4,10 +4,10 @@
 // operation raises the FTP class's own errors (ftp/ftp_errors.h).
 
 #include "frame/error_code.h"
-#include "frame/win32.h"
 #include "ftp/engine.h"
 #include "ftp/listing.h"
 #include "ftp/wire_text.h"
+#include "wininet/wininet.h"
 
 #include <memory>
 #include <optional>

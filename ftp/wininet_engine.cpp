@@ -4,9 +4,11 @@
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
-#include "frame/timeouts.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/replies.h"
+#include "wininet/error_text.h"
+#include "wininet/platform.h"
+#include "wininet/timeouts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -77,7 +79,7 @@ BOOL send_control_command(HINTERNET connection, DWORD transfer_flags, LPCSTR com
     // No response is expected: the reply stays on the control connection,
     // and the platform fails the call when it is negative.
     InternetHandle no_data_channel;
-    return platform().FtpCommandA(connection, FALSE, transfer_flags, command, 0, no_data_channel.put());
+    return wininet().FtpCommandA(connection, FALSE, transfer_flags, command, 0, no_data_channel.put());
 }
 
 // Asks the server for UTF-8 names. A server that lists UTF8 among its
@@ -269,8 +271,8 @@ public:
     {
         DWORD bytes_read = 0;
         checked(engine_, wait_error, read_error, L"InternetReadFile", [&] {
-            return platform().InternetReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                                               &bytes_read);
+            return wininet().InternetReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                              &bytes_read);
         });
         return bytes_read;
     }
@@ -279,8 +281,8 @@ public:
     {
         DWORD written = 0;
         checked(engine_, error, L"InternetWriteFile", [&] {
-            return platform().InternetWriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                                &written);
+            return wininet().InternetWriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                               &written);
         });
         sent = written;
         if (written != bytes.size())
@@ -294,7 +296,7 @@ public:
     unsigned long long size_before_transfer() override
     {
         DWORD high = 0;
-        const DWORD low = platform().FtpGetFileSize(file_.get(), &high);
+        const DWORD low = wininet().FtpGetFileSize(file_.get(), &high);
         if (low != INVALID_FILE_SIZE || platform().GetLastError() == NO_ERROR) {
             const unsigned long long size = (static_cast<unsigned long long>(high) << 32) | low;
             if (size > 0)
@@ -343,8 +345,8 @@ WinInetEngine::WinInetEngine(const ConnectSettings& settings, ReplyRecord& recor
     const DWORD timeout = milliseconds_of(timeout_seconds_);
     const PlatformStep step;
     record_.code = 0;
-    InternetHandle session(platform().InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG,
-                                                    settings.has_proxy ? settings.proxy.c_str() : nullptr, nullptr, 0));
+    InternetHandle session(wininet().InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG,
+                                                   settings.has_proxy ? settings.proxy.c_str() : nullptr, nullptr, 0));
     // Reported here, with the session's own reason: a connect without a
     // session would only say that the handle is missing. The timeouts are
     // set before the connect: the connection made from the session, its
@@ -355,10 +357,10 @@ WinInetEngine::WinInetEngine(const ConnectSettings& settings, ReplyRecord& recor
     // there is a connection handle: the watchdog ends them through the
     // session's.
     Watchdog watchdog(session.get(), timeout + watchdog_grace_milliseconds);
-    InternetHandle connection(platform().InternetConnectA(session.get(), settings.host.c_str(), settings.port,
-                                                          settings.username.c_str(), settings.password.c_str(),
-                                                          INTERNET_SERVICE_FTP,
-                                                          settings.passive ? INTERNET_FLAG_PASSIVE : 0, 0));
+    InternetHandle connection(wininet().InternetConnectA(session.get(), settings.host.c_str(), settings.port,
+                                                         settings.username.c_str(), settings.password.c_str(),
+                                                         INTERNET_SERVICE_FTP,
+                                                         settings.passive ? INTERNET_FLAG_PASSIVE : 0, 0));
     if (watchdog.disarm()) {
         session.release();
         if (connection)
@@ -448,8 +450,8 @@ std::string WinInetEngine::execute_command(const WireText& command, VARIANT_BOOL
 {
     InternetHandle data_channel;
     checked(*this, errors::execute_command, L"ExecuteCommand", [&] {
-        return platform().FtpCommandA(connection_.get(), expect_response, transfer_flags, command.ansi(), 0,
-                                      data_channel.put());
+        return wininet().FtpCommandA(connection_.get(), expect_response, transfer_flags, command.ansi(), 0,
+                                     data_channel.put());
     });
 
     // The whole reply, however the network splits it. A read that fails
@@ -461,7 +463,7 @@ std::string WinInetEngine::execute_command(const WireText& command, VARIANT_BOOL
         for (;;) {
             DWORD bytes_read = 0;
             checked(*this, errors::execute_command, L"ExecuteCommand", [&] {
-                return platform().InternetReadFile(data_channel.get(), chunk.data(), command_read_size, &bytes_read);
+                return wininet().InternetReadFile(data_channel.get(), chunk.data(), command_read_size, &bytes_read);
             });
             if (bytes_read == 0)
                 break;
@@ -482,7 +484,7 @@ std::string WinInetEngine::current_directory()
     for (;;) {
         DWORD length = static_cast<DWORD>(buffer.size());
         ServerWait wait(*this, errors::retrieve_directory);
-        const BOOL done = platform().FtpGetCurrentDirectoryA(connection_.get(), buffer.data(), &length);
+        const BOOL done = wininet().FtpGetCurrentDirectoryA(connection_.get(), buffer.data(), &length);
         wait.finish();
         if (done)
             break;
@@ -501,27 +503,27 @@ std::string WinInetEngine::current_directory()
 
 void WinInetEngine::change_directory(const WireText& directory)
 {
-    checked(*this, errors::set_directory, L"Directory", [&] { return platform().FtpSetCurrentDirectoryA(connection_.get(), directory.ansi()); });
+    checked(*this, errors::set_directory, L"Directory", [&] { return wininet().FtpSetCurrentDirectoryA(connection_.get(), directory.ansi()); });
 }
 
 void WinInetEngine::create_directory(const WireText& name)
 {
-    checked(*this, errors::create_directory, L"CreateDirectory", [&] { return platform().FtpCreateDirectoryA(connection_.get(), name.ansi()); });
+    checked(*this, errors::create_directory, L"CreateDirectory", [&] { return wininet().FtpCreateDirectoryA(connection_.get(), name.ansi()); });
 }
 
 void WinInetEngine::remove_directory(const WireText& name)
 {
-    checked(*this, errors::remove_directory, L"RemoveDirectory", [&] { return platform().FtpRemoveDirectoryA(connection_.get(), name.ansi()); });
+    checked(*this, errors::remove_directory, L"RemoveDirectory", [&] { return wininet().FtpRemoveDirectoryA(connection_.get(), name.ansi()); });
 }
 
 void WinInetEngine::rename(const WireText& old_name, const WireText& new_name)
 {
-    checked(*this, errors::rename_file, L"RenameFile", [&] { return platform().FtpRenameFileA(connection_.get(), old_name.ansi(), new_name.ansi()); });
+    checked(*this, errors::rename_file, L"RenameFile", [&] { return wininet().FtpRenameFileA(connection_.get(), old_name.ansi(), new_name.ansi()); });
 }
 
 void WinInetEngine::delete_file(const WireText& name)
 {
-    checked(*this, errors::delete_file, L"DeleteFile", [&] { return platform().FtpDeleteFileA(connection_.get(), name.ansi()); });
+    checked(*this, errors::delete_file, L"DeleteFile", [&] { return wininet().FtpDeleteFileA(connection_.get(), name.ansi()); });
 }
 
 std::vector<ListingEntry> WinInetEngine::list(NameEncoding encoding)
@@ -531,7 +533,7 @@ std::vector<ListingEntry> WinInetEngine::list(NameEncoding encoding)
     clear_name(record);
     // No search text: the whole current directory.
     ServerWait wait(*this, errors::listing);
-    InternetHandle search(platform().FtpFindFirstFileA(connection_.get(), nullptr, &record, find_flags, 0));
+    InternetHandle search(wininet().FtpFindFirstFileA(connection_.get(), nullptr, &record, find_flags, 0));
     wait.finish();
     if (!search) {
         const DWORD code = platform().GetLastError();
@@ -543,7 +545,7 @@ std::vector<ListingEntry> WinInetEngine::list(NameEncoding encoding)
     entries.push_back(ListingEntry::from_find_data(record, encoding));
     for (;;) {
         clear_name(record);
-        if (platform().InternetFindNextFileA(search.get(), &record)) {
+        if (wininet().InternetFindNextFileA(search.get(), &record)) {
             entries.push_back(ListingEntry::from_find_data(record, encoding));
             continue;
         }
@@ -568,7 +570,7 @@ std::wstring WinInetEngine::command_reply(const std::string& command, const Erro
 {
     ServerWait wait(*this, error);
     const BOOL sent =
-        platform().FtpCommandA(connection_.get(), FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr);
+        wininet().FtpCommandA(connection_.get(), FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr);
     wait.finish();
     if (sent)
         return last_response_text();
@@ -594,7 +596,7 @@ std::unique_ptr<RemoteFile> WinInetEngine::open_file(const WireText& path, Direc
     }
     const DWORD access = direction == Direction::download ? GENERIC_READ : GENERIC_WRITE;
     InternetHandle file(checked(*this, error, procedure, [&] {
-        return platform().FtpOpenFileA(connection_.get(), path.ansi(), access, transfer_flags, 0);
+        return wininet().FtpOpenFileA(connection_.get(), path.ansi(), access, transfer_flags, 0);
     }));
     // Read now: asking the platform for the size later may leave a reply of
     // its own.

@@ -4,9 +4,9 @@
 // on it, and its own time-outs do not bound every wait: the engine notes
 // the record around each step and bounds each wait by a watchdog.
 
-#include "frame/handles.h"
-#include "frame/watchdog.h"
 #include "ftp/engine.h"
+#include "wininet/handles.h"
+#include "wininet/watchdog.h"
 
 #include <memory>
 

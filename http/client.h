@@ -7,8 +7,8 @@
 // (http/http_errors.h).
 
 #include "frame/com_ptr.h"
-#include "frame/handles.h"
-#include "frame/win32.h"
+#include "wininet/handles.h"
+#include "wininet/wininet.h"
 
 #include <functional>
 #include <optional>

@@ -6,6 +6,7 @@
 #include "frame/platform.h"
 #include "frame/text.h"
 #include "http/http_errors.h"
+#include "wininet/error_text.h"
 
 #include <algorithm>
 #include <vector>

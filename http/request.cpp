@@ -10,11 +10,13 @@
 #include "frame/error_text.h"
 #include "frame/platform.h"
 #include "frame/text.h"
-#include "frame/timeouts.h"
 #include "http/http_errors.h"
 #include "http/part_file.h"
 #include "http/redirects.h"
 #include "http/request_text.h"
+#include "wininet/error_text.h"
+#include "wininet/platform.h"
+#include "wininet/timeouts.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -326,7 +328,7 @@ void Client::Exchange::send(const Outgoing& outgoing, bool with_credentials)
 
     if (!client.session_) {
         const std::string proxy = to_ansi(settings.proxy);
-        InternetHandle session(platform().InternetOpenA(
+        InternetHandle session(wininet().InternetOpenA(
             agent, proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
             proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0));
         if (!session || !set_timeouts(session.get(), timeout_options, timeout))
@@ -335,8 +337,8 @@ void Client::Exchange::send(const Outgoing& outgoing, bool with_credentials)
     }
     const INTERNET_PORT port =
         where.port ? where.port : (target_.secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
-    InternetHandle connection(platform().InternetConnectA(client.session_.get(), host.c_str(), port, "", "",
-                                                          INTERNET_SERVICE_HTTP, 0, 0));
+    InternetHandle connection(wininet().InternetConnectA(client.session_.get(), host.c_str(), port, "", "",
+                                                         INTERNET_SERVICE_HTTP, 0, 0));
     // Windows passes the session's timeouts on to its children; Wine keeps
     // only the connect timeout there and takes send and receive from the
     // connection.
@@ -353,41 +355,41 @@ void Client::Exchange::send(const Outgoing& outgoing, bool with_credentials)
         flags |= INTERNET_FLAG_SECURE;
     if (target_.secure && settings.ignore_certificate_errors)
         flags |= INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
-    client.request_ = InternetHandle(platform().HttpOpenRequestA(client.connection_.get(), outgoing.method.c_str(),
-                                                                 object_name.c_str(), nullptr, nullptr, nullptr,
-                                                                 flags, 0));
+    client.request_ = InternetHandle(wininet().HttpOpenRequestA(client.connection_.get(), outgoing.method.c_str(),
+                                                                object_name.c_str(), nullptr, nullptr, nullptr,
+                                                                flags, 0));
     if (!client.request_)
         raise_platform_failure(errors::open_request, open_procedure);
 
     if (target_.secure && settings.ignore_certificate_errors) {
         DWORD security = 0;
         DWORD length = sizeof security;
-        if (!platform().InternetQueryOptionA(client.request_.get(), INTERNET_OPTION_SECURITY_FLAGS, &security,
-                                             &length))
+        if (!wininet().InternetQueryOptionA(client.request_.get(), INTERNET_OPTION_SECURITY_FLAGS, &security,
+                                            &length))
             raise_platform_failure(errors::open_request, open_procedure);
         security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
                     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_WRONG_USAGE |
                     SECURITY_FLAG_IGNORE_REVOCATION;
-        if (!platform().InternetSetOptionA(client.request_.get(), INTERNET_OPTION_SECURITY_FLAGS, &security,
-                                           sizeof security))
+        if (!wininet().InternetSetOptionA(client.request_.get(), INTERNET_OPTION_SECURITY_FLAGS, &security,
+                                          sizeof security))
             raise_platform_failure(errors::open_request, open_procedure);
     }
     if (!settings.proxy_username.empty()) {
         for (const auto& [option, text] : {std::pair{INTERNET_OPTION_PROXY_USERNAME, &settings.proxy_username},
                                            std::pair{INTERNET_OPTION_PROXY_PASSWORD, &settings.proxy_password}}) {
             std::string value = to_ansi(*text);
-            if (!platform().InternetSetOptionA(client.request_.get(), option, value.data(),
-                                               static_cast<DWORD>(value.size() + 1)))
+            if (!wininet().InternetSetOptionA(client.request_.get(), option, value.data(),
+                                              static_cast<DWORD>(value.size() + 1)))
                 raise_platform_failure(errors::open_request, open_procedure);
         }
     }
 
     const std::string headers = outgoing.header_block(with_credentials);
     const unsigned long long started = now_milliseconds();
-    if (!platform().HttpSendRequestA(client.request_.get(), headers.empty() ? nullptr : headers.c_str(),
-                                     static_cast<DWORD>(headers.size()),
-                                     outgoing.body ? const_cast<char*>(outgoing.body->data()) : nullptr,
-                                     outgoing.body ? static_cast<DWORD>(outgoing.body->size()) : 0)) {
+    if (!wininet().HttpSendRequestA(client.request_.get(), headers.empty() ? nullptr : headers.c_str(),
+                                    static_cast<DWORD>(headers.size()),
+                                    outgoing.body ? const_cast<char*>(outgoing.body->data()) : nullptr,
+                                    outgoing.body ? static_cast<DWORD>(outgoing.body->size()) : 0)) {
         const LONG code = static_cast<LONG>(platform().GetLastError());
         raise_wait_failure(errors::send_request, code, started);
     }
@@ -400,13 +402,13 @@ Response Client::Exchange::read_response()
     std::vector<char> block(header_buffer_size + 1, '\0');
     DWORD length = header_buffer_size;
     DWORD index = 0;
-    BOOL read = platform().HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
+    BOOL read = wininet().HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
     // A block larger than the usual buffer: the platform says how much it
     // needs.
     if (!read && platform().GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > header_buffer_size) {
         block.assign(length + 1, '\0');
         index = 0;
-        read = platform().HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
+        read = wininet().HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS, block.data(), &length, &index);
     }
     if (!read)
         raise_platform_failure(errors::query_headers, request_procedure);
@@ -437,14 +439,14 @@ Response Client::Exchange::read_response()
 
     DWORD status_length = sizeof response.status;
     index = 0;
-    if (!platform().HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &response.status,
-                                   &status_length, &index))
+    if (!wininet().HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &response.status,
+                                  &status_length, &index))
         raise_platform_failure(errors::query_status, request_procedure);
     // A missing reason phrase is no failure: the code says it all.
     std::vector<char> status_text(status_text_size + 1, '\0');
     DWORD status_text_length = status_text_size;
     index = 0;
-    if (platform().HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, status_text.data(), &status_text_length, &index))
+    if (wininet().HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, status_text.data(), &status_text_length, &index))
         response.status_text = from_ansi_buffer(status_text.data(), status_text.size());
     return response;
 }
@@ -453,7 +455,7 @@ size_t Client::Exchange::read(char* buffer, size_t size)
 {
     DWORD bytes_read = 0;
     const unsigned long long started = now_milliseconds();
-    if (!platform().InternetReadFile(client_.request_.get(), buffer, static_cast<DWORD>(size), &bytes_read)) {
+    if (!wininet().InternetReadFile(client_.request_.get(), buffer, static_cast<DWORD>(size), &bytes_read)) {
         const LONG code = static_cast<LONG>(platform().GetLastError());
         raise_wait_failure(errors::read_body, code, started);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Every Winsock call of the component goes through sockets(). The shipped
 // DLL forwards to the real system (starting Winsock once, on first use);
-// tests install a replacement that fails any call, the way platform() lets
+// tests install a replacement that fails any call, the way wininet() lets
 // them fail every WinInet call.
 
 #include "net/endpoint.h"

@@ -3,6 +3,7 @@
 #include "frame/error.h"
 #include "frame/error_text.h"
 #include "ftp/ftp_errors.h"
+#include "wininet/error_text.h"
 
 #include <vector>
 

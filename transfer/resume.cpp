@@ -6,6 +6,8 @@
 #include "transfer/chunked.h"
 #include "transfer/local_names.h"
 #include "transfer/single_file.h"
+#include "wininet/error_text.h"
+#include "wininet/wininet.h"
 
 namespace corvane::transfer {
 

@@ -5,6 +5,7 @@
 #include "ftp/ftp_errors.h"
 #include "transfer/chunked.h"
 #include "transfer/local_names.h"
+#include "wininet/wininet.h"
 
 #include <climits>
 

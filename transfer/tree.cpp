@@ -5,13 +5,13 @@
 #include "transfer/tree.h"
 
 #include "frame/error.h"
-#include "frame/error_text.h"
 #include "frame/late_bound.h"
 #include "frame/platform.h"
 #include "frame/text.h"
 #include "ftp/ftp_errors.h"
 #include "transfer/local_names.h"
 #include "transfer/single_file.h"
+#include "wininet/error_text.h"
 
 #include <vector>
 

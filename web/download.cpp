@@ -8,6 +8,7 @@
 #include "frame/variants.h"
 #include "ftp/ftp_errors.h"
 #include "web/content_disposition.h"
+#include "wininet/wininet.h"
 
 #include <optional>
 #include <vector>

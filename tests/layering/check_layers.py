@@ -2,10 +2,12 @@
 """Keeps the source layers layered.
 
 Each layer folder includes only itself and the layers below it, WinInet is
-called only from frame/platform.cpp (everything else goes through
-platform(), which is what lets the unit tests script it), Winsock only from
-net/sockets.cpp (the same for sockets()), SSPI and the chain engine only
-from tls/security.cpp (the same for security()), each layer's
+called only from wininet/platform.cpp (everything else goes through
+wininet(), which is what lets the unit tests script it) and its header
+included only by wininet/wininet.h, Winsock only from net/sockets.cpp (the
+same for sockets()), SSPI and the chain engine only from tls/security.cpp
+(the same for security()), the own FTP engine's layers (net, tls, ftpproto)
+never see WinInet, each layer's
 library links only downward, and no text reaches a code page by best fit:
 every WideCharToMultiByte names WC_NO_BEST_FIT_CHARS or is one of the exact
 conversions, which check what they made.
@@ -21,16 +23,19 @@ import tempfile
 
 ALLOWED = {
     'frame': ['frame'],
+    'wininet': ['frame', 'wininet'],
     'net': ['frame', 'net'],
     'tls': ['frame', 'net', 'tls'],
     'ftpproto': ['frame', 'net', 'tls', 'ftpproto'],
-    'ftp': ['frame', 'net', 'tls', 'ftpproto', 'ftp'],
-    'transfer': ['frame', 'net', 'tls', 'ftpproto', 'ftp', 'transfer'],
-    'web': ['frame', 'net', 'tls', 'ftpproto', 'ftp', 'web'],
-    'http': ['frame', 'http'],
-    'component': ['frame', 'net', 'tls', 'ftpproto', 'ftp', 'transfer', 'web', 'http', 'component'],
+    'ftp': ['frame', 'wininet', 'net', 'tls', 'ftpproto', 'ftp'],
+    'transfer': ['frame', 'wininet', 'net', 'tls', 'ftpproto', 'ftp', 'transfer'],
+    'web': ['frame', 'wininet', 'net', 'tls', 'ftpproto', 'ftp', 'web'],
+    'http': ['frame', 'wininet', 'http'],
+    'component': ['frame', 'wininet', 'net', 'tls', 'ftpproto', 'ftp', 'transfer', 'web', 'http', 'component'],
 }
-SEAM = 'frame/platform.cpp'
+# kernel32's seam forwards conversions as they are asked for.
+PLATFORM_SEAM = 'frame/platform.cpp'
+WININET_SEAM = 'wininet/platform.cpp'
 # Winsock has a seam of its own, for the same reason. Names of its own are
 # caught called any way; names our classes share (send, connect, accept)
 # only as ::send(, which is Winsock for certain.
@@ -44,7 +49,7 @@ SECURITY_NAME = re.compile(r'(?<![\w~])(?:AcquireCredentialsHandle|FreeCredentia
                            r'|DeleteSecurityContext|QueryContextAttributes|ApplyControlToken|EncryptMessage'
                            r'|DecryptMessage|FreeContextBuffer|CertGetCertificateChain|CertVerifyCertificateChainPolicy'
                            r'|CertFreeCertificateChain|CertFreeCertificateContext)[AW]?(?=\s*\()')
-WININET_HEADER_OWNER = 'frame/win32.h'
+WININET_HEADER_OWNER = 'wininet/wininet.h'
 GENERATED = re.compile(r'corvane_[a-z]\.[ch]')  # widl's corvane_h.h, corvane_i.c
 WININET_NAME = re.compile(r'(?<![\w~])(?:Internet|Ftp|Http)[A-Z]\w*(?=\s*\()')
 TYPE_NAME = re.compile(r'\b(?:(?:class|struct|union|enum(?:\s+class|\s+struct)?)\s+(\w+)|using\s+(\w+)\s*='
@@ -180,9 +185,7 @@ def check_sources(root):
                 if is_direct_call(code, m.start()):
                     problems.append("%s:%d: %s calls %s directly (only %s may)"
                                     % (rel, text.count('\n', 0, m.start()) + 1, layer, m.group(), SECURITY_SEAM))
-        if rel == SEAM:
-            continue
-        for m in ENCODER.finditer(code):
+        for m in ENCODER.finditer(code) if rel != PLATFORM_SEAM else ():
             if (not is_call(code, m.start()) or 'WC_NO_BEST_FIT_CHARS' in arguments_at(code, m.end())
                     or (rel, function_at(code, m.start())) in EXACT_CONVERSIONS):
                 continue
@@ -190,9 +193,9 @@ def check_sources(root):
                             'turns U+FF3C into "\\" and U+FF0E into "."; use encode_exact or to_ansi_exact'
                             % (rel, text.count('\n', 0, m.start()) + 1, layer))
         for m in WININET_NAME.finditer(code):
-            if m.group() not in types and is_direct_call(code, m.start()):
+            if rel != WININET_SEAM and m.group() not in types and is_direct_call(code, m.start()):
                 problems.append("%s:%d: %s calls WinInet's %s directly (only %s may)"
-                                % (rel, text.count('\n', 0, m.start()) + 1, layer, m.group(), SEAM))
+                                % (rel, text.count('\n', 0, m.start()) + 1, layer, m.group(), WININET_SEAM))
     return len(sources), problems
 
 
@@ -232,21 +235,32 @@ def main(root):
 
 
 CLEAN_TREE = {
-    'CMakeLists.txt': 'corvane_layer(frame)\ncorvane_layer(ftp BELOW frame)  # not http\n'
+    'CMakeLists.txt': 'corvane_layer(frame)\ncorvane_layer(wininet BELOW frame)\n'
+                      'target_link_libraries(corvane_wininet PUBLIC wininet)\n'
+                      'corvane_layer(ftp BELOW frame wininet)  # not http\n'
                       'target_link_libraries(corvane_web PUBLIC corvane_frame corvane_ftp)\n',
-    'frame/win32.h': '#pragma once\n#include <windows.h>\n#include <wininet.h>\n',
+    'frame/win32.h': '#pragma once\n#include <windows.h>\n',
     'frame/platform.h': '#pragma once\n#include "frame/win32.h"\nclass Platform {\npublic:\n'
-                        '    virtual HINTERNET InternetOpenA(LPCSTR agent, DWORD access) = 0;\n'
-                        '    virtual BOOL FtpCommandA(HINTERNET connection, LPCSTR command) = 0;\n};\n'
+                        '    virtual int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH w) = 0;\n};\n'
                         'Platform& platform();\n',
     'frame/platform.cpp': '#include "frame/platform.h"\n'
-                          'HINTERNET Real::InternetOpenA(LPCSTR a, DWORD b) { return ::InternetOpenA(a, b); }\n'
-                          'BOOL Real::FtpCommandA(HINTERNET c, LPCSTR t) { return FtpCommandA(c, t); }\n',
-    'frame/handles.h': '#pragma once\n#include "frame/platform.h"\nclass InternetHandle {\npublic:\n'
-                       '    InternetHandle() = default;\n    ~InternetHandle() { platform().InternetCloseHandle(h_); }\n'
-                       '    HINTERNET h_ = nullptr;\n};\n',
-    'ftp/session.h': '#pragma once\n#include "frame/handles.h"\n#include <string>\n',
-    'http/request.h': '#pragma once\n#include "frame/handles.h"\nstruct HttpHeader { int n; };\n',
+                          'int Real::WideCharToMultiByte(UINT p, DWORD f, LPCWCH w)\n'
+                          '{\n    return ::WideCharToMultiByte(p, f, w);\n}\n',
+    'wininet/wininet.h': '#pragma once\n#include "frame/win32.h"\n#include <wininet.h>\n',
+    'wininet/platform.h': '#pragma once\n#include "wininet/wininet.h"\nclass WinInetPlatform {\npublic:\n'
+                          '    virtual HINTERNET InternetOpenA(LPCSTR agent, DWORD access) = 0;\n'
+                          '    virtual BOOL FtpCommandA(HINTERNET connection, LPCSTR command) = 0;\n};\n'
+                          'WinInetPlatform& wininet();\n',
+    'wininet/platform.cpp': '#include "wininet/platform.h"\n'
+                            'HINTERNET Real::InternetOpenA(LPCSTR a, DWORD b) { return ::InternetOpenA(a, b); }\n'
+                            'BOOL Real::FtpCommandA(HINTERNET c, LPCSTR t) { return FtpCommandA(c, t); }\n',
+    'wininet/handles.h': '#pragma once\n#include "wininet/platform.h"\nclass InternetHandle {\npublic:\n'
+                         '    InternetHandle() = default;\n'
+                         '    ~InternetHandle() { wininet().InternetCloseHandle(h_); }\n'
+                         '    HINTERNET h_ = nullptr;\n};\n',
+    'net/tcp.h': '#pragma once\n#include "frame/win32.h"\n',
+    'ftp/session.h': '#pragma once\n#include "wininet/handles.h"\n#include "net/tcp.h"\n#include <string>\n',
+    'http/request.h': '#pragma once\n#include "wininet/handles.h"\nstruct HttpHeader { int n; };\n',
     'transfer/tree.h': '#pragma once\n#include "ftp/session.h"\n',
     'web/download.cpp': '#include "ftp/session.h"\n',
     'component/interfaces.h': '#pragma once\n#include "frame/win32.h"\n#include "corvane_h.h"\n',
@@ -263,7 +277,18 @@ ROWS = [
     ('http/planted.cpp', '#include "../http/request.h"', 'http includes "../http/request.h" (relative'),
     ('ftp/planted.cpp', '#include "session.h"', 'ftp includes "session.h" (bare name'),
     ('frame/planted.h', '#include "corvane_h.h"', 'frame includes "corvane_h.h" (generated'),
-    ('ftp/planted.h', '#include <wininet.h>', 'ftp includes <wininet.h> (only frame/win32.h may)'),
+    ('ftp/planted.h', '#include <wininet.h>', 'ftp includes <wininet.h> (only wininet/wininet.h may)'),
+    ('frame/win32.h', '#include <wininet.h>', 'frame includes <wininet.h> (only wininet/wininet.h may)'),
+    ('net/planted.cpp', '#include <wininet.h>', 'net includes <wininet.h> (only wininet/wininet.h may)'),
+    ('net/planted.cpp', '#include "wininet/handles.h"', 'net includes "wininet/handles.h" (allowed: frame, net)'),
+    ('ftpproto/planted.h', '#include "wininet/wininet.h"', 'ftpproto includes "wininet/wininet.h" (allowed: fr'),
+    ('frame/planted.cpp', '#include "wininet/platform.h"', 'frame includes "wininet/platform.h" (allowed: frame)'),
+    ('wininet/planted.cpp', '#include "ftp/session.h"', 'wininet includes "ftp/session.h" (allowed: frame, wininet)'),
+    ('frame/platform.cpp', 'void Real::close(HINTERNET h) { ::InternetCloseHandle(h); }',
+     "frame calls WinInet's InternetCloseHandle directly (only wininet/platform.cpp may)"),
+    ('wininet/platform.cpp', 'void Real::close(HINTERNET h) { ::InternetCloseHandle(h); }', None),
+    ('wininet/planted.cpp', 'int n = ::WideCharToMultiByte(CP_ACP, 0, w, 1, a, 2, 0, 0);',
+     'wininet converts with WideCharToMultiByte without WC_NO_BEST_FIT_CHARS'),
     ('ftp/planted.cpp', 'void f(HINTERNET c) { ::FtpCommandA(c, "PWD"); }', "ftp calls WinInet's FtpCommandA"),
     ('http/planted.cpp', 'HINTERNET g() { return InternetOpenA("agent", 0); }', "http calls WinInet's InternetOpenA"),
     ('web/planted.cpp', "char q = '\"'; BOOL r = InternetReadFile(h, b, 1, &n);", "web calls WinInet's InternetReadFile"),
@@ -271,8 +296,12 @@ ROWS = [
     ('http/planted.h', '#define OPEN InternetOpenA("agent", 0)', "http calls WinInet's InternetOpenA"),
     ('CMakeLists.txt', 'target_link_libraries(corvane_ftp PUBLIC corvane_http)', 'ftp links corvane_http'),
     ('CMakeLists.txt', 'corvane_layer(frame BELOW ftp)', 'frame links ftp'),
-    ('ftp/planted.cpp', 'BOOL b = platform().FtpCommandA(c, "PWD");', None),
-    ('http/planted.cpp', 'InternetHandle session(platform().InternetOpenA("agent", 0));', None),
+    ('CMakeLists.txt', 'target_link_libraries(corvane_frame PUBLIC wininet ole32)', 'frame links wininet'),
+    ('CMakeLists.txt', 'target_link_libraries(corvane_net PUBLIC ws2_32 wininet)', 'net links wininet'),
+    ('CMakeLists.txt', 'corvane_layer(ftpproto BELOW net wininet)', 'ftpproto links wininet'),
+    ('CMakeLists.txt', 'corvane_layer(http BELOW frame wininet)', None),
+    ('ftp/planted.cpp', 'BOOL b = wininet().FtpCommandA(c, "PWD");', None),
+    ('http/planted.cpp', 'InternetHandle session(wininet().InternetOpenA("agent", 0));', None),
     ('http/planted.cpp', 'InternetHandle h = InternetHandle();', None),
     ('ftp/planted.cpp', 'DWORD flags = INTERNET_FLAG_PASSIVE;', None),
     ('ftp/planted.cpp', '/* ::FtpCommandA(c) */"InternetOpenA(x)"; // InternetOpenA( is the seam\'s job', None),

@@ -1,8 +1,8 @@
 #include "frame/error.h"
-#include "frame/error_text.h"
 #include "ftp/ftp_errors.h"
 #include "ftp/replies.h"
 #include "tests/unit/fake_platform.h"
+#include "wininet/error_text.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

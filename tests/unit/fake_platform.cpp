@@ -36,10 +36,11 @@ std::string quoted(LPCSTR text)
     return result;
 }
 
-FakePlatform::FakePlatform() : previous_(install_platform(this)) {}
+FakePlatform::FakePlatform() : previous_(install_platform(this)), previous_wininet_(install_wininet(this)) {}
 
 FakePlatform::~FakePlatform()
 {
+    install_wininet(previous_wininet_);
     install_platform(previous_);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// A scripted stand-in for WinInet and kernel32. While one exists it is the
-// platform in force: every call is recorded with its arguments, answered
-// by the test's handler (or a plain default), and handles are counted.
+// A scripted stand-in for WinInet and kernel32. While one exists it is both
+// seams in force, wininet() and platform(): every call is recorded, in one
+// list, with its arguments, answered by the test's handler (or a plain
+// default), and handles are counted.
 //
 // Defaults: handle-returning calls hand out a new handle, Boolean calls
 // succeed with nothing written, reads deliver 0 bytes, a find-next ends the
@@ -10,6 +11,7 @@
 // file size is unknown (INVALID_FILE_SIZE, ERROR_NOT_SUPPORTED).
 
 #include "frame/platform.h"
+#include "wininet/platform.h"
 
 #include <functional>
 #include <optional>
@@ -24,7 +26,7 @@ struct PlatformCall {
     std::vector<std::string> arguments;
 };
 
-class FakePlatform final : public Platform {
+class FakePlatform final : public Platform, public WinInetPlatform {
 public:
     FakePlatform();
     ~FakePlatform() override;
@@ -158,6 +160,7 @@ private:
     HINTERNET handle_or_new(HINTERNET scripted);
 
     Platform* previous_ = nullptr;
+    WinInetPlatform* previous_wininet_ = nullptr;
     size_t opened_ = 0;
     size_t next_handle_ = 1;
     size_t failures_injected_ = 0;

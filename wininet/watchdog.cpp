@@ -1,6 +1,6 @@
-#include "frame/watchdog.h"
+#include "wininet/watchdog.h"
 
-#include "frame/platform.h"
+#include "wininet/platform.h"
 
 #include <new>
 
@@ -84,7 +84,7 @@ void CALLBACK Watchdog::expire(PTP_CALLBACK_INSTANCE, PVOID context, PTP_TIMER)
     // Closed under the lock: a disarm that comes now waits for it, and
     // then knows the handle is gone.
     watchdog->fired_ = true;
-    platform().InternetCloseHandle(watchdog->handle_);
+    wininet().InternetCloseHandle(watchdog->handle_);
 }
 
 }  // namespace corvane

@@ -9,7 +9,7 @@
 // only when it comes due, so that a transfer's thousands of reads cost no
 // timer of their own.
 
-#include "frame/win32.h"
+#include "wininet/wininet.h"
 
 #include <mutex>
 

@@ -3,7 +3,7 @@
 // accepts and never answers would hold the web server's request thread for
 // good.
 
-#include "frame/platform.h"
+#include "wininet/platform.h"
 
 #include <span>
 
@@ -19,7 +19,7 @@ inline bool set_timeouts(HINTERNET handle, std::span<const DWORD> options,
 {
     for (const DWORD option : options) {
         DWORD value = milliseconds;
-        if (!platform().InternetSetOptionA(handle, option, &value, sizeof value))
+        if (!wininet().InternetSetOptionA(handle, option, &value, sizeof value))
             return false;
     }
     return true;
