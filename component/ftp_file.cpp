@@ -8,8 +8,9 @@ namespace corvane {
 ComPtr<FTPFile> FTPFile::from_listing_entry(ftp::ListingEntry entry)
 {
     auto file = make_object<FTPFile>();
-    file->assign_id(entry.name);
     file->filename_ = std::move(entry.name);
+    file->id_assigned_ = true;
+    file->id_is_filename_ = true;
     file->file_type_ = entry.directory ? FTPDirectory : FTPFileEntry;
     file->file_size_ = entry.size;
     file->last_access_time_ = std::move(entry.last_access_time);
@@ -28,7 +29,7 @@ void FTPFile::assign_id(std::wstring_view id)
 
 HRESULT FTPFile::get_ID(BSTR* result)
 {
-    return member(result, [&] { *result = allocate_bstr(id_); });
+    return member(result, [&] { *result = allocate_bstr(id_is_filename_ ? filename_ : id_); });
 }
 
 HRESULT FTPFile::put_ID(BSTR id)
@@ -38,7 +39,14 @@ HRESULT FTPFile::put_ID(BSTR id)
 
 HRESULT FTPFile::put_Filename(BSTR filename)
 {
-    return member([&] { filename_ = Bstr::view_of(filename); });
+    return member([&] {
+        std::wstring renamed(Bstr::view_of(filename));
+        if (id_is_filename_) {
+            id_ = std::move(filename_);
+            id_is_filename_ = false;
+        }
+        filename_ = std::move(renamed);
+    });
 }
 
 HRESULT FTPFile::get_Filename(BSTR* result)

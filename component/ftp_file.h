@@ -44,6 +44,9 @@ private:
     std::wstring creation_time_;
     std::wstring id_;
     bool id_assigned_ = false;
+    // The ID is the first filename, kept in filename_ until that changes:
+    // a listing makes one object per entry, and a copy each would cost.
+    bool id_is_filename_ = false;
 };
 
 }  // namespace corvane

@@ -5,6 +5,7 @@ namespace corvane {
 ComPtr<FTPFiles> FTPFiles::from_listing(std::vector<ftp::ListingEntry> listing)
 {
     auto files = make_object<FTPFiles>();
+    files->entries_.reserve(listing.size());
     for (ftp::ListingEntry& entry : listing) {
         ComPtr<FTPFile> file = FTPFile::from_listing_entry(std::move(entry));
         const std::wstring& name = file->filename();

@@ -33,6 +33,8 @@ public:
     // such position), 5 (no such key) and 13 (an index that is neither).
     size_t find(const VARIANT& index, size_t size) const;
 
+    void reserve(size_t count) { first_with_key_.reserve(count); }
+
 private:
     std::unordered_map<std::wstring, size_t> first_with_key_;
 };
@@ -109,6 +111,13 @@ public:
             entries_->pop_back();
             throw;
         }
+    }
+
+    // Room for `count` entries in all, made at once.
+    void reserve(size_t count)
+    {
+        entries_->reserve(count);
+        keys_.reserve(count);
     }
 
     size_t size() const { return entries_->size(); }

@@ -260,6 +260,12 @@ std::wstring fold_case(std::wstring_view text)
     if (text.empty())
         return {};
     std::wstring result(text.size(), L'\0');
+    // Most keys are ASCII, where the invariant upper case is A-Z alone; the
+    // platform call would cost more than a listing entry's other work.
+    if (std::all_of(text.begin(), text.end(), [](wchar_t character) { return character < 0x80; })) {
+        std::transform(text.begin(), text.end(), result.begin(), [](wchar_t character) { return ascii_upper(character); });
+        return result;
+    }
     const int length = checked_length(text.size());
     if (platform().LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, text.data(), length, result.data(), length) !=
         length)

@@ -9,6 +9,8 @@
 #include "tls/tls_stream.h"
 #include "wininet/error_text.h"
 
+#include <optional>
+
 namespace corvane::ftp {
 
 namespace {
@@ -313,6 +315,10 @@ std::vector<ListingEntry> NativeEngine::list(NameEncoding encoding)
     heard(listing.final_reply);
     std::vector<ListingEntry> entries;
     entries.reserve(listing.entries.size());
+    // Entries listed together mostly share a time (LIST gives minutes):
+    // each run of one time is formatted once.
+    std::optional<ULONGLONG> formatted_time;
+    std::wstring formatted;
     for (const ftpproto::RemoteEntry& remote : listing.entries) {
         ListingEntry entry;
         entry.name = wire_text_of(remote.name, encoding);
@@ -321,7 +327,12 @@ std::vector<ListingEntry> NativeEngine::list(NameEncoding encoding)
         // as the platform's engine shows it.
         entry.size = remote.directory ? 0 : static_cast<double>(remote.size);
         // One time per entry, as the platform shows a listing's.
-        entry.last_write_time = file_time_text(remote.modified);
+        const ULONGLONG time = ULARGE_INTEGER{{remote.modified.dwLowDateTime, remote.modified.dwHighDateTime}}.QuadPart;
+        if (formatted_time != time) {
+            formatted = file_time_text(remote.modified);
+            formatted_time = time;
+        }
+        entry.last_write_time = formatted;
         entry.last_access_time = entry.last_write_time;
         entry.creation_time = entry.last_write_time;
         entries.push_back(std::move(entry));

@@ -429,10 +429,6 @@ TEST_F(Listing, TimesThatCannotBeConverted)
 
 TEST(TimeText, FixedWidthsAndPadding)
 {
-    EXPECT_EQ(ftp::zero_pad(7, 2), L"07");
-    EXPECT_EQ(ftp::zero_pad(2004, 2), L"2004");
-    EXPECT_EQ(ftp::zero_pad(123, 2), L"123");
-
     tests::FakePlatform fake;
     SYSTEMTIME fields{};
     fake.on_FileTimeToLocalFileTime = [](const FILETIME* time, LPFILETIME local) {
@@ -443,6 +439,9 @@ TEST(TimeText, FixedWidthsAndPadding)
         *out = fields;
         return TRUE;
     };
+    // Every field padded to two digits, never shortened.
+    fields = {7, 2, 0, 1, 9, 5, 3, 0};
+    EXPECT_EQ(ftp::file_time_text({}), L"02/01/07   09:05:03  ");
     fields = {999, 12, 0, 31, 23, 59, 58, 0};
     EXPECT_EQ(ftp::file_time_text({}), L"12/31/999  23:59:58  ");
     // A five-digit year only widens the date.
@@ -462,6 +461,22 @@ TEST(TimeText, LocalTimeComesFromThePlatform)
     };
     const FILETIME time{static_cast<DWORD>(february_2004), static_cast<DWORD>(february_2004 >> 32)};
     EXPECT_EQ(ftp::file_time_text(time), L"02/01/2004 10:05:03  ");
+}
+
+TEST(FtpFileEntry, ListedEntryKeepsItsNameAsIdWhenRenamed)
+{
+    ftp::ListingEntry listed;
+    listed.name = L"report.txt";
+    ComPtr<FTPFile> file = FTPFile::from_listing_entry(listed);
+    Bstr renamed(L"other.txt"), later(L"later"), again(L"again.txt");
+    file->put_Filename(renamed.get());
+    file->put_ID(later.get());
+    file->put_Filename(again.get());
+    BSTR id = nullptr, name = nullptr;
+    file->get_ID(&id);
+    file->get_Filename(&name);
+    EXPECT_EQ(take_text(id), L"report.txt");
+    EXPECT_EQ(take_text(name), L"again.txt");
 }
 
 TEST(FtpFileEntry, IdIsWrittenOnceAndSizeKeepsItsType)
