@@ -32,8 +32,8 @@ def curl_transfers(sections):
 # The component's own engine is timed on a connection it already holds (the
 # rounds aside): curl first lists the root, then does the work on the same
 # connection, and only that transfer's time counts.
-def curl_on_open_connection(mode, ftp, arguments):
-    return curl_transfers([mode + ["-o", os.devnull, ftp + "/"], mode + arguments])[-1]
+def curl_on_open_connection(mode, ftp, arguments, first=()):
+    return curl_transfers([mode + list(first) + ["-o", os.devnull, ftp + "/"], mode + arguments])[-1]
 
 
 # The component deletes its file before each timed download: truncating
@@ -64,6 +64,8 @@ def main():
     p.add_argument("--native-lists", default="1000,10000")
     p.add_argument("--native-big-mib", type=int, default=256)
     p.add_argument("--native-rounds", type=int, default=300)
+    p.add_argument("--ftps-port", type=int, help="the same files over explicit TLS, for the own engine's FTPS items")
+    p.add_argument("--native-tls-list", type=int, default=1000)
     p.add_argument("--native", metavar="ITEM",
                    help="only this item of the own engine's, appended to --out (the bench alternates it with the "
                    "component's)")
@@ -93,18 +95,37 @@ def main():
 
     measures = [(item, lambda arguments=arguments: curl(arguments)) for item, arguments in items]
 
-    native = []
     native_got = os.path.join(args.work, "get-native-curl.bin")
-    for entries in sorted({int(n) for n in args.native_lists.split(",")}):
-        native.append(("native-list-%d" % entries, lambda entries=entries: curl_on_open_connection(
-            mode, ftp, ["-o", os.devnull, "%s/list%d/" % (ftp, entries)])))
     big = "big%d.bin" % args.native_big_mib
-    native.append(("native-getfile", lambda: fresh_get(native_got, lambda: curl_on_open_connection(
-        mode, ftp, ["-o", native_got, "%s/%s" % (ftp, big)]))))
-    native.append(("native-putfile", lambda: curl_on_open_connection(
-        mode, ftp, ["-T", os.path.join(args.work, big), "%s/up/curl-%s" % (ftp, big)])))
+
+    # The own engine's work, on `url` with curl's `options`; names begin with
+    # `prefix`.
+    def own_engine_items(prefix, url, options, lists):
+        items = []
+        for entries in lists:
+            items.append(("%slist-%d" % (prefix, entries), lambda entries=entries: curl_on_open_connection(
+                options, url, ["-o", os.devnull, "%s/list%d/" % (url, entries)])))
+        items.append((prefix + "getfile", lambda: fresh_get(native_got, lambda: curl_on_open_connection(
+            options, url, ["-o", native_got, "%s/%s" % (url, big)]))))
+        # The last run's file is deleted first, untimed, as the component's
+        # bench does: replacing it would charge the run with the server's
+        # freeing and flushing of it. PutFile changes back to the directory it
+        # started in, so curl is asked to do the same.
+        uploaded = "curl-%s%s" % (prefix[len("native-"):], big)
+        items.append((prefix + "putfile", lambda: curl_on_open_connection(
+            options, url, ["-Q", "-CWD /", "-T", os.path.join(args.work, big), "%s/up/%s" % (url, uploaded)],
+            first=["-Q", "*DELE up/%s" % uploaded])))
+        return items
+
+    native = own_engine_items("native-", ftp, mode, sorted({int(n) for n in args.native_lists.split(",")}))
     native.append(("native-rounds-%d" % args.native_rounds,
                      lambda: curl_rounds(mode, ftp + "/", args.native_rounds)))
+    if args.ftps_port:
+        # Explicit TLS on both connections; -k as the component's
+        # IgnoreCertificateErrors: the rows time transfers. Passive, since
+        # this curl (7.88) never reads an active data connection over TLS.
+        native += own_engine_items("native-tls-", "ftp://127.0.0.1:%d" % args.ftps_port,
+                                   ["--ssl-reqd", "-k"], [args.native_tls_list])
 
     if args.native:
         measures = [(item, measure) for item, measure in native if item == args.native]

@@ -188,8 +188,13 @@ NATIVE_TEXT = (
     "The same vsftpd, active mode on every side. The component and curl take turns run by run, item by item, "
     "each going first in every other run, so that these rows' curl column was measured beside them. "
     "The component's listings and transfers run on a connection it "
-    "holds, so curl's do too: each curl run lists the root first and only its second transfer, on the same "
-    "connection, is timed. The rounds need a connection each, which curl's command line cannot ask for in one "
+    "holds, so curl's do too: each side lists the root first and only its second transfer, on the same "
+    "connection, is timed. Before each upload both delete the last run's file, untimed (replacing it would "
+    "charge the run with the server's freeing and flushing it), and curl changes back to the directory it "
+    "started in, as `PutFile` does. The FTPS rows use a second vsftpd on the same files that demands explicit "
+    "TLS on both connections, in passive mode on both sides (Debian 12's curl never reads an active data "
+    "connection over TLS); both sides skip the certificate check (`IgnoreCertificateErrors`, curl `-k`). "
+    "The rounds need a connection each, which curl's command line cannot ask for in one "
     "process, so curl runs once per round and its own time (`time_total`, which leaves out the process's start "
     "and the QUIT after the transfer) is summed. The WinInet engine reads a listing a byte per call and is not "
     "given these sizes: its time per entry on its largest listing above stands in.")
@@ -265,6 +270,13 @@ def native_table_for(data, curl, args):
                        "{:,} × (`OpenConnection`, `Files` of the login folder, `CloseConnection`) vs {:,} curl "
                        "processes listing it, their times summed (process start left out)"
                        .format(args.native_rounds, args.native_rounds), 2)
+    table.against_curl("native-tls-list-%d" % args.native_tls_list,
+                       "FTPS listing, {:,} entries: `Files` vs curl `--ssl-reqd`'s listing on the connection it holds"
+                       .format(args.native_tls_list), 3)
+    table.against_curl("native-tls-getfile", "`GetFile` %d MiB over FTPS vs curl `--ssl-reqd`, on the connection "
+                       "each holds" % args.native_big_mib, 0.5, size=size)
+    table.against_curl("native-tls-putfile", "`PutFile` %d MiB over FTPS vs curl `--ssl-reqd`, on the connection "
+                       "each holds" % args.native_big_mib, 0.5, size=size)
     return table
 
 
@@ -354,6 +366,7 @@ def main():
     p.add_argument("--native-lists", default="1000,10000")
     p.add_argument("--native-big-mib", type=int, default=256)
     p.add_argument("--native-rounds", type=int, default=300)
+    p.add_argument("--native-tls-list", type=int, default=1000)
     p.add_argument("--tree-files", type=int, default=500)
     p.add_argument("--tree-folders", type=int, default=20)
     p.add_argument("--markdown", required=True)

@@ -20,12 +20,14 @@ wait_for_port() {
 }
 
 # Anonymous FTP: every upload goes to up/, which only the ftp user may
-# write, since vsftpd will not chroot into a root its user can write.
+# write, since vsftpd will not chroot into a root its user can write. With a
+# certificate and key, a second server (its own configuration and log,
+# named by `name`) demands explicit TLS on both connections.
 start_vsftpd() {
-    local dir=$1 root=$2 port=$3
+    local dir=$1 root=$2 port=$3 name=${4:-vsftpd} cert=${5:-} key=${6:-}
     mkdir -p /var/run/vsftpd/empty
     chown -R ftp: "$root/up"
-    cat >"$dir/vsftpd.conf" <<EOF
+    cat >"$dir/$name.conf" <<EOF
 listen=YES
 listen_address=127.0.0.1
 listen_port=$port
@@ -58,7 +60,17 @@ ftp_username=ftp
 idle_session_timeout=900
 data_connection_timeout=900
 EOF
-    /usr/sbin/vsftpd "$dir/vsftpd.conf" >"$dir/vsftpd.log" 2>&1 &
+    # require_ssl_reuse=NO: Wine's SChannel never resumes a TLS session.
+    [ -z "$cert" ] || cat >>"$dir/$name.conf" <<EOF
+ssl_enable=YES
+allow_anon_ssl=YES
+force_anon_logins_ssl=YES
+force_anon_data_ssl=YES
+require_ssl_reuse=NO
+rsa_cert_file=$cert
+rsa_private_key_file=$key
+EOF
+    /usr/sbin/vsftpd "$dir/$name.conf" >"$dir/$name.log" 2>&1 &
     bench_servers+=($!)
     wait_for_port "$port"
 }
