@@ -16,6 +16,7 @@ import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -194,6 +195,16 @@ def sign(path, arguments):
     os.replace(signed, path)
 
 
+def file_version(path):
+    """The version resource's file version, as the installer compares files."""
+    data = open(path, "rb").read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        fail(f"{path} has no version resource")
+    high, low = struct.unpack_from("<II", data, at + 8)
+    return f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
+
+
 def build_installer(package_arch, version, rows, dlls, out, work):
     """From the staged tree in work: wixl finds sources relative to it."""
     source = os.path.join(work, f"corvane-{package_arch}.wxs")
@@ -201,6 +212,11 @@ def build_installer(package_arch, version, rows, dlls, out, work):
         file.write(installer_source(package_arch, version, rows, dlls))
     target = os.path.join(out, f"corvane-{version}-{package_arch}.msi")
     run(["wixl", "-a", package_arch, "-o", target, source], f"wixl for {os.path.basename(target)}")
+    # wixl leaves the DLLs unversioned, which would decide a repair's file
+    # replacement by dates.
+    for arch in ("x64", "x86") if package_arch == "x64" else ("x86",):
+        run(["msibuild", target, "-q", f"UPDATE `File` SET `Version` = '{file_version(os.path.join(work, dlls[arch]))}' "
+             f"WHERE `File` = 'corvane_{arch}'"], "setting the DLLs' versions")
     return target
 
 

@@ -124,6 +124,8 @@ for msi in "$new" "$new_x86"; do
     check "$label: a product code of its own" test "$(property "$msi" ProductCode)" != "$(property "$old" ProductCode)"
     check "$label: no self-registration, no custom action" test -z "$(rows "$msi" SelfReg)$(rows "$msi" CustomAction)"
     check "$label: registry rows" test "$(rows "$msi" Registry | grep -c 'InprocServer32	')" -ge 6
+    check "$label: the DLLs' file version" test "$(rows "$msi" File | awk -F'\t' '$1 ~ /^corvane_/ { print $5 }' |
+        sort -u)" = "$version.0"
 done
 
 export WINEPREFIX=$work/prefix
