@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -86,34 +87,38 @@ bool print_key(HKEY key, const std::wstring& path)
     return true;
 }
 
-// Where registration writes, each key named with its view.
+// Where registration writes, each key named with its view, in lower case.
 using KeyNames = std::set<std::pair<REGSAM, std::wstring>>;
 
-KeyNames class_keys()
+KeyNames class_keys(HKEY root, std::initializer_list<REGSAM> views)
 {
     KeyNames names;
     std::vector<wchar_t> name(256);
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+    for (REGSAM view : views)
         for (const wchar_t* parent : {L"", L"CLSID", L"Interface", L"TypeLib"}) {
             HKEY key = nullptr;
-            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, parent, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+            if (RegOpenKeyExW(root, parent, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
                 continue;
             for (DWORD index = 0;; ++index) {
                 DWORD length = static_cast<DWORD>(name.size());
                 if (RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
                     ERROR_SUCCESS)
                     break;
-                names.emplace(view, std::wstring(parent) + L"\\" + std::wstring(name.data(), length));
+                std::wstring path = std::wstring(parent) + L"\\" + std::wstring(name.data(), length);
+                CharLowerBuffW(path.data(), static_cast<DWORD>(path.size()));
+                names.emplace(view, path);
             }
             RegCloseKey(key);
         }
     return names;
 }
 
-void remove_new_keys(const KeyNames& before)
+// Only keys the redirected registration wrote as well: whatever else
+// appeared meanwhile is another program's.
+void remove_new_keys(const KeyNames& before, const KeyNames& captured)
 {
-    for (const auto& [view, path] : class_keys()) {
-        if (before.contains({view, path}))
+    for (const auto& [view, path] : class_keys(HKEY_CLASSES_ROOT, {KEY_WOW64_32KEY, KEY_WOW64_64KEY})) {
+        if (before.contains({view, path}) || !captured.contains({0, path}))
             continue;
         const size_t slash = path.find(L'\\');
         HKEY parent = nullptr;
@@ -153,7 +158,7 @@ int wmain(int argc, wchar_t** argv)
         ready = ready && RegCreateKeyExW(scratch, redirect.name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                          nullptr, &redirect.scratch, nullptr) == ERROR_SUCCESS;
     HRESULT result = E_FAIL;
-    const KeyNames before = class_keys();
+    const KeyNames before = class_keys(HKEY_CLASSES_ROOT, {KEY_WOW64_32KEY, KEY_WOW64_64KEY});
     if (ready) {
         for (Redirect& redirect : redirects)
             RegOverridePredefKey(redirect.root, redirect.scratch);
@@ -166,7 +171,7 @@ int wmain(int argc, wchar_t** argv)
         for (Redirect& redirect : redirects)
             RegOverridePredefKey(redirect.root, nullptr);
     }
-    remove_new_keys(before);
+    remove_new_keys(before, ready ? class_keys(redirects[0].scratch, {0}) : KeyNames{});
     bool printed = SUCCEEDED(result);
     if (!printed)
         std::fprintf(stderr, "registry_rows: DllRegisterServer failed (0x%08lx)\n", static_cast<unsigned long>(result));
