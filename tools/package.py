@@ -125,7 +125,8 @@ def dll_component(folder, package_arch, dll_arch, source, rows, folder_id):
 def documents_component(folder, package_arch):
     part = component(folder, package_arch, "documents", package_arch == "x64")
     for name in DOCUMENTS:
-        element(part, "File", Id=f"document_{name.replace('.', '_')}", Source=name, Name=name, KeyPath="yes" if name == "LICENSE" else None)
+        element(part, "File", Id=f"document_{name.replace('.', '_')}", Source=name, Name=name,
+                KeyPath="yes" if name == "LICENSE" else None)
     docs = element(folder, "Directory", Id="DOCS", Name="docs")
     guides = component(docs, package_arch, "guides", package_arch == "x64")
     for name in GUIDES:
@@ -134,7 +135,8 @@ def documents_component(folder, package_arch):
     samples = element(folder, "Directory", Id="SAMPLES", Name="samples")
     pages = component(samples, package_arch, "samples", package_arch == "x64")
     for name in SAMPLES:
-        element(pages, "File", Id=f"sample_{name.replace('.', '_')}", Source=f"samples/{name}", Name=name, KeyPath="yes" if name == "default.asp" else None)
+        element(pages, "File", Id=f"sample_{name.replace('.', '_')}", Source=f"samples/{name}", Name=name,
+                KeyPath="yes" if name == "default.asp" else None)
     return ["component_documents", "component_guides", "component_samples"]
 
 
@@ -215,8 +217,9 @@ def build_installer(package_arch, version, rows, dlls, out, work):
     # wixl leaves the DLLs unversioned, which would decide a repair's file
     # replacement by dates.
     for arch in ("x64", "x86") if package_arch == "x64" else ("x86",):
-        run(["msibuild", target, "-q", f"UPDATE `File` SET `Version` = '{file_version(os.path.join(work, dlls[arch]))}' "
-             f"WHERE `File` = 'corvane_{arch}'"], "setting the DLLs' versions")
+        dll_version = file_version(os.path.join(work, dlls[arch]))
+        query = f"UPDATE `File` SET `Version` = '{dll_version}' WHERE `File` = 'corvane_{arch}'"
+        run(["msibuild", target, "-q", query], "setting the DLLs' versions")
     return target
 
 

@@ -32,8 +32,8 @@ make_packages() {  # out, package.py's options
     local out=$1
     shift
     /usr/bin/python3 "$source_dir/tools/package.py" --rows "$work/rows.txt" --registered-path \
-        "$(windows_path "$x64_dll")" --x64-dll "$x64_dll" --x86-dll "$x86_dll" --out "$out" "$@" >"$work/package.log" 2>&1 ||
-        { cat "$work/package.log"; return 1; }
+        "$(windows_path "$x64_dll")" --x64-dll "$x64_dll" --x86-dll "$x86_dll" --out "$out" "$@" \
+        >"$work/package.log" 2>&1 || { cat "$work/package.log"; return 1; }
 }
 
 if [ "$mode" = signing ]; then
@@ -49,12 +49,16 @@ if [ "$mode" = signing ]; then
             -extfile <(printf 'extendedKeyUsage=codeSigning\nbasicConstraints=CA:false\n') &&
         openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out signer.pfx \
             -passout "file:pass word.txt"; } >/dev/null 2>&1 || { echo "FAIL making the test certificate"; exit 1; }
-    verified() { osslsigncode verify -CAfile "$keys/ca.pem" -in "$1" >"$work/verify.log" 2>&1 || { cat "$work/verify.log"; false; }; }
+    verified() {
+        osslsigncode verify -CAfile "$keys/ca.pem" -in "$1" >"$work/verify.log" 2>&1 ||
+            { cat "$work/verify.log"; false; }
+    }
     signed="$work/signed files"
     check "signed packages made" make_packages "$signed" --version "$version" --sign "$keys/signer.pfx" \
         --password-file "$keys/pass word.txt"
-    (cd "$work" && unzip -q "$signed/corvane-$version.zip" && msiextract -C msi "$signed/corvane-$version-x64.msi" >/dev/null)
-    for file in "$signed"/*.msi "$work/corvane-$version"/x*/corvane.dll "$work/msi/Program Files/corvane/corvane.dll"; do
+    cd "$work" && unzip -q "$signed/corvane-$version.zip" &&
+        msiextract -C msi "$signed/corvane-$version-x64.msi" >/dev/null
+    for file in "$signed"/*.msi "corvane-$version"/x*/corvane.dll "msi/Program Files/corvane/corvane.dll"; do
         check "${file#"$work/"} verifies" verified "$file"
     done
     check "an unsigned DLL does not" refused verified "$x64_dll"
@@ -76,7 +80,8 @@ for msi in "$new" "$work/new/corvane-$version-x86.msi"; do
     check "$label: version $version, the older one's upgrade code" test "$(property "$msi" ProductVersion) $(property \
         "$msi" UpgradeCode)" = "$version $(property "$old" UpgradeCode)" -a "$version" != "$older"
     check "$label: no self-registration, no custom action" test -z "$(rows "$msi" SelfReg)$(rows "$msi" CustomAction)"
-    check "$label: the DLLs' file version" test "$(rows "$msi" File | awk -F'\t' '/^corvane_/ { print $5 }' | sort -u)" = "$version.0"
+    check "$label: the DLLs' file version" \
+        test "$(rows "$msi" File | awk -F'\t' '/^corvane_/ { print $5 }' | sort -u)" = "$version.0"
 done
 check "the changelog has $version" grep -q "^## \[$version\] - " "$source_dir/CHANGELOG.md"
 
@@ -115,6 +120,8 @@ for loader_of_script in "$loader" /usr/lib/wine/wine; do
         echo "skip the 32-bit script: this host runs no 32-bit programs ($loader_of_script does not start)"
     fi
 done
+repaired() { rm "${folders[0]}/corvane.dll" && msiexec /fa "$new" && cmp -s "${folders[0]}/corvane.dll" "$x64_dll"; }
+check "repair puts a deleted DLL back" repaired
 check "uninstall" msiexec /x "$new"
 export_key 'HKEY_LOCAL_MACHINE\Software\Classes' "$work/removed.reg"
 ids=$(grep -oiE 'uuid\([0-9A-F-]+\)' "$source_dir/component/corvane.idl" | sed -E 's/uuid\((.*)\)/\1/' | paste -sd'|')

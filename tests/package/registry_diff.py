@@ -38,7 +38,12 @@ differences = [f"{key}\n  by hand:   {hand.get(key)}\n  installer: {x64_part(mad
                for key in sorted(set(hand) | set(x64_part(made))) if hand.get(key) != x64_part(made).get(key)]
 classes = [key for key in made if re.fullmatch(r".*\\classes\\clsid\\\{[^}\\]+\}", key)]
 x86 = keys_of(installed, x86_dll)
-differences += [f"{key}: not the x86 DLL" for key in classes
-                if '@="<dll>"' not in x86.get(key.replace("\\clsid\\", "\\wow6432node\\clsid\\") + "\\inprocserver32", [])]
+
+
+def x86_class(key):
+    return x86.get(key.replace("\\clsid\\", "\\wow6432node\\clsid\\", 1) + "\\inprocserver32", [])
+
+
+differences += [f"{key}: not the x86 DLL" for key in classes if '@="<dll>"' not in x86_class(key)]
 print("\n".join(differences + [f"{len(hand)} keys by hand, {len(made)} installed, {len(classes)} classes"]))
 sys.exit(1 if differences or not classes else 0)
