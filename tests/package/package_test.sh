@@ -88,7 +88,7 @@ check "the changelog has $version" grep -q "^## \[$version\] - " "$source_dir/CH
 export WINEPREFIX=$work/prefix
 "$loader" wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wineserver -w
-msiexec() { "$loader" msiexec "$1" "$(windows_path "$2")" /qn >/dev/null 2>&1; }
+msiexec() { "$loader" msiexec "$1" "$(windows_path "$2")" "${@:3}" /qn >/dev/null 2>&1; }
 export_key() {  # key file
     "$loader" regedit /E "$(windows_path "$(dirname "$2")")\\$(basename "$2")" "$1" >/dev/null 2>&1
     [ -s "$2" ] || echo "FAIL exporting $1" >&2
@@ -120,7 +120,11 @@ for loader_of_script in "$loader" /usr/lib/wine/wine; do
         echo "skip the 32-bit script: this host runs no 32-bit programs ($loader_of_script does not start)"
     fi
 done
-repaired() { rm "${folders[0]}/corvane.dll" && msiexec /fa "$new" && cmp -s "${folders[0]}/corvane.dll" "$x64_dll"; }
+# The repair by properties: Wine's msiexec /f does not reinstall (exit status 69).
+repaired() {
+    rm "${folders[0]}/corvane.dll" && msiexec /i "$new" REINSTALL=ALL REINSTALLMODE=amus &&
+        cmp -s "${folders[0]}/corvane.dll" "$x64_dll"
+}
 check "repair puts a deleted DLL back" repaired
 check "uninstall" msiexec /x "$new"
 export_key 'HKEY_LOCAL_MACHINE\Software\Classes' "$work/removed.reg"
