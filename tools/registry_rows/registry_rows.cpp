@@ -1,11 +1,12 @@
 // Prints the registry values a COM DLL's DllRegisterServer writes, without
 // writing them: the predefined roots are redirected into a scratch key for
 // the call, so the installer's tables can be generated from the DLL's own
-// registration. Writes the system makes to the other registry view escape
-// the redirection (a 64-bit RegisterTypeLib puts its interface keys into
-// both): keys that appear there during the call are taken away again.
+// registration. Writes to the other registry view may escape the
+// redirection (Wine: a 64-bit RegisterTypeLib's interface keys in the 32-bit
+// view); such keys, new since the call began and written into the scratch
+// key as well, are taken away again.
 // One line per value of the classes root, tab-separated, UTF-8:
-//   <root>\<key path> TAB <value name, @ for the default> TAB <text>
+//   HKCR\<key path> TAB <value name, @ for the default> TAB <text>
 //   registry_rows <dll>
 #include <windows.h>
 
