@@ -261,8 +261,8 @@ def main():
         if not os.path.isfile(path):
             fail(f"no file {path}")
     rows = read_rows(arguments.rows, arguments.registered_path)
-    os.makedirs(arguments.out, exist_ok=True)
-    with tempfile.TemporaryDirectory() as work:
+    # Made aside and moved into place at the end: a failure leaves no part.
+    with tempfile.TemporaryDirectory() as work, tempfile.TemporaryDirectory() as made_here:
         # The DLLs are signed before they go into the installers and the zip.
         dlls = {}
         for arch in ("x64", "x86"):
@@ -277,18 +277,20 @@ def main():
             shutil.copytree(os.path.join(SOURCE, folder), os.path.join(work, folder))
         made = []
         for package_arch in [arguments.only] if arguments.only else ["x64", "x86"]:
-            made.append(build_installer(package_arch, arguments.version, rows, dlls, arguments.out, work))
+            made.append(build_installer(package_arch, arguments.version, rows, dlls, made_here, work))
             if arguments.sign:
                 sign(made[-1], arguments)
         if not arguments.only:
-            made.append(build_zip(arguments.version, work, arguments.out))
-    with open(os.path.join(arguments.out, "SHA256SUMS"), "w", encoding="utf-8") as sums:
-        for path in made:
-            with open(path, "rb") as file:
-                sums.write(f"{hashlib.sha256(file.read()).hexdigest()}  {os.path.basename(path)}\n")
-    for path in made:
-        print(f"{path} ({os.path.getsize(path) // 1024} KiB)")
-
+            made.append(build_zip(arguments.version, work, made_here))
+        with open(os.path.join(made_here, "SHA256SUMS"), "w", encoding="utf-8") as sums:
+            for path in made:
+                with open(path, "rb") as file:
+                    sums.write(f"{hashlib.sha256(file.read()).hexdigest()}  {os.path.basename(path)}\n")
+        os.makedirs(arguments.out, exist_ok=True)
+        for name in sorted(os.listdir(made_here)):
+            target = os.path.join(arguments.out, name)
+            shutil.move(os.path.join(made_here, name), target)
+            print(f"{target} ({os.path.getsize(target) // 1024} KiB)")
 
 if __name__ == "__main__":
     main()
