@@ -41,11 +41,11 @@ COMPONENT_IDS = {
 }
 MANUFACTURER = "corvane contributors"
 VERSION = re.compile(r"^(0|[1-9]\d{0,2})\.(0|[1-9]\d{0,2})\.(0|[1-9]\d{0,4})$")
-# The registration's keys, names and texts as the DLL writes them: ids,
-# ProgIDs, interface names, numbers, the registered path. Anything else is
+# The registration's keys, names and texts as the DLL writes them: keys of
+# its ids and ProgIDs only, interface names, numbers, the registered path. Anything else is
 # refused rather than escaped: a bracket or a leading # would be read by the
 # installer as a reference or a type, and $( by wixl's preprocessor.
-KEY = re.compile(r"^HKCR(\\[A-Za-z0-9_.{}-]+)+$")
+KEY = re.compile(r"^HKCR\\((?i:CLSID|Interface|TypeLib)\\\{[0-9A-Fa-f-]+\}|corvane\.[A-Za-z]+)(\\[A-Za-z0-9_.{}-]+)*$")
 NAME = re.compile(r"^(@|[A-Za-z][A-Za-z0-9]*)$")
 TEXT = re.compile(r"^[A-Za-z0-9_.{} -]*$")
 DOCUMENTS = ["LICENSE", "CHANGELOG.md", "README.md"]
