@@ -208,16 +208,19 @@ TEST(Resources, VersionInformation)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000003u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000003u);
-    EXPECT_EQ(version_string(block, L"FileVersion"), L"1.00.0003");
-    EXPECT_EQ(version_string(block, L"ProductVersion"), L"1.00.0003");
+    // The build's product version, in the numbers and in the texts.
+    const DWORD high = (CORVANE_VERSION_MAJOR << 16) | CORVANE_VERSION_MINOR;
+    const DWORD low = CORVANE_VERSION_PATCH << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(version_string(block, L"FileVersion"), CORVANE_VERSION_TEXT);
+    EXPECT_EQ(version_string(block, L"ProductVersion"), CORVANE_VERSION_TEXT);
     EXPECT_EQ(version_string(block, L"ProductName"), L"corvane");
     EXPECT_EQ(version_string(block, L"InternalName"), L"corvane");
     EXPECT_EQ(version_string(block, L"OriginalFilename"), L"corvane.dll");
-    EXPECT_EQ(version_string(block, L"CompanyName"), L"n/a");
+    EXPECT_EQ(version_string(block, L"CompanyName"), L"corvane contributors");
     EXPECT_NE(version_string(block, L"OLESelfRegister"), L"<missing>");
 }
 
