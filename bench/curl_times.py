@@ -41,7 +41,11 @@ def curl_on_open_connection(mode, ftp, arguments, first=()):
 def fresh_get(path, measure):
     if os.path.exists(path):
         os.remove(path)
-    return measure()
+    seconds = measure()
+    # At once: left behind, the system's writing it out would slow the runs
+    # that follow.
+    os.remove(path)
+    return seconds
 
 
 # A curl process per round: its command line has no way to keep it from
@@ -112,9 +116,15 @@ def main():
         # freeing and flushing of it. PutFile changes back to the directory it
         # started in, so curl is asked to do the same.
         uploaded = "curl-%s%s" % (prefix[len("native-"):], big)
-        items.append((prefix + "putfile", lambda: curl_on_open_connection(
-            options, url, ["-Q", "-CWD /", "-T", os.path.join(args.work, big), "%s/up/%s" % (url, uploaded)],
-            first=["-Q", "*DELE up/%s" % uploaded])))
+
+        def put():
+            seconds = curl_on_open_connection(
+                options, url, ["-Q", "-CWD /", "-T", os.path.join(args.work, big), "%s/up/%s" % (url, uploaded)],
+                first=["-Q", "*DELE up/%s" % uploaded])
+            # Deleted at once too, as the downloads are.
+            curl(options + ["-Q", "*DELE up/%s" % uploaded, "-o", os.devnull, url + "/"])
+            return seconds
+        items.append((prefix + "putfile", put))
         return items
 
     native = own_engine_items("native-", ftp, mode, sorted({int(n) for n in args.native_lists.split(",")}))

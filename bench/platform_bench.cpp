@@ -865,24 +865,34 @@ void native_item(const std::string& item)
         const std::wstring got = local(L"get-native.bin");
         const std::wstring target =
             L"/up/native-" + std::wstring(tls ? L"tls-" : L"") + std::wstring(architecture) + L"-" + name;
+        // The file each run writes is deleted before it and at once after it,
+        // untimed: replacing it would charge the run with the server's
+        // freeing and flushing of it, and left behind, the system's writing
+        // it out would slow the runs that follow.
+        const auto delete_target = [&] {
+            try {
+                ftp.call(L"DeleteFile", {target});
+            } catch (const corvane::integration::ScriptError&) {
+            }
+        };
         interleave(item, {{"native", [&](int) {
+                               Sample sample;
                                if (work == "native-putfile") {
-                                   // Replacing the last run's file would charge the timed run
-                                   // with the server's freeing and flushing of it.
-                                   try {
-                                       ftp.call(L"DeleteFile", {target});
-                                   } catch (const corvane::integration::ScriptError&) {
-                                   }
-                                   return timed([&] {
+                                   delete_target();
+                                   sample = timed([&] {
                                        ftp.call(L"PutFile", {local(name), target});
                                        return bytes;
                                    });
+                                   delete_target();
+                                   return sample;
                                }
                                DeleteFileW(got.c_str());
-                               return timed([&] {
+                               sample = timed([&] {
                                    ftp.call(L"GetFile", {L"/" + name, got, true});
                                    return bytes;
                                });
+                               DeleteFileW(got.c_str());
+                               return sample;
                            }}});
         DeleteFileW(got.c_str());
         ftp.call(L"CloseConnection");
