@@ -1,14 +1,5 @@
 ' The test ASP host from a script: a request set up on the page, read and
 ' answered through the scripting context as a component would.
-Option Explicit
-
-Sub Check(label, actual, expected)
-    If actual = expected Then
-        WScript.Echo "ok " & label
-    Else
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-    End If
-End Sub
 
 Dim page, context, values, value
 Set page = CreateObject("AspTestHost.Page")

@@ -1,15 +1,6 @@
 ' The HTTP object as a script uses it: URL parsing, a fetch, the headers by
 ' For Each and by name, and the error for a missing server.
 ' Arguments: FTP port, FTP root, HTTP port (the loopback HTTP server).
-Option Explicit
-
-Sub Check(label, actual, expected)
-    If actual = expected Then
-        WScript.Echo "ok " & label
-    Else
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-    End If
-End Sub
 
 Dim http, cases, i
 Set http = CreateObject("corvane.HTTP")

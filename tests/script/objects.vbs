@@ -1,27 +1,5 @@
 ' The six classes as a script sees them: created by ProgID, members found
 ' by name in any letter case, and the platform's errors for missing members.
-Option Explicit
-
-' The FTP engine the run chose (run_script.sh's engine argument); else the
-' class's default.
-Sub UseEngineOfRun(made)
-    Dim engine
-    engine = CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_ENGINE")
-    If engine <> "" Then made.Engine = CLng(engine)
-    ' The FTPS run: the certificate names localhost, the scripts 127.0.0.1.
-    If CreateObject("WScript.Shell").Environment("PROCESS")("CORVANE_TEST_FTP_SECURITY") <> "" Then
-        made.Security = 1
-        made.IgnoreCertificateErrors = True
-    End If
-End Sub
-
-Sub Check(label, actual, expected)
-    If actual = expected Then
-        WScript.Echo "ok " & label
-    Else
-        WScript.Echo "FAIL " & label & ": got [" & actual & "] expected [" & expected & "]"
-    End If
-End Sub
 
 ' TypeName tells the default interface: a class whose members grew past the
 ' first interface answers with the newer one's name.

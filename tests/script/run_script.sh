@@ -6,7 +6,7 @@
 # Wine's cscript ends silently with exit code 0 on a runtime error, so a
 # script passes only if it reaches its "END" line and printed no "FAIL".
 # With an engine (1 WinInet, 2 our own), every FTP object the script makes
-# gets it (the script's UseEngineOfRun); without, the class's default. With
+# gets it (UseEngineOfRun in shared/common.vbs); without, the class's default. With
 # "tls", the FTP server requires explicit TLS and every FTP object asks for it.
 #   run_script.sh <wine loader> <script> [engine | tls]
 set -uo pipefail
@@ -30,6 +30,11 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir "$work/root"
+# The helpers every script shares go in front of it: Wine's cscript runs no
+# .wsf, which could include them.
+runnable="$work/$(basename "$script")"
+cat "$(dirname "${BASH_SOURCE[0]}")/shared/common.${script##*.}" "$script" >"$runnable" ||
+    { echo "FAIL: no shared helpers for $script"; exit 1; }
 tls=()
 if [ -n "${CORVANE_TEST_FTP_SECURITY:-}" ]; then
     /usr/bin/python3 "$tools/make_test_certificates.py" "$work/certificates" --hours 2 ||
@@ -52,7 +57,7 @@ ftp_port=$(cut -d' ' -f1 "$work/ftp.port")
 http_port=$(cut -d' ' -f1 "$work/http.port")
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-output=$("$loader" cscript //nologo "$(windows_path "$script")" "$ftp_port" "$(windows_path "$work/root")" \
+output=$("$loader" cscript //nologo "$(windows_path "$runnable")" "$ftp_port" "$(windows_path "$work/root")" \
     "$http_port" 2>&1 |
     tr -d '\r')
 printf '%s\n' "$output"

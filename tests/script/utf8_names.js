@@ -2,22 +2,6 @@
 // Japanese name listed, fetched and stored, and the browser page's links
 // coming back through the page's raw query string.
 // Arguments: the loopback FTP server's port and its root folder.
-function check(label, actual, expected) {
-    WScript.Echo((actual === expected ? "ok " : "FAIL ") + label +
-                 (actual === expected ? "" : ": got [" + actual + "] expected [" + expected + "]"));
-}
-
-// The FTP engine the run chose (run_script.sh's engine argument); else the
-// class's default.
-function useEngineOfRun(made) {
-    var engine = new ActiveXObject("WScript.Shell").Environment("PROCESS").Item("CORVANE_TEST_FTP_ENGINE");
-    if (engine !== "") made.Engine = parseInt(engine, 10);
-    // The FTPS run: the certificate names localhost, the scripts 127.0.0.1.
-    if (new ActiveXObject("WScript.Shell").Environment("PROCESS").Item("CORVANE_TEST_FTP_SECURITY") !== "") {
-        made.Security = 1;
-        made.IgnoreCertificateErrors = true;
-    }
-}
 
 var greek = String.fromCharCode(0x395, 0x3BB, 0x3C1, 0x3CD, 0x39D) + ".txt";
 var japanese = String.fromCharCode(0x65E5, 0x672C, 0x8A9E);
